@@ -16,13 +16,14 @@ if ! dpkg -s libgtest-dev >/dev/null 2>&1; then
   $sudo_cmd apt-get install -y -q libgtest-dev >/dev/null || { $sudo_cmd apt-get update -q >/dev/null && $sudo_cmd apt-get install -y -q libgtest-dev >/dev/null; }
 fi
 
-python_suite() {  # venv dir, numpy requirement
+python_suite() {  # venv dir (relative to the root), numpy requirement
   step "Python suite with $2"
-  python3 -m venv "$1"
-  "$1/bin/pip" install -q --upgrade pip >/dev/null
-  "$1/bin/pip" install -q "$2" ".[test]"
-  (cd "$root/tests/python" && "$1/bin/python" -c "import numpy; print('numpy', numpy.__version__)" \
-     && "$1/bin/python" -m pytest -q -p no:cacheprovider)
+  local venv="$root/$1"
+  python3 -m venv "$venv"
+  "$venv/bin/pip" install -q --upgrade pip 2>/dev/null
+  "$venv/bin/pip" install -q "$2" ".[test]" 2> >(grep -v "^WARNING: Location" >&2)
+  (cd "$root/tests/python" && "$venv/bin/python" -c "import numpy; print('numpy', numpy.__version__)" \
+     && "$venv/bin/python" -m pytest -q -p no:cacheprovider)
 }
 
 cpp_suite() {  # build dir, sanitizer list, test regex
