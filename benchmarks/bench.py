@@ -16,12 +16,14 @@ Usage (from the repository root, with tamarind installed)::
     python benchmarks/bench.py --plot ratios.png --json results.json
     python benchmarks/bench.py --overhead            # ns per call at n = 1, 16, 64
     python benchmarks/bench.py --pool                # per-call pool cost, idle CPU
-    python benchmarks/bench.py --memory              # peak resident memory at 5e7
+    python benchmarks/bench.py --memory              # peak resident memory at 5e7,
+                                                     # one process per sort
     python benchmarks/bench.py --list                # distributions and functions
 
 Options:
     --sizes LIST    comma-separated element counts, e.g. 1e3,1e5,8e5,1e8
-                    (default 1e3,1e4,1e5,1e6; --memory defaults to 5e7)
+                    (default 1e3,1e4,1e5,1e6; --memory defaults to 5e7;
+                    --overhead and --pool use their own sizes)
     --dist LIST     distributions to run; shell patterns allowed ('*_i64')
     --funcs LIST    functions to run; tamarind's names plus 'numpy' (default
                     kind) and 'numpy_stable'; shell patterns allowed
@@ -219,6 +221,24 @@ def resolve(tamarind, name):
     return fn if fn is not None else AttributeError(f"tamarind has no {name}")
 
 
+def sort_each(fn, arrays):
+    """Sorts every array with fn: (ns taken, None), or (None, why) if fn raised."""
+    if isinstance(fn, Exception):  # the function is missing from the module
+        return None, short_error(fn)
+    gc.disable()
+    try:
+        t0 = time.perf_counter_ns()
+        for a in arrays:
+            fn(a)
+        return time.perf_counter_ns() - t0, None
+    except (KeyboardInterrupt, SystemExit):
+        raise
+    except BaseException as exc:  # tamarind's PanicException derives from BaseException
+        return None, short_error(exc)
+    finally:
+        gc.enable()
+
+
 def applies(name, dtype):
     return name in NUMPY_FUNCS or TAMARIND_FUNCS[name] is dtype
 
@@ -249,26 +269,15 @@ def time_case(dist, n, names, fns, repeat, seed):
     batch = max(1, -(-BATCH_ELEMENTS // max(n, 1)))
     samples = {name: [] for name in names}
     failed = {}
-    for name in names:
-        if isinstance(fns[name], Exception):
-            failed[name] = short_error(fns[name])
     for _ in range(repeat):
         for name in names:
             if name in failed:
                 continue
-            fn = fns[name]
             copies = [base.copy() for _ in range(batch)]
-            gc.disable()
-            try:
-                t0 = time.perf_counter_ns()
-                for a in copies:
-                    fn(a)
-                elapsed = time.perf_counter_ns() - t0
-            except Exception as exc:  # a missing path or a panic: report, keep going
-                failed[name] = short_error(exc)
+            elapsed, error = sort_each(fns[name], copies)
+            if error:  # a path not built yet, or a panic: report it, keep going
+                failed[name] = error
                 continue
-            finally:
-                gc.enable()
             if not all(np.array_equal(a, expected) for a in copies):
                 failed[name] = "wrong result"
                 continue
@@ -336,7 +345,7 @@ def print_summary(results):
     print("\nGeometric mean of vs numpy over the rows above (higher is better):")
     for name, ratios in by_func.items():
         gmean = math.exp(sum(math.log(x) for x in ratios) / len(ratios))
-        print(f"  {name:<15} {gmean:6.2f}  ({len(ratios)} rows)")
+        print(f"  {name:<15} {gmean:6.2f}  over {len(ratios)} rows")
 
 
 def plot(results, path):
@@ -365,18 +374,22 @@ def plot(results, path):
                 handles[label[fam]] = line
         ax.axhline(1.0, color="grey", linestyle="--", linewidth=1)
         ax.set_xscale("log")
+        sizes = sorted({r["n"] for r in results if r["dist"] == dist})
+        ax.set_xticks(sizes, [fmt_n(n) for n in sizes])
+        ax.xaxis.set_minor_locator(matplotlib.ticker.NullLocator())
         ax.set_yscale("log", base=2)
         low, high = ax.get_ylim()
         ax.set_ylim(min(low, 0.5), max(high, 2.0))
-        ax.yaxis.set_major_formatter(matplotlib.ticker.FormatStrFormatter("%g"))
-        ax.yaxis.set_minor_formatter(matplotlib.ticker.NullFormatter())
+        ax.yaxis.set_major_formatter(matplotlib.ticker.FormatStrFormatter("%.3g"))
+        ax.yaxis.set_minor_locator(matplotlib.ticker.NullLocator())
         ax.set_title(dist, fontsize=10)
         ax.set_xlabel("elements")
         ax.set_ylabel("NumPy time / time")
     for ax in axes.flat[len(dists):]:
         ax.set_visible(False)
     fig.suptitle("Speed relative to NumPy ndarray.sort() (higher is better)")
-    fig.legend(handles.values(), handles.keys(), loc="lower center", ncol=len(handles))
+    shown = [label[f] for f in families if label[f] in handles]
+    fig.legend([handles[k] for k in shown], shown, loc="lower center", ncol=len(shown))
     fig.tight_layout(rect=(0, 0.06, 1, 0.96))
     fig.savefig(path, dpi=110)
     print(f"\nplot written to {path}", file=sys.stderr)
@@ -398,24 +411,17 @@ def run_overhead(args, tamarind):
             base = make_array(dist, n, args.seed)
             order = list(dict.fromkeys(["numpy"] + [f for f in names if applies(f, dtype)]))
             samples = {name: [] for name in order}
-            failed = {name: short_error(fns[name]) for name in order
-                      if isinstance(fns[name], Exception)}
+            failed = {}
             for _ in range(args.repeat * OVERHEAD_TIMINGS_PER_REPEAT):
                 for name in order:
                     if name in failed:
                         continue
                     arrays = [base.copy() for _ in range(OVERHEAD_CALLS)]
-                    fn = fns[name]
-                    gc.disable()
-                    try:
-                        t0 = time.perf_counter_ns()
-                        for a in arrays:
-                            fn(a)
-                        samples[name].append((time.perf_counter_ns() - t0) / OVERHEAD_CALLS)
-                    except Exception as exc:
-                        failed[name] = short_error(exc)
-                    finally:
-                        gc.enable()
+                    elapsed, error = sort_each(fns[name], arrays)
+                    if error:
+                        failed[name] = error
+                    else:
+                        samples[name].append(elapsed / OVERHEAD_CALLS)
             ref = float(np.median(samples["numpy"])) if samples["numpy"] else None
             for name in order:
                 if name == "numpy" and "numpy" not in names:
@@ -442,14 +448,14 @@ def run_overhead(args, tamarind):
 # --- pool cost and idle CPU -------------------------------------------------
 
 def median_ns(fn, base, repeat):
-    """Median ns of fn on fresh copies of base; raises what fn raises."""
+    """(median ns of fn on fresh copies of base, None), or (None, why) if fn raised."""
     times = []
     for _ in range(repeat):
-        a = base.copy()
-        t0 = time.perf_counter_ns()
-        fn(a)
-        times.append(time.perf_counter_ns() - t0)
-    return float(np.median(times))
+        elapsed, error = sort_each(fn, [base.copy()])
+        if error:
+            return None, error
+        times.append(elapsed)
+    return float(np.median(times)), None
 
 
 def run_pool(args, tamarind):
@@ -466,12 +472,11 @@ def run_pool(args, tamarind):
         sorted_a = make_array(f"sorted_{suffix}", n, args.seed)
         random_a = make_array(f"uniform_{suffix}", n, args.seed)
         print(f"pool cost sort_{suffix} n={fmt_n(n)}", file=sys.stderr)
-        try:
-            t_mt_sorted = median_ns(mt, sorted_a, args.repeat)
-            t_st_sorted = median_ns(st, sorted_a, args.repeat)
-            t_mt_random = median_ns(mt, random_a, args.repeat)
-        except Exception as exc:
-            rows.append({"func": f"sort_{suffix}", "n": n, "note": short_error(exc)})
+        (t_mt_sorted, e1), (t_st_sorted, e2), (t_mt_random, e3) = (
+            median_ns(mt, sorted_a, args.repeat), median_ns(st, sorted_a, args.repeat),
+            median_ns(mt, random_a, args.repeat))
+        if e1 or e2 or e3:
+            rows.append({"func": f"sort_{suffix}", "n": n, "note": e1 or e2 or e3})
             continue
         pool = t_mt_sorted - t_st_sorted
         rows.append({"func": f"sort_{suffix}", "n": n, "sorted_mt_ms": t_mt_sorted / 1e6,
@@ -495,12 +500,10 @@ def run_pool(args, tamarind):
     for name, dist, n in (("rayon_sort_f64", "uniform_f64", 1_000_000),
                           ("sort_f64", "uniform_f64", 800_000)):
         print(f"idle CPU after {name}", file=sys.stderr)
-        fn, a = resolve(tamarind, name), make_array(dist, n, args.seed)
-        try:
-            fn(a)
-        except Exception as exc:
-            idle.append({"func": name, "n": n, "cpu_ms": None, "note": short_error(exc)})
-            print(f"  after {name}(n={fmt_n(n)}): n/a  {short_error(exc)}")
+        _, error = sort_each(resolve(tamarind, name), [make_array(dist, n, args.seed)])
+        if error:
+            idle.append({"func": name, "n": n, "cpu_ms": None, "note": error})
+            print(f"  after {name}(n={fmt_n(n)}): n/a  {error}")
             continue
         cpu0 = time.process_time()
         time.sleep(1.0)
@@ -532,12 +535,12 @@ def memory_child(func, dist, n, seed, threads):
         # Resets the peak (VmHWM) to the current size, so generation temporaries don't count.
         with open("/proc/self/clear_refs", "w") as f:
             f.write("5")
-        if isinstance(fn, Exception):
-            raise fn
-        fn(a)
-        result.update(extra_kib=_proc_status_kib("VmHWM") - rss_before, note="")
-    except Exception as exc:
-        result.update(extra_kib=None, note=short_error(exc))
+    except OSError as exc:
+        result.update(extra_kib=None, note=f"cannot reset the peak: {short_error(exc)}")
+    else:
+        _, error = sort_each(fn, [a])
+        extra = None if error else _proc_status_kib("VmHWM") - rss_before
+        result.update(extra_kib=extra, note=error or "")
     print(json.dumps(result))
 
 
