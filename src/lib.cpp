@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <thread>
 
 #include "array_access.hpp"
 #include "errors.hpp"
@@ -71,12 +70,6 @@ struct Element<i64> {
     static constexpr std::size_t kMultiThreadedComparisonMax = 9'999'999;
 };
 
-// Logical processors, or 4 when the platform reports none.
-unsigned thread_count() {
-    unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 4 : n;
-}
-
 // Lengths below which insertion sort beats the quicksort on short inputs.
 constexpr std::size_t kInsertionSortMax = 20;
 
@@ -116,7 +109,6 @@ PyObject* sort_function(const char* function, PyObject* args, PyObject* kwargs) 
         if (!taken.ok()) return std::move(taken.error());
         Result<ElementSlice<T>> slice = taken.value().template slice<T>();
         if (!slice.ok()) return std::move(slice.error());
-        if constexpr (E == Entry::kMultiThreaded) (void)thread_count();
         // Only the pool-backed comparison sort is handed an empty slice.
         if (slice.value().len == 0 && E != Entry::kParallelQuicksort) {
             Py_INCREF(Py_None);
