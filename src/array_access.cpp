@@ -43,10 +43,9 @@ Result<TakenArray> TakenArray::take(PyObject* object, int type_num) {
 
     bool accepted = api.is_array(object) && fields(object)->nd == 1;
     if (accepted) {
-        Ref wanted(api.descr_from_type(type_num));
-        if (!wanted) panic("PyObject pointer is null");
+        PyObject* wanted = api.canonical_descr(type_num);
         PyObject* descr = fields(object)->descr;
-        accepted = descr == wanted.get() || api.equiv_types(descr, wanted.get());
+        accepted = descr == wanted || api.equiv_types(descr, wanted);
     }
     if (!accepted) return array_cast_error(object, api.array_type());
 

@@ -5,7 +5,7 @@
 #include <new>
 #include <numeric>
 #include <string>
-#include <unordered_map>
+#include <vector>
 
 #include "numpy_api.hpp"
 
@@ -23,21 +23,31 @@ struct BorrowKey {
     bool operator==(const BorrowKey&) const = default;
 };
 
-struct BorrowKeyHash {
-    std::size_t operator()(const BorrowKey& k) const noexcept {
-        std::size_t h = k.start;
-        for (std::size_t v : {std::size_t(k.end), std::size_t(k.data), std::size_t(k.gcd)})
-            h = (h ^ v) * 0x9E3779B97F4A7C15ULL;
-        return h;
-    }
+// One borrow of one view. Shared borrows count up from 1; -1 marks the one exclusive
+// borrow of that view.
+struct Borrow {
+    std::uintptr_t base;  // the object that owns the memory
+    BorrowKey key;
+    std::int64_t count;
 };
 
-// Shared borrows count up from 1; -1 marks the one exclusive borrow.
-using BorrowCounts = std::unordered_map<BorrowKey, std::int64_t, BorrowKeyHash>;
-
+// Few arrays are borrowed at any one time, so a flat list scanned under the lock beats
+// maps keyed by base address; it keeps its capacity, so a call allocates nothing.
 struct Registry {
     std::mutex mutex;
-    std::unordered_map<std::uintptr_t, BorrowCounts> by_base;
+    std::vector<Borrow> borrows;
+
+    Registry() { borrows.reserve(64); }
+
+    Borrow* find(std::uintptr_t base, const BorrowKey& key) {
+        for (Borrow& b : borrows)
+            if (b.base == base && b.key == key) return &b;
+        return nullptr;
+    }
+    void remove(Borrow* b) {
+        *b = borrows.back();
+        borrows.pop_back();
+    }
 };
 
 std::intptr_t gcd_magnitude(std::intptr_t a, std::intptr_t b) {
@@ -86,30 +96,29 @@ BorrowKey borrow_key(PyObject* array) {
     return {low, high + static_cast<std::uintptr_t>(NumpyApi::cached().element_size(a->descr)), data, gcd};
 }
 
+bool conflicts_with_any(const Registry& reg, std::uintptr_t base, const BorrowKey& key, bool exclusive_only) {
+    for (const Borrow& b : reg.borrows)
+        if (b.base == base && (exclusive_only ? b.count < 0 : b.count != 0) && conflicts(key, b.key)) return true;
+    return false;
+}
+
 int acquire_shared(void* registry, PyObject* array) noexcept {
     auto& reg = *static_cast<Registry*>(registry);
     const std::uintptr_t base = base_address(array);
     const BorrowKey key = borrow_key(array);
     std::lock_guard lock(reg.mutex);
-    try {
-        auto outer = reg.by_base.find(base);
-        if (outer == reg.by_base.end()) {
-            reg.by_base[base].emplace(key, 1);
-            return kBorrowOk;
-        }
-        BorrowCounts& counts = outer->second;
-        if (auto it = counts.find(key); it != counts.end()) {
-            if (it->second < 0 || it->second == INT64_MAX) return kAlreadyBorrowed;
-            ++it->second;
-            return kBorrowOk;
-        }
-        for (const auto& [other, count] : counts)
-            if (count < 0 && conflicts(key, other)) return kAlreadyBorrowed;
-        counts.emplace(key, 1);
+    if (Borrow* same = reg.find(base, key)) {
+        if (same->count < 0 || same->count == INT64_MAX) return kAlreadyBorrowed;
+        ++same->count;
         return kBorrowOk;
+    }
+    if (conflicts_with_any(reg, base, key, /*exclusive_only=*/true)) return kAlreadyBorrowed;
+    try {
+        reg.borrows.push_back({base, key, 1});
     } catch (const std::bad_alloc&) {
         return kRegistryOutOfMemory;
     }
+    return kBorrowOk;
 }
 
 int acquire_exclusive(void* registry, PyObject* array) noexcept {
@@ -118,50 +127,45 @@ int acquire_exclusive(void* registry, PyObject* array) noexcept {
     const std::uintptr_t base = base_address(array);
     const BorrowKey key = borrow_key(array);
     std::lock_guard lock(reg.mutex);
+    if (reg.find(base, key) != nullptr) return kAlreadyBorrowed;
+    if (conflicts_with_any(reg, base, key, /*exclusive_only=*/false)) return kAlreadyBorrowed;
     try {
-        auto outer = reg.by_base.find(base);
-        if (outer == reg.by_base.end()) {
-            reg.by_base[base].emplace(key, -1);
-            return kBorrowOk;
-        }
-        BorrowCounts& counts = outer->second;
-        if (counts.contains(key)) return kAlreadyBorrowed;
-        for (const auto& [other, count] : counts)
-            if (count != 0 && conflicts(key, other)) return kAlreadyBorrowed;
-        counts.emplace(key, -1);
-        return kBorrowOk;
+        reg.borrows.push_back({base, key, -1});
     } catch (const std::bad_alloc&) {
         return kRegistryOutOfMemory;
     }
+    return kBorrowOk;
 }
 
+// Releasing what was never borrowed is a broken protocol; these functions cannot report
+// it, so they end the process.
 void release_shared(void* registry, PyObject* array) noexcept {
     auto& reg = *static_cast<Registry*>(registry);
     const std::uintptr_t base = base_address(array);
     const BorrowKey key = borrow_key(array);
     std::lock_guard lock(reg.mutex);
-    auto outer = reg.by_base.find(base);
-    if (outer == reg.by_base.end()) std::abort();  // releasing what was never borrowed
-    BorrowCounts& counts = outer->second;
-    auto it = counts.find(key);
-    if (it == counts.end()) std::abort();
-    if (--it->second == 0) {
-        if (counts.size() > 1) counts.erase(it);
-        else reg.by_base.erase(outer);
-    }
+    Borrow* b = reg.find(base, key);
+    if (b == nullptr) std::abort();
+    if (--b->count == 0) reg.remove(b);
 }
 
 void release_exclusive(void* registry, PyObject* array) noexcept {
     auto& reg = *static_cast<Registry*>(registry);
     const std::uintptr_t base = base_address(array);
+    const BorrowKey key = borrow_key(array);
     std::lock_guard lock(reg.mutex);
-    auto outer = reg.by_base.find(base);
-    if (outer == reg.by_base.end()) std::abort();
-    if (outer->second.size() > 1) {
-        if (outer->second.erase(borrow_key(array)) == 0) std::abort();
-    } else {
-        reg.by_base.erase(outer);
-    }
+    Borrow* only = nullptr;
+    std::size_t views = 0;
+    for (Borrow& b : reg.borrows)
+        if (b.base == base) {
+            only = &b;
+            ++views;
+        }
+    if (views == 0) std::abort();
+    // The last borrow of a buffer goes whatever its key; otherwise the exact view must exist.
+    Borrow* b = views == 1 ? only : reg.find(base, key);
+    if (b == nullptr) std::abort();
+    reg.remove(b);
 }
 
 void destroy_capsule(PyObject* capsule) {

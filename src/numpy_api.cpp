@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "types/panic.hpp"
+
 namespace tamarind::py {
 namespace {
 
@@ -91,10 +93,15 @@ Result<const NumpyApi*> NumpyApi::get() {
         return PyError::lazy(PyExc_RuntimeError,
                              "module compiled as little endian, but detected different endianness at runtime");
 
+    auto descr_from_type = reinterpret_cast<PyObject* (*)(int)>(table[45]);
     auto* api = new NumpyApi();
     api->table_ = table;
     api->feature_version_ = feature;
     api->core_name_ = g_core_name;
+    // Builtin dtypes live as long as NumPy; looked up once instead of on every call.
+    api->descr_f64_ = descr_from_type(kTypeNumF64);
+    api->descr_i64_ = descr_from_type(kTypeNumI64);
+    if (api->descr_f64_ == nullptr || api->descr_i64_ == nullptr) panic("PyObject pointer is null");
     // The capsule reference is kept: the table must outlive every call.
     capsule.release();
     g_api.store(api, std::memory_order_release);

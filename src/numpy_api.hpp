@@ -45,10 +45,8 @@ public:
     bool is_array(PyObject* o) const {
         return Py_TYPE(o) == array_type() || PyType_IsSubtype(Py_TYPE(o), array_type());
     }
-    // New reference to the canonical dtype of a type number, or nullptr.
-    PyObject* descr_from_type(int type_num) const {
-        return reinterpret_cast<PyObject* (*)(int)>(table_[45])(type_num);
-    }
+    // The canonical dtype of float64 or int64 (borrowed; kept for the process).
+    PyObject* canonical_descr(int type_num) const { return type_num == kTypeNumF64 ? descr_f64_ : descr_i64_; }
     bool equiv_types(PyObject* a, PyObject* b) const {
         return reinterpret_cast<unsigned char (*)(PyObject*, PyObject*)>(table_[182])(a, b) != 0;
     }
@@ -61,6 +59,8 @@ private:
     void** table_ = nullptr;
     unsigned feature_version_ = 0;
     const char* core_name_ = nullptr;
+    PyObject* descr_f64_ = nullptr;
+    PyObject* descr_i64_ = nullptr;
 };
 
 // Imports "<core>.multiarray" (new reference or error).
