@@ -28,7 +28,8 @@ struct Stolen {
 
 class JobDeque {
 public:
-    JobDeque() : buffer_(new_buffer(kInitialCapacity)) {}
+    // buffers_ must exist before the first buffer is recorded in it, hence the body.
+    JobDeque() { buffer_.store(new_buffer(kInitialCapacity), std::memory_order_relaxed); }
     JobDeque(const JobDeque&) = delete;
     JobDeque& operator=(const JobDeque&) = delete;
 
@@ -121,7 +122,7 @@ private:
 
     alignas(64) std::atomic<std::int64_t> top_{0};
     alignas(64) std::atomic<std::int64_t> bottom_{0};
-    std::atomic<Buffer*> buffer_;
+    std::atomic<Buffer*> buffer_{nullptr};
     std::vector<std::unique_ptr<Buffer>> buffers_;  // every buffer ever used; owner only
 };
 
