@@ -3,47 +3,69 @@
 // std::monostate). A panic (any exception) in either closure is raised again in the
 // caller after both have finished; when both throw, a's exception wins.
 //
-// This version runs a then b on the calling thread; the work-stealing pool replaces it
-// with one that offers b to other workers, keeping the same contract.
+// On a worker, b is pushed onto the worker's deque where idle workers may steal it, and a
+// runs at once. From any other thread the whole join moves into the global pool and the
+// caller blocks until it is done.
 #pragma once
 
 #include <exception>
-#include <type_traits>
+#include <optional>
 #include <utility>
-#include <variant>
+
+#include "pool/job.hpp"
+#include "pool/latch.hpp"
+#include "pool/registry.hpp"
 
 namespace tamarind::pool {
 
 namespace detail {
-template <class F>
-auto call_for_value(F& f) {
-    if constexpr (std::is_void_v<std::invoke_result_t<F&>>) {
-        f();
-        return std::monostate{};
-    } else {
-        return f();
+
+// join on the given worker of the current thread.
+template <class A, class B>
+auto join_in_worker(WorkerThread& worker, A& a, B& b) {
+    using RA = value_t<A>;
+    using RB = value_t<B>;
+    StackJob<B, SpinLatch> job_b(b, worker.registry, worker.index, false);
+    worker.push(&job_b);
+
+    std::optional<RA> ra;
+    std::exception_ptr a_error;
+    try {
+        ra.emplace(call_for_value(a));
+    } catch (...) {
+        a_error = std::current_exception();
     }
+    if (a_error) {
+        // b still runs (here or on its thief) before a's panic goes on; b's own is dropped.
+        worker.wait_until(job_b.latch.core());
+        std::rethrow_exception(a_error);
+    }
+
+    while (!job_b.latch.probe()) {
+        Job* job = worker.take_local_job();
+        if (job == &job_b) {
+            // Nobody stole b: run it here without the job's bookkeeping.
+            RB rb = job_b.run_inline();
+            return std::pair<RA, RB>(std::move(*ra), std::move(rb));
+        }
+        if (job == nullptr) {
+            // b was stolen: help with other work until its thief is done.
+            worker.wait_until(job_b.latch.core());
+            break;
+        }
+        WorkerThread::execute(job);
+    }
+    RB rb = job_b.into_result();
+    return std::pair<RA, RB>(std::move(*ra), std::move(rb));
 }
+
 }  // namespace detail
 
 template <class A, class B>
 auto join(A&& a, B&& b) {
-    using RA = decltype(detail::call_for_value(a));
-    using RB = decltype(detail::call_for_value(b));
-    RA ra{};
-    try {
-        ra = detail::call_for_value(a);
-    } catch (...) {
-        // b still runs before a's exception continues; its own exception is dropped.
-        std::exception_ptr first = std::current_exception();
-        try {
-            detail::call_for_value(b);
-        } catch (...) {
-        }
-        std::rethrow_exception(first);
-    }
-    RB rb = detail::call_for_value(b);
-    return std::pair<RA, RB>(std::move(ra), std::move(rb));
+    if (WorkerThread* worker = current_worker()) return detail::join_in_worker(*worker, a, b);
+    auto op = [&] { return detail::join_in_worker(*current_worker(), a, b); };
+    return global_registry().in_worker(op);
 }
 
 }  // namespace tamarind::pool

@@ -1,0 +1,108 @@
+#include "pool/platform.hpp"
+
+#include <cerrno>
+#include <climits>
+
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#endif
+
+namespace tamarind::pool::platform {
+namespace {
+
+std::atomic<long> g_starts_before_failure{-1};
+
+// Consumes one allowed start of the test hook; false when this start must fail.
+bool thread_start_allowed() noexcept {
+    long left = g_starts_before_failure.load(std::memory_order_relaxed);
+    while (left >= 0) {
+        if (left == 0) return false;
+        if (g_starts_before_failure.compare_exchange_weak(left, left - 1,
+                                                          std::memory_order_relaxed)) {
+            return true;
+        }
+    }
+    return true;
+}
+
+struct ThreadStart {
+    void (*entry)(void*);
+    void* arg;
+};
+
+void* thread_main(void* raw) {
+    ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    start.entry(start.arg);
+    return nullptr;
+}
+
+}  // namespace
+
+std::size_t processor_count() noexcept {
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<std::size_t>(online) : 1;
+}
+
+int start_thread(void (*entry)(void*), void* arg) noexcept {
+    if (!thread_start_allowed()) return EAGAIN;
+    auto* start = new (std::nothrow) ThreadStart{entry, arg};
+    if (start == nullptr) return ENOMEM;
+
+    pthread_attr_t attr;
+    int rc = ::pthread_attr_init(&attr);
+    if (rc != 0) {
+        delete start;
+        return rc;
+    }
+    rc = ::pthread_attr_setstacksize(&attr, kWorkerStackSize);
+    if (rc == 0) rc = ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    if (rc == 0) rc = ::pthread_create(&thread, &attr, &thread_main, start);
+    ::pthread_attr_destroy(&attr);
+    if (rc != 0) delete start;
+    return rc;
+}
+
+#if defined(__linux__)
+
+void wait_on_address(std::atomic<std::uint32_t>& word, std::uint32_t expected) noexcept {
+    // EAGAIN (value changed) and EINTR both just return: the caller re-checks its condition.
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected,
+              nullptr, nullptr, 0);
+}
+
+void wake_by_address_single(std::atomic<std::uint32_t>& word) noexcept {
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr,
+              nullptr, 0);
+}
+
+void wake_by_address_all(std::atomic<std::uint32_t>& word) noexcept {
+    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX,
+              nullptr, nullptr, 0);
+}
+
+#else
+
+void wait_on_address(std::atomic<std::uint32_t>& word, std::uint32_t expected) noexcept {
+    word.wait(expected, std::memory_order_acquire);
+}
+
+void wake_by_address_single(std::atomic<std::uint32_t>& word) noexcept { word.notify_one(); }
+
+void wake_by_address_all(std::atomic<std::uint32_t>& word) noexcept { word.notify_all(); }
+
+#endif
+
+void yield_now() noexcept { ::sched_yield(); }
+
+void fail_thread_starts_after(long successes) noexcept {
+    g_starts_before_failure.store(successes, std::memory_order_relaxed);
+}
+
+}  // namespace tamarind::pool::platform

@@ -1,0 +1,37 @@
+// The operating-system services the worker pools rely on, behind named functions so the
+// rest of the runtime never calls the OS directly: the processor count, starting a
+// worker thread, address-based waiting and waking, and yielding the processor.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace tamarind::pool::platform {
+
+// Stack reserved for every worker thread.
+inline constexpr std::size_t kWorkerStackSize = 2u << 20;
+
+// Logical processors online; 1 when the system reports none.
+std::size_t processor_count() noexcept;
+
+// Starts a detached thread running entry(arg) on a kWorkerStackSize stack. Returns 0, or the
+// OS error code when the thread could not be started (entry is then never called).
+int start_thread(void (*entry)(void*), void* arg) noexcept;
+
+// Blocks while word still holds expected; may return spuriously, so callers re-check.
+void wait_on_address(std::atomic<std::uint32_t>& word, std::uint32_t expected) noexcept;
+
+// Wakes one / every thread blocked in wait_on_address on word. Waking an address that no
+// longer holds a live object is harmless: the address only serves as a key.
+void wake_by_address_single(std::atomic<std::uint32_t>& word) noexcept;
+void wake_by_address_all(std::atomic<std::uint32_t>& word) noexcept;
+
+// Offers the processor to another ready thread.
+void yield_now() noexcept;
+
+// Test hook: after `successes` more successful starts, start_thread fails with EAGAIN.
+// A negative value (the default) never fails.
+void fail_thread_starts_after(long successes) noexcept;
+
+}  // namespace tamarind::pool::platform

@@ -1,0 +1,95 @@
+// The sleep state of a pool: idle workers search with yields for a while, then sleep until
+// new work or their latch wakes them. One atomic word of counters decides who sleeps and
+// who must be woken:
+//   bits  0-15  sleeping threads
+//   bits 16-31  idle threads (searching or sleeping)
+//   bits 32-63  jobs-event counter; odd while some thread is getting sleepy.
+// A worker that got sleepy records the counter; it may only fall asleep if no job was
+// published since (publishers make the counter even again). Every worker sleeps on its own
+// wake word with address-based waiting; a waker flips the word to 0 and wakes the address.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "pool/injector.hpp"
+#include "pool/latch.hpp"
+
+namespace tamarind::pool {
+
+// Idle passes that only yield before a worker announces it is getting sleepy.
+inline constexpr std::uint32_t kRoundsUntilSleepy = 32;
+// Passes before a worker falls asleep: the sleepy pass is the last search.
+inline constexpr std::uint32_t kRoundsUntilSleeping = kRoundsUntilSleepy + 1;
+// Most sleepers that one worker wakes when it leaves the idle state with a job.
+inline constexpr std::uint64_t kMaxWakesOnWorkFound = 2;
+
+// One worker's progress through an idle stretch.
+struct IdleState {
+    std::size_t worker_index;
+    std::uint32_t rounds = 0;
+    std::uint64_t jobs_counter = kInvalidCounter;
+
+    static constexpr std::uint64_t kInvalidCounter = ~std::uint64_t{0};
+};
+
+class Sleep {
+public:
+    // `injector` is the pool's injection queue, checked once more just before sleeping.
+    Sleep(std::size_t num_threads, const Injector& injector);
+
+    // Worker: entering and leaving an idle stretch.
+    IdleState start_looking(std::size_t worker_index) noexcept;
+    void work_found() noexcept;     // leaves idle with a job; wakes up to two sleepers
+    void stop_looking() noexcept;   // leaves idle because its latch was set
+
+    // Worker: one pass that found nothing. Yields, gets sleepy or sleeps.
+    void no_work_found(IdleState& idle, CoreLatch& latch) noexcept {
+        if (idle.rounds < kRoundsUntilSleepy) {
+            yield();
+            ++idle.rounds;
+        } else if (idle.rounds == kRoundsUntilSleepy) {
+            idle.jobs_counter = announce_sleepy();
+            ++idle.rounds;
+            yield();
+        } else {
+            sleep(idle, latch);
+        }
+    }
+
+    // After jobs were pushed onto a worker's deque or the injection queue.
+    void new_jobs(std::uint32_t num_jobs, bool queue_was_empty) noexcept;
+
+    // Wakes worker i if it sleeps (its latch was set, or the pool ends).
+    bool wake_specific_thread(std::size_t i) noexcept;
+
+    // Snapshot of the counters (tests).
+    std::uint64_t counters() const noexcept { return counters_.load(std::memory_order_seq_cst); }
+
+private:
+    static constexpr std::uint64_t kOneSleeping = 1;
+    static constexpr std::uint64_t kOneIdle = std::uint64_t{1} << 16;
+    static constexpr std::uint64_t kOneJobEvent = std::uint64_t{1} << 32;
+
+    static std::uint64_t sleeping(std::uint64_t c) noexcept { return c & 0xFFFF; }
+    static std::uint64_t idle(std::uint64_t c) noexcept { return (c >> 16) & 0xFFFF; }
+    static std::uint64_t jobs_counter(std::uint64_t c) noexcept { return c >> 32; }
+
+    static void yield() noexcept;
+    std::uint64_t announce_sleepy() noexcept;
+    void sleep(IdleState& idle, CoreLatch& latch) noexcept;
+    void wake_any_threads(std::uint64_t n) noexcept;
+
+    struct alignas(64) WakeWord {
+        std::atomic<std::uint32_t> asleep{0};  // 1 while its worker sleeps or is about to
+    };
+
+    alignas(64) std::atomic<std::uint64_t> counters_{0};
+    std::size_t num_threads_;
+    const Injector& injector_;
+    std::unique_ptr<WakeWord[]> words_;
+};
+
+}  // namespace tamarind::pool

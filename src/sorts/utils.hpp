@@ -1,0 +1,83 @@
+// Small helpers shared by the radix sorts: the comparison-sort ladder for short slices,
+// the key-width scan, and the order check that guards NaN results.
+#pragma once
+
+#include <cstddef>
+#include <type_traits>
+
+#include "sorts/comparative_sort.hpp"
+#include "traits/traits.hpp"
+#include "types/panic.hpp"
+#include "types/params.hpp"
+
+namespace tamarind {
+
+// Slices up to this long are insertion-sorted, longer ones by the unstable sort.
+inline constexpr std::size_t kInsertionSortMax = 20;
+
+// Whether the element type has values (NaN) that the comparator cannot order.
+template <class Traits>
+inline constexpr bool kHasUnordered = std::is_same_v<typename Traits::value_type, f64>;
+
+// Sorts v[0, n) by comparison: nothing below 2 elements, insertion sort up to
+// kInsertionSortMax, the unstable sort above. Callers bound n by their own thresholds.
+template <class Traits>
+void comparison_sort(typename Traits::value_type* v, std::size_t n) {
+    if (n < 2) return;
+    if (n <= kInsertionSortMax)
+        insertion_sort(v, n, LessOf<Traits>{});
+    else
+        unstable_sort(v, n, LessOf<Traits>{});
+}
+
+// Number of significant bits of the largest key of v[0, n). The OR of all keys has the
+// same highest bit as their maximum and needs no compare per element. For f64 it also
+// notes in *nan_seen (when given) whether a NaN went by, so that callers can check the
+// final order only when one did.
+template <class Traits>
+u64 key_bits(const typename Traits::value_type* v, std::size_t n, bool* nan_seen = nullptr) {
+    u64 acc0 = 0, acc1 = 0, acc2 = 0, acc3 = 0;
+    std::size_t i = 0;
+    if constexpr (kHasUnordered<Traits>) {
+        bool nan0 = false, nan1 = false;
+        for (; i + 4 <= n; i += 4) {
+            acc0 |= Traits::to_key(v[i]);
+            acc1 |= Traits::to_key(v[i + 1]);
+            acc2 |= Traits::to_key(v[i + 2]);
+            acc3 |= Traits::to_key(v[i + 3]);
+            nan0 |= (v[i] != v[i]) | (v[i + 1] != v[i + 1]);
+            nan1 |= (v[i + 2] != v[i + 2]) | (v[i + 3] != v[i + 3]);
+        }
+        for (; i < n; ++i) {
+            acc0 |= Traits::to_key(v[i]);
+            nan0 |= v[i] != v[i];
+        }
+        if (nan_seen && (nan0 | nan1)) *nan_seen = true;
+    } else {
+        (void)nan_seen;
+        for (; i + 4 <= n; i += 4) {
+            acc0 |= Traits::to_key(v[i]);
+            acc1 |= Traits::to_key(v[i + 1]);
+            acc2 |= Traits::to_key(v[i + 2]);
+            acc3 |= Traits::to_key(v[i + 3]);
+        }
+        for (; i < n; ++i) acc0 |= Traits::to_key(v[i]);
+    }
+    return significant_bits(acc0 | acc1 | acc2 | acc3);
+}
+
+// Ends the call with the comparator's NaN panic unless v[0, n) is ascending by element
+// key with -0.0 and +0.0 taken as equal. Run only after a NaN went through a radix
+// fallback: the merge and the prefix repair compare with IEEE operators, which cannot
+// place a NaN, so such a result must be verified rather than trusted.
+template <class Traits>
+void panic_unless_key_ordered(const typename Traits::value_type* v, std::size_t n) {
+    using T = typename Traits::value_type;
+    auto key = [](T x) { return x == T(0) ? Traits::to_key(T(0)) : Traits::to_key(x); };
+    for (std::size_t i = 1; i < n; ++i) {
+        if (key(v[i - 1]) > key(v[i])) [[unlikely]]
+            panic(kNoneUnwrap);
+    }
+}
+
+}  // namespace tamarind

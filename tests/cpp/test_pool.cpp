@@ -1,0 +1,269 @@
+// The worker pools: join, scope/spawn and install on pools of 1 to 8 workers, panics
+// carried to the waiting thread, building and dropping pools, and idle workers sleeping.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <new>
+#include <numeric>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "pool/platform.hpp"
+#include "pool/thread_pool.hpp"
+#include "pool_test_support.hpp"
+
+using namespace tamarind;
+using pool_test::with_timeout;
+
+namespace {
+
+constexpr int kTimeout = 120;
+
+pool::ThreadPool make_pool(std::size_t n) {
+    return pool::ThreadPoolBuilder().num_threads(n).build().unwrap();
+}
+
+// Recursive join sum; every leaf notes the thread it ran on.
+std::uint64_t parallel_sum(const std::uint64_t* v, std::size_t n, std::mutex& m,
+                           std::set<std::thread::id>& threads) {
+    if (n <= 1024) {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            threads.insert(std::this_thread::get_id());
+        }
+        return std::accumulate(v, v + n, std::uint64_t{0});
+    }
+    const std::size_t half = n / 2;
+    auto [a, b] = pool::join([&] { return parallel_sum(v, half, m, threads); },
+                             [&] { return parallel_sum(v + half, n - half, m, threads); });
+    return a + b;
+}
+
+struct Boom : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class PoolSizes : public ::testing::TestWithParam<std::size_t> {};
+
+INSTANTIATE_TEST_SUITE_P(Workers, PoolSizes, ::testing::Range<std::size_t>(1, 9));
+
+}  // namespace
+
+TEST_P(PoolSizes, DeepJoinSumsAndStealsWork) {
+    const std::size_t workers = GetParam();
+    with_timeout(kTimeout, [&] {
+        auto tp = make_pool(workers);
+        std::vector<std::uint64_t> v(pool_test::scaled(4'000'000));
+        std::iota(v.begin(), v.end(), 1);
+        const std::uint64_t n = v.size();
+        std::mutex m;
+        std::set<std::thread::id> threads;
+        // Repeat until another worker has taken some of the work (bounded).
+        for (int round = 0; round < 50; ++round) {
+            EXPECT_EQ(tp.install([&] { return parallel_sum(v.data(), v.size(), m, threads); }),
+                      n * (n + 1) / 2);
+            if (threads.size() >= std::min<std::size_t>(workers, 2)) break;
+        }
+        EXPECT_LE(threads.size(), workers);
+        EXPECT_GE(threads.size(), std::min<std::size_t>(workers, 2)) << "no job was stolen";
+    });
+}
+
+TEST_P(PoolSizes, NestedScopesFinishEveryTaskBeforeReturning) {
+    with_timeout(kTimeout, [&] {
+        auto tp = make_pool(GetParam());
+        std::atomic<int> done{0};
+        // A tree of tasks, fan-out 4 and depth 4, each spawned from its parent task, plus a
+        // scope opened inside every leaf.
+        std::function<void(pool::Scope&, int)> grow = [&](pool::Scope& s, int depth) {
+            if (depth == 0) {
+                pool::scope([&](pool::Scope& inner) {
+                    inner.spawn([&] { done.fetch_add(1, std::memory_order_relaxed); });
+                });
+                return;
+            }
+            for (int i = 0; i < 4; ++i) s.spawn([&, depth](pool::Scope& s2) { grow(s2, depth - 1); });
+        };
+        const int answer = tp.scope([&](pool::Scope& s) {
+            grow(s, 4);
+            return 42;
+        });
+        EXPECT_EQ(answer, 42);
+        EXPECT_EQ(done.load(), 256);
+    });
+}
+
+TEST_P(PoolSizes, InstallFromAWorker) {
+    const std::size_t workers = GetParam();
+    with_timeout(kTimeout, [&] {
+        auto tp = make_pool(workers);
+        auto other = make_pool(9 - workers);
+        tp.install([&] {
+            // Into its own pool: runs right here (a blocking wait would deadlock a 1-worker pool).
+            const auto me = std::this_thread::get_id();
+            EXPECT_EQ(tp.install([] { return std::this_thread::get_id(); }), me);
+            EXPECT_EQ(pool::current_num_threads(), workers);
+            // Into another pool: runs on one of its workers, and its panic comes back here.
+            EXPECT_EQ(other.install([] { return pool::current_num_threads(); }), 9 - workers);
+            EXPECT_NE(other.install([] { return std::this_thread::get_id(); }), me);
+            EXPECT_THROW(other.install([] { throw Boom("other pool"); }), Boom);
+            // Tasks of a scope installing into their own pool do not deadlock either.
+            std::atomic<int> n{0};
+            pool::scope([&](pool::Scope& s) {
+                for (int i = 0; i < 16; ++i) s.spawn([&] { tp.install([&] { ++n; }); });
+            });
+            EXPECT_EQ(n.load(), 16);
+        });
+    });
+}
+
+TEST_P(PoolSizes, JoinCarriesEitherPanicAfterBothHalves) {
+    with_timeout(kTimeout, [&] {
+        auto tp = make_pool(GetParam());
+        tp.install([] {
+            std::atomic<bool> other_half{false};
+            const auto slow = [&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                other_half = true;
+            };
+            EXPECT_THROW(pool::join([] { throw Boom("a"); }, slow), Boom);
+            EXPECT_TRUE(other_half.exchange(false)) << "b did not finish before a's panic";
+            EXPECT_THROW(pool::join(slow, [] { throw std::bad_alloc(); }), std::bad_alloc);
+            EXPECT_TRUE(other_half.exchange(false)) << "a did not finish before b's panic";
+            try {
+                pool::join([] { throw Boom("a"); }, [] { throw std::logic_error("b"); });
+                ADD_FAILURE() << "no panic";
+            } catch (const Boom&) {
+            }
+            // A tamarind panic keeps its message on the way.
+            try {
+                pool::join([] {}, [] { panic("from a worker"); });
+                ADD_FAILURE() << "no panic";
+            } catch (const Panic& p) {
+                EXPECT_EQ(p.message(), "from a worker");
+            }
+        });
+        // The pool stays usable after panics.
+        EXPECT_EQ(tp.join([] { return 1; }, [] { return 2; }), std::make_pair(1, 2));
+    });
+}
+
+TEST_P(PoolSizes, ScopeRaisesOnePanicAfterEveryOtherTask) {
+    with_timeout(kTimeout, [&] {
+        auto tp = make_pool(GetParam());
+        for (const int panicking : {1, 2}) {
+            std::atomic<int> finished{0};
+            try {
+                tp.scope([&](pool::Scope& s) {
+                    for (int i = 0; i < 40; ++i) {
+                        s.spawn([&, i] {
+                            if (i < panicking) throw Boom("task " + std::to_string(i));
+                            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                            finished.fetch_add(1);
+                        });
+                    }
+                });
+                ADD_FAILURE() << "no panic";
+            } catch (const Boom& e) {
+                EXPECT_EQ(finished.load(), 40 - panicking) << "raised before the others ended";
+                EXPECT_EQ(std::string(e.what()).rfind("task ", 0), 0u);
+            }
+        }
+        // A panic of the body waits for the tasks too.
+        std::atomic<int> finished{0};
+        EXPECT_THROW(tp.scope([&](pool::Scope& s) {
+            for (int i = 0; i < 8; ++i) s.spawn([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                ++finished;
+            });
+            throw Boom("body");
+        }), Boom);
+        EXPECT_EQ(finished.load(), 8);
+    });
+}
+
+TEST(Pool, OutsideThreadsShareTheGlobalPool) {
+    with_timeout(kTimeout, [] {
+        std::vector<std::thread> callers;
+        std::atomic<int> ok{0};
+        for (int t = 0; t < 6; ++t) {
+            callers.emplace_back([&] {
+                std::vector<std::uint64_t> v(pool_test::scaled(200'000), 3);
+                std::mutex m;
+                std::set<std::thread::id> threads;
+                for (int round = 0; round < 10; ++round) {
+                    const auto [outside, sum] = pool::join(
+                        [] { return pool::current_num_threads(); },
+                        [&] { return parallel_sum(v.data(), v.size(), m, threads); });
+                    if (outside == pool::current_num_threads() && sum == 3 * v.size()) ++ok;
+                }
+                EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u) << "ran on the caller";
+            });
+        }
+        for (auto& t : callers) t.join();
+        EXPECT_EQ(ok.load(), 60);
+    });
+}
+
+TEST(Pool, DroppedPoolsLeaveNoThreadsBehind) {
+    with_timeout(kTimeout, [] {
+        const std::size_t baseline = pool_test::thread_count();
+        for (int i = 0; i < (pool_test::kSanitized ? 40 : 200); ++i) {
+            auto tp = make_pool(1 + i % 4);
+            EXPECT_EQ(tp.join([] { return 1; }, [] { return 2; }).second, 2);
+            if (i % 3 == 0) {
+                auto moved = std::move(tp);  // dropping the moved-from handle does nothing
+            }
+        }
+        EXPECT_TRUE(pool_test::eventually([&] { return pool_test::thread_count() <= baseline; }))
+            << pool_test::thread_count() << " threads, " << baseline << " before";
+    });
+}
+
+TEST(Pool, FailedBuildStopsTheThreadsItStarted) {
+    with_timeout(kTimeout, [] {
+        const std::size_t baseline = pool_test::thread_count();
+        pool::platform::fail_thread_starts_after(3);
+        auto result = pool::ThreadPoolBuilder().num_threads(6).build();
+        pool::platform::fail_thread_starts_after(-1);
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error().kind, pool::ThreadPoolBuildErrorKind::IOError);
+        EXPECT_EQ(result.error().os_error, EAGAIN);
+        try {
+            std::move(result).unwrap();
+            ADD_FAILURE() << "no panic";
+        } catch (const Panic& p) {
+            EXPECT_EQ(p.message().rfind("called `Result::unwrap()` on an `Err` value: "
+                                        "ThreadPoolBuildError { kind: IOError(",
+                                        0),
+                      0u)
+                << p.message();
+        }
+        EXPECT_TRUE(pool_test::eventually([&] { return pool_test::thread_count() <= baseline; }));
+    });
+}
+
+TEST(Pool, IdleWorkersFallAsleep) {
+    with_timeout(kTimeout, [] {
+        const auto before = pool_test::task_ids();
+        auto tp = make_pool(4);
+        std::vector<std::uint64_t> v(pool_test::scaled(1'000'000), 1);
+        std::mutex m;
+        std::set<std::thread::id> threads;
+        EXPECT_EQ(tp.install([&] { return parallel_sum(v.data(), v.size(), m, threads); }),
+                  v.size());
+        // Every thread but this one ends up blocked, not yielding in a loop.
+        const long me = pool_test::current_tid();
+        EXPECT_TRUE(pool_test::eventually([&] {
+            for (long tid : pool_test::task_ids()) {
+                if (tid != me && pool_test::thread_state(tid) == 'R') return false;
+            }
+            return true;
+        }));
+    });
+}
