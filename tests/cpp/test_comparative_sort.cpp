@@ -71,7 +71,15 @@ TYPED_TEST(ComparativeSort, PresortedInputFastPaths) {
 }
 
 TYPED_TEST(ComparativeSort, UnstableSortAdversarialPivotsStayLinearithmic) {
-    for (std::size_t n : {100, 1000, 20'000}) expect_adversary_bounded<TypeParam>(UnstableSort{}, n, 4.0);
+    for (std::size_t n : {100, 1000, 20'000}) expect_adversary_bounded<TypeParam>(UnstableSort{}, n, 2.0);
+}
+
+TYPED_TEST(ComparativeSort, InterruptedComparisonLeavesPermutation) {
+    expect_permutation_when_interrupted<TypeParam>(UnstableSort{});
+}
+
+TYPED_TEST(ComparativeSort, InterruptedInsertionSortLeavesPermutation) {
+    expect_permutation_when_interrupted<TypeParam>(InsertionSort{});
 }
 
 TEST(ComparativeSortNaN, UnstableSortPanicsAndLeavesPermutation) { expect_nan_panics(UnstableSort{}); }

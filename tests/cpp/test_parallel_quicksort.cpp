@@ -38,7 +38,11 @@ TYPED_TEST(ParallelQuicksortTest, NoComparisonBelowTwoElements) {
 }
 
 TYPED_TEST(ParallelQuicksortTest, AdversarialPivotsStayLinearithmic) {
-    for (std::size_t n : {1000, 5000, 50'000}) expect_adversary_bounded<TypeParam>(ParallelQuicksort{}, n, 4.0);
+    for (std::size_t n : {1000, 5000, 50'000}) expect_adversary_bounded<TypeParam>(ParallelQuicksort{}, n, 2.0);
+}
+
+TYPED_TEST(ParallelQuicksortTest, InterruptedComparisonLeavesPermutation) {
+    expect_permutation_when_interrupted<TypeParam>(ParallelQuicksort{});
 }
 
 TEST(ParallelQuicksortNaN, PanicsAndLeavesPermutation) { expect_nan_panics(ParallelQuicksort{}); }
