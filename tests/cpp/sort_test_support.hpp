@@ -8,7 +8,6 @@
 #include <atomic>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <mutex>
 #include <numeric>
 #include <random>
@@ -171,6 +170,13 @@ private:
     std::size_t n_;
     std::vector<T> storage_;
 };
+
+template <class T>
+std::vector<u64> bits_of(const std::vector<T>& v) {
+    std::vector<u64> bits(v.size());
+    std::transform(v.begin(), v.end(), bits.begin(), [](T x) { return std::bit_cast<u64>(x); });
+    return bits;
+}
 
 // The elements' bit patterns in key order: equal exactly when two slices hold the same
 // multiset (telling -0.0 from +0.0 and one NaN from another).
