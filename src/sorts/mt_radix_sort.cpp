@@ -1,0 +1,61 @@
+#include "sorts/mt_radix_sort.hpp"
+
+#include <vector>
+
+#include "algo/k_way_merge.hpp"
+#include "algo/verge_sort_heuristic.hpp"
+#include "pool/platform.hpp"
+#include "pool/thread_pool.hpp"
+#include "slice/parallel_quicksort.hpp"
+#include "sorts/utils.hpp"
+#include "sorts/utils_mt.hpp"
+
+namespace tamarind {
+
+namespace {
+
+// Thread count when the platform cannot say how many processors there are.
+constexpr std::size_t kUnknownThreadCount = 4;
+
+template <class Traits>
+void mt_sort(typename Traits::value_type* v, std::size_t n, std::size_t comparison_below,
+             std::size_t chunk_size) {
+    if (n == 0) return;
+    if (n < comparison_below) {
+        parallel_quicksort(v, n, LessOf<Traits>{});
+        return;
+    }
+    // Read only where a pool is built: the processor count costs a system call.
+    const std::size_t thread_count = mt_thread_count();
+    // Dropped on return (also while a panic passes): its threads end on their own, unwaited.
+    pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(thread_count).build().unwrap();
+    // Set by the key scans when a NaN reached a radix pass; only then can the IEEE
+    // comparisons of run detection and the merge have left NaNs out of key order.
+    bool nan_seen = false;
+    std::vector<u64> boundaries = verge_sort_heuristic<Traits>(
+        v, n, [&](typename Traits::value_type* chunk, std::size_t m, u64 radix) {
+            peeka_entry<Traits>(chunk, m, radix, workers, chunk_size, n, &nan_seen);
+        });
+    k_way_merge<Traits>(v, n, boundaries);
+    if constexpr (kHasUnordered<Traits>) {
+        if (nan_seen) [[unlikely]]
+            panic_unless_key_ordered<Traits>(v, n);
+    }
+}
+
+}  // namespace
+
+std::size_t mt_thread_count() noexcept {
+    const std::size_t processors = pool::platform::processor_count();
+    return processors == 0 ? kUnknownThreadCount : processors;
+}
+
+void mt_radix_sort(f64* v, std::size_t n) {
+    mt_sort<F64Traits>(v, n, kMtF64ComparisonBelow, mt_f64_chunk_size(n));
+}
+
+void mt_radix_sort(i64* v, std::size_t n) {
+    mt_sort<I64Traits>(v, n, kMtI64ComparisonBelow, mt_i64_chunk_size(n));
+}
+
+}  // namespace tamarind

@@ -1,0 +1,151 @@
+// Parallel in-place MSD radix sort with 8-bit digits. One level at a time: the slice is
+// cut into chunks that are counted and grouped by the current digit in parallel, a
+// RegionsGraph works out which runs lie in another bucket's final region, those runs are
+// exchanged in place (no scratch copy of the slice), and each bucket goes on to the next
+// digit: large ones as pool tasks started as soon as their region is settled, small ones
+// inline, slices that fit a cache-friendly sort by rollercoaster_small.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "algo/regions_graph.hpp"
+#include "pool/thread_pool.hpp"
+#include "sorts/comparative_sort.hpp"
+#include "sorts/rollercoaster_sort.hpp"
+#include "sorts/ska_sort.hpp"
+#include "traits/traits.hpp"
+#include "types/histograms.hpp"
+#include "types/panic.hpp"
+#include "types/params.hpp"
+
+namespace tamarind {
+
+// Arrays from this long treat chunk_size as a chunk count for the whole array.
+inline constexpr u64 kPeekaChunkCountMin = 5'000'000'000ULL;
+// Slices up to this long are finished by rollercoaster_small; also the least chunk length
+// when chunk_size is a chunk count.
+inline constexpr std::size_t kPeekaSmallMax = 128'000;
+// Settled regions up to this long are sorted inline by the settling thread, not as tasks.
+inline constexpr std::size_t kPeekaInlineRegionMax = 3'000;
+// Region lists shorter than this are ordered by insertion sort.
+inline constexpr std::size_t kPeekaRegionInsertionMax = 21;
+
+static_assert(kPeekaInlineRegionMax <= kRollercoasterSmallMax,
+              "inline regions are finished by rollercoaster_small");
+static_assert(kPeekaSmallMax == kRollercoasterSmallMax,
+              "slices handed to rollercoaster_small must fit its limit");
+
+inline constexpr const char* kRegionsSortBadImplementation =
+    "[Regions sort -> swapping] Bad implementation.";
+
+// Sorts v[0, n), whose keys agree on every digit before p.level, by the digits p.level to
+// p.max_level - 1 on `pool`. Returns once the slice is sorted, every task it started
+// included. chunk_size and total_len come from the entry (see the chunk rule below).
+template <class Traits>
+void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
+                pool::ThreadPool& pool, std::size_t chunk_size, std::size_t total_len) {
+    using T = typename Traits::value_type;
+    if (total_len == 0) [[unlikely]]
+        panic("attempt to divide by zero");
+    // Below kPeekaChunkCountMin elements chunk_size is a chunk length; above, a chunk count
+    // for the whole array, scaled to this slice's share.
+    std::size_t pass_chunk = chunk_size;
+    std::size_t chunk_len = chunk_size;
+    if (total_len >= kPeekaChunkCountMin) {
+        const auto scaled = static_cast<std::size_t>(
+            static_cast<unsigned __int128>(chunk_size) * n / total_len);
+        pass_chunk = std::max<std::size_t>(1, scaled);
+        chunk_len = std::max<std::size_t>(n / pass_chunk, kPeekaSmallMax);
+    }
+
+    if (n <= kPeekaSmallMax) {
+        rollercoaster_small<Traits>(v, n, p);
+        return;
+    }
+
+    const Digit digit = top_aligned_digit(p, p.level);
+    const std::size_t range = p.radix_range;
+
+    // Partition every chunk by the current digit; histograms stay in chunk order.
+    std::vector<u64> histograms;
+    if (n <= chunk_len) {
+        histograms.resize(range);
+        std::vector<u64> cursors(2 * range + 1);
+        u64* sums = cursors.data();
+        u64* heads = sums + range + 1;
+        digit_histogram<Traits>(v, n, histograms.data(), range, digit);
+        prefix_sums_into(histograms.data(), range, sums);
+        std::copy(sums, sums + range, heads);
+        ska_swap<Traits>(v, heads, sums + 1, range, digit);
+    } else {
+        const std::size_t chunks = (n + chunk_len - 1) / chunk_len;
+        // One slot per chunk: each task writes only its own, read after the scope ends.
+        histograms.resize(chunks * range);
+        pool.scope([&](pool::Scope& scope) {
+            for (std::size_t c = 0; c < chunks; ++c) {
+                scope.spawn([&, c] {
+                    T* chunk = v + c * chunk_len;
+                    const std::size_t len = std::min(chunk_len, n - c * chunk_len);
+                    u64* counts = histograms.data() + c * range;
+                    std::vector<u64> cursors(2 * range + 1);
+                    u64* sums = cursors.data();
+                    u64* heads = sums + range + 1;
+                    digit_histogram<Traits>(chunk, len, counts, range, digit);
+                    prefix_sums_into(counts, range, sums);
+                    std::copy(sums, sums + range, heads);
+                    ska_swap<Traits>(chunk, heads, sums + 1, range, digit);
+                });
+            }
+        });
+    }
+
+    RegionsGraph graph(range);
+    const std::vector<u64> global = graph.build_regions_graph(histograms);
+    std::vector<u64> sums(range + 1);
+    prefix_sums_into(global.data(), range, sums.data());
+    std::vector<BucketRegion<T>> regions(range);
+    for (std::size_t b = 0; b < range; ++b)
+        regions[b] = {v + sums[b], static_cast<std::size_t>(global[b]), b, static_cast<std::size_t>(sums[b])};
+    // Longest last, so settling pops the biggest region first and its task starts first.
+    const auto shorter = [](const BucketRegion<T>& a, const BucketRegion<T>& b) { return a.len < b.len; };
+    if (regions.size() < kPeekaRegionInsertionMax)
+        insertion_sort(regions.data(), regions.size(), shorter);
+    else
+        unstable_sort(regions.data(), regions.size(), shorter);
+    std::vector<std::size_t> region_of(range);
+    for (std::size_t k = 0; k < regions.size(); ++k) region_of[regions[k].bucket] = k;
+
+    Params child = p;
+    child.level = p.level + 1;
+    const bool last_level = p.level + 1 >= p.max_level;
+    pool.scope([&](pool::Scope& scope) {
+        // Exchanges run here, one region after another; a spawned bucket task touches only
+        // its own settled region, which no later exchange names.
+        std::vector<BucketRegion<T>> inline_regions;
+        for (std::size_t k = 0; k < range; ++k) {
+            if (regions.empty()) [[unlikely]]
+                panic(kRegionsSortBadImplementation);
+            const BucketRegion<T> here = regions.back();
+            regions.pop_back();
+            const std::vector<RegionSwap> two = graph.two_cycle_swaps(here.bucket);
+            apply_swaps<T>(two, here, regions, region_of);
+            const std::vector<RegionSwap> rest = graph.cycle_swaps(here.bucket);
+            apply_swaps<T>(rest, here, regions, region_of);
+
+            if (last_level) continue;
+            if (here.len <= kPeekaInlineRegionMax) {
+                inline_regions.push_back(here);
+                continue;
+            }
+            scope.spawn([here, child, &pool, pass_chunk, total_len] {
+                peeka_sort<Traits>(here.data, here.len, child, pool, pass_chunk, total_len);
+            });
+        }
+        for (const BucketRegion<T>& r : inline_regions) rollercoaster_small<Traits>(r.data, r.len, child);
+    });
+}
+
+}  // namespace tamarind

@@ -1,0 +1,75 @@
+// The fallback that run detection hands every unsorted stretch to on the multi-threaded
+// path: a parallel scan for the widest key, then peeka_sort on the call's dedicated pool.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <thread>
+
+#include "pool/join.hpp"
+#include "pool/thread_pool.hpp"
+#include "sorts/peeka_sort.hpp"
+#include "sorts/utils.hpp"
+#include "traits/traits.hpp"
+#include "types/params.hpp"
+
+namespace tamarind {
+
+// Pieces shorter than this are never split by the key scan.
+inline constexpr std::size_t kKeyScanSplitMin = 2;
+
+struct KeyScan {
+    u64 bits;  // significant bits of the largest key
+    bool nan;  // an f64 NaN was among the keys
+};
+
+// Key width of v[0, n), split in halves through pool::join while the budget allows. A
+// piece on the thread that split it needs budget > 0 and halves it; a piece that moved to
+// another thread (stolen, or injected from outside the pool) may always split and gets at
+// least the pool's thread count again, so idle threads that steal keep finding work.
+template <class Traits>
+KeyScan parallel_key_scan(const typename Traits::value_type* v, std::size_t n, std::size_t budget,
+                          bool migrated) {
+    bool split = false;
+    if (n >= kKeyScanSplitMin) {
+        if (migrated) {
+            budget = std::max(budget / 2, pool::current_num_threads());
+            split = true;
+        } else if (budget > 0) {
+            budget /= 2;
+            split = true;
+        }
+    }
+    if (!split) {
+        bool nan = false;
+        const u64 bits = key_bits<Traits>(v, n, &nan);
+        return {bits, nan};
+    }
+    const std::size_t mid = n / 2;
+    const std::thread::id owner = std::this_thread::get_id();
+    auto [left, right] = pool::join(
+        [&] { return parallel_key_scan<Traits>(v, mid, budget, std::this_thread::get_id() != owner); },
+        [&] {
+            return parallel_key_scan<Traits>(v + mid, n - mid, budget,
+                                             std::this_thread::get_id() != owner);
+        });
+    return {std::max(left.bits, right.bits), left.nan || right.nan};
+}
+
+// Sorts the stretch v[0, n) (n > 0) with digits of `radix` bits on `pool`. The key scan
+// runs on the pool of the calling thread (the global pool from outside any pool).
+// chunk_size and total_len pass through to peeka_sort. Sets *nan_seen (when given) if a
+// NaN was among the keys.
+template <class Traits>
+void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, pool::ThreadPool& pool,
+                 std::size_t chunk_size, std::size_t total_len, bool* nan_seen = nullptr) {
+    const KeyScan scan = parallel_key_scan<Traits>(v, n, pool::current_num_threads(), false);
+    if (scan.nan && nan_seen != nullptr) *nan_seen = true;
+    const u64 bits = scan.bits;
+    const u64 max_level = bits / radix + (bits % radix != 0 ? 1 : 0);
+    if (max_level == 0) return;  // every key is 0: the stretch is in order
+    peeka_sort<Traits>(v, n, Params{0, radix, 64 - bits, max_level, u64{1} << radix}, pool,
+                       chunk_size, total_len);
+}
+
+}  // namespace tamarind

@@ -1,0 +1,197 @@
+// The multi-threaded radix sort: peeka_sort on pools of 1 to 4 workers with chunk sizes
+// that force many chunks and nested bucket tasks, the key-width entry, and the whole-slice
+// entry at its thresholds, including both NaN outcomes. Suites carry "Parallel" in their
+// names so that they also run under ThreadSanitizer.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "patterns.hpp"
+#include "pool/thread_pool.hpp"
+#include "sorts/mt_radix_sort.hpp"
+#include "sorts/utils_mt.hpp"
+
+using namespace tamarind;
+using namespace tamarind::testing;
+
+namespace {
+
+template <class T>
+class PeekaSortParallel : public ::testing::Test {};
+using EntryTypes = ::testing::Types<f64, i64>;
+TYPED_TEST_SUITE(PeekaSortParallel, EntryTypes);
+
+pool::ThreadPool make_pool(std::size_t threads) {
+    return pool::ThreadPoolBuilder().num_threads(threads).build().unwrap();
+}
+
+// Sorts through peeka_entry with the given chunk rule and checks the result: i64 equal
+// to std::sort's, f64 a sorted permutation (comparison-sorted buckets may swap zeros).
+template <class T>
+void check_peeka(const std::vector<T>& in, pool::ThreadPool& workers, std::size_t chunk_size,
+                 std::size_t total_len, const std::string& what) {
+    using Traits = typename TraitsOf<T>::type;
+    const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t n) {
+        peeka_entry<Traits>(v, n, 8, workers, chunk_size, total_len);
+    });
+    if constexpr (std::is_same_v<T, i64>) {
+        std::vector<T> want = in;
+        std::sort(want.begin(), want.end());
+        ASSERT_EQ(out, want) << what;
+    } else {
+        ASSERT_TRUE(sorted_permutation(in, out)) << what;
+    }
+}
+
+}  // namespace
+
+TYPED_TEST(PeekaSortParallel, PatternsOnOneToFourWorkers) {
+    const std::size_t n = kSanitized ? 140'000 : 300'007;
+    const std::vector<std::string> patterns = {"random",    "few_distinct", "one_top_digit", "small_range",
+                                               "extremes",  "duplicates",   "sorted",        "reversed",
+                                               "all_equal", "sawtooth"};
+    for (std::size_t threads : {1, 2, 4}) {
+        pool::ThreadPool workers = make_pool(threads);
+        for (const std::string& pattern : patterns) {
+            // Small chunks give many chunk tasks, a dense graph and bucket tasks that split again.
+            for (std::size_t chunk : {std::size_t{7'000}, std::size_t{100'000}, n}) {
+                if (kSanitized && chunk == n) continue;
+                check_peeka(make_pattern<TypeParam>(pattern, n, threads), workers, chunk, n,
+                            pattern + " threads=" + std::to_string(threads) + " chunk=" + std::to_string(chunk));
+            }
+        }
+    }
+}
+
+// From 5 000 000 000 elements on, chunk_size counts chunks of the whole array.
+TYPED_TEST(PeekaSortParallel, ChunkCountRuleForHugeArrays) {
+    const std::size_t n = kSanitized ? 200'000 : 600'000;
+    pool::ThreadPool workers = make_pool(2);
+    for (std::size_t total : {std::size_t{5'000'000'000ULL}, std::size_t{10'000'000'000ULL}})
+        for (std::size_t chunks : {std::size_t{5'000}, std::size_t{50'000}, std::size_t{500'000}})
+            check_peeka(make_pattern<TypeParam>("random", n, chunks), workers, chunks, total,
+                        "total=" + std::to_string(total) + " chunks=" + std::to_string(chunks));
+}
+
+TEST(PeekaEntryParallel, KeyWidthCases) {
+    pool::ThreadPool workers = make_pool(2);
+    std::mt19937_64 rng(21);
+    const std::size_t n = kSanitized ? 140'000 : 300'000;
+    // Every key 0: returned untouched.
+    std::vector<i64> zeros(n, std::numeric_limits<i64>::min());
+    peeka_entry<I64Traits>(zeros.data(), n, 8, workers, 10'000, n);
+    EXPECT_TRUE(std::all_of(zeros.begin(), zeros.end(), [](i64 x) { return x == std::numeric_limits<i64>::min(); }));
+    // Widths that leave a narrower last digit (60 bits: 4), and a single short digit.
+    for (int bits : {60, 57, 9, 3}) {
+        std::vector<i64> v(n);
+        for (auto& x : v) x = std::numeric_limits<i64>::min() + static_cast<i64>(rng() >> (64 - bits));
+        check_peeka(v, workers, 10'000, n, "bits=" + std::to_string(bits));
+    }
+    // The scan notes NaNs; it does not fail on them.
+    std::vector<f64> f = make_pattern<f64>("random", n, 4);
+    bool nan_seen = false;
+    peeka_entry<F64Traits>(f.data(), n, 8, workers, 10'000, n, &nan_seen);
+    EXPECT_FALSE(nan_seen);
+    f[n - 1] = kPosNaN;
+    peeka_entry<F64Traits>(f.data(), n, 8, workers, 10'000, n, &nan_seen);
+    EXPECT_TRUE(nan_seen);
+    EXPECT_TRUE(std::isnan(f.back()));
+}
+
+TEST(MtRadixSortParallel, ChunkSizeTablesAtTheirBounds) {
+    EXPECT_EQ(mt_f64_chunk_size(999'999), 100'000u);
+    EXPECT_EQ(mt_f64_chunk_size(1'000'000), 200'000u);
+    EXPECT_EQ(mt_f64_chunk_size(4'999'999), 200'000u);
+    EXPECT_EQ(mt_f64_chunk_size(5'000'000), 500'000u);
+    EXPECT_EQ(mt_f64_chunk_size(19'999'999), 500'000u);
+    EXPECT_EQ(mt_f64_chunk_size(20'000'000), 400'000u);
+    EXPECT_EQ(mt_f64_chunk_size(499'999'999), 400'000u);
+    EXPECT_EQ(mt_f64_chunk_size(500'000'000), 500'000u);
+    EXPECT_EQ(mt_f64_chunk_size(4'999'999'999ULL), 500'000u);
+    EXPECT_EQ(mt_f64_chunk_size(5'000'000'000ULL), 5'000u);
+    EXPECT_EQ(mt_i64_chunk_size(59'999'999), 500'000u);
+    EXPECT_EQ(mt_i64_chunk_size(60'000'000), 700'000u);
+    EXPECT_EQ(mt_i64_chunk_size(4'999'999'999ULL), 700'000u);
+    EXPECT_EQ(mt_i64_chunk_size(5'000'000'000ULL), 5'000u);
+    EXPECT_GT(mt_thread_count(), 0u);
+}
+
+TEST(MtRadixSortParallel, F64AroundTheComparisonThreshold) {
+    for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{799'999}, std::size_t{800'000}}) {
+        for (const std::string pattern : {"random", "sorted", "extremes"}) {
+            if (kSanitized && n > 1 && pattern != "random") continue;
+            const std::vector<f64> in = make_pattern<f64>(pattern, n, 9);
+            const std::vector<f64> out = sorted_with_guards(in, [](f64* v, std::size_t m) { mt_radix_sort(v, m); });
+            ASSERT_TRUE(sorted_permutation(in, out)) << pattern << " n=" << n;
+        }
+    }
+}
+
+TEST(MtRadixSortParallel, I64AroundTheComparisonThreshold) {
+    if (kSanitized) GTEST_SKIP() << "10 000 000 elements are too slow under a sanitizer";
+    for (std::size_t n : {std::size_t{9'999'999}, std::size_t{10'000'000}}) {
+        const std::vector<i64> in = make_pattern<i64>("random", n, 10);
+        std::vector<i64> out = in, want = in;
+        mt_radix_sort(out.data(), n);
+        std::sort(want.begin(), want.end());
+        ASSERT_EQ(out, want) << n;
+    }
+}
+
+// ----- NaN on the radix path: ordered by key, or the comparator's panic -----
+
+namespace {
+
+bool mt_sort_panics(std::vector<f64>& v, std::string* message = nullptr) {
+    const std::vector<f64> in = v;
+    bool panicked = false;
+    try {
+        mt_radix_sort(v.data(), v.size());
+    } catch (const Panic& e) {
+        panicked = true;
+        if (message) *message = e.message();
+    }
+    EXPECT_EQ(sorted_bits(in), sorted_bits(v)) << "not a permutation of the input";
+    return panicked;
+}
+
+}  // namespace
+
+TEST(MtRadixSortParallel, NaNsPlacedByKeySucceed) {
+    std::vector<f64> v = make_pattern<f64>("random", 800'000, 11);
+    v[3] = kPosNaN;
+    v[5] = kNegNaN;
+    ASSERT_FALSE(mt_sort_panics(v));
+    EXPECT_EQ(std::bit_cast<u64>(v.front()), std::bit_cast<u64>(kNegNaN));
+    EXPECT_EQ(std::bit_cast<u64>(v.back()), std::bit_cast<u64>(kPosNaN));
+    for (std::size_t i = 2; i + 1 < v.size(); ++i) ASSERT_LE(v[i - 1], v[i]);
+}
+
+TEST(MtRadixSortParallel, NaNsTheMergeCannotPlacePanic) {
+    // An ascending run, then a stretch whose radix sort puts its NaN last: the merge's IEEE
+    // comparisons leave it amid the run's values.
+    std::vector<f64> v(800'000);
+    for (std::size_t i = 0; i < 500'000; ++i) v[i] = static_cast<f64>(i);
+    std::mt19937_64 rng(12);
+    for (std::size_t i = 500'000; i < v.size(); ++i) v[i] = static_cast<f64>(rng() % 1'000'000) - 1.5;
+    v[650'000] = kPosNaN;
+    std::string message;
+    EXPECT_TRUE(mt_sort_panics(v, &message));
+    EXPECT_EQ(message, kNoneUnwrap);
+}
+
+TEST(MtRadixSortParallel, NaNsInComparisonPathOrInASmallBucketPanic) {
+    std::string message;
+    std::vector<f64> short_one = make_pattern<f64>("random", 1000, 13);
+    short_one[10] = kPosNaN;
+    EXPECT_TRUE(mt_sort_panics(short_one, &message));
+    EXPECT_EQ(message, kNoneUnwrap);
+    // Two NaNs share a radix bucket that a comparison sort finishes, on a pool worker: the
+    // panic crosses the pool back to the caller.
+    std::vector<f64> v = make_pattern<f64>("random", 800'000, 14);
+    v[7] = kPosNaN;
+    v[70'000] = kPosNaN;
+    message.clear();
+    EXPECT_TRUE(mt_sort_panics(v, &message));
+    EXPECT_EQ(message, kNoneUnwrap);
+}
