@@ -11,6 +11,7 @@
 #include "numpy_api.hpp"
 #include "slice/parallel_quicksort.hpp"
 #include "sorts/comparative_sort.hpp"
+#include "sorts/mt_radix_sort.hpp"
 #include "sorts/single_threaded_sort.hpp"
 #include "traits/traits.hpp"
 
@@ -58,26 +59,16 @@ struct Element<f64> {
     using Traits = F64Traits;
     static constexpr int kTypeNum = kTypeNumF64;
     static constexpr const char* kName = "float64";
-    // Largest length the comparison path covers until the multi-threaded radix sort takes over.
-    static constexpr std::size_t kMultiThreadedComparisonMax = 799'999;
 };
 template <>
 struct Element<i64> {
     using Traits = I64Traits;
     static constexpr int kTypeNum = kTypeNumI64;
     static constexpr const char* kName = "int64";
-    static constexpr std::size_t kMultiThreadedComparisonMax = 9'999'999;
 };
 
-template <class T>
-Result<PyObject*> not_implemented(const char* function, std::size_t limit) {
-    return PyError::lazy(PyExc_NotImplementedError,
-                         std::string(function) + "(): the radix sort for more than " + std::to_string(limit) + " " +
-                             Element<T>::kName + " elements is not available in this build");
-}
-
 template <class T, Entry E>
-Result<PyObject*> run_sort(const char* function, ElementSlice<T> s) {
+Result<PyObject*> run_sort(const char* /*function*/, ElementSlice<T> s) {
     using E_ = Element<T>;
     const LessOf<typename E_::Traits> less;
     if constexpr (E == Entry::kParallelQuicksort) {
@@ -85,9 +76,7 @@ Result<PyObject*> run_sort(const char* function, ElementSlice<T> s) {
     } else if constexpr (E == Entry::kSingleThreaded) {
         single_threaded_sort(s.data, s.len);
     } else {
-        if (s.len > E_::kMultiThreadedComparisonMax)
-            return not_implemented<T>(function, E_::kMultiThreadedComparisonMax);
-        parallel_quicksort(s.data, s.len, less);
+        mt_radix_sort(s.data, s.len);
     }
     Py_INCREF(Py_None);
     return Py_None;
