@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "patterns.hpp"
+#include "pool/platform.hpp"
 #include "pool/thread_pool.hpp"
 #include "sorts/mt_radix_sort.hpp"
 #include "sorts/utils_mt.hpp"
@@ -194,4 +195,20 @@ TEST(MtRadixSortParallel, NaNsInComparisonPathOrInASmallBucketPanic) {
     message.clear();
     EXPECT_TRUE(mt_sort_panics(v, &message));
     EXPECT_EQ(message, kNoneUnwrap);
+}
+
+TEST(MtRadixSortParallel, PoolThatCannotBeBuiltPanicsBeforeSorting) {
+    std::vector<f64> v = make_pattern<f64>("random", 800'000, 15);
+    const std::vector<f64> before = v;
+    pool::platform::fail_thread_starts_after(1);
+    std::string message;
+    try {
+        mt_radix_sort(v.data(), v.size());
+    } catch (const Panic& e) {
+        message = e.message();
+    }
+    pool::platform::fail_thread_starts_after(-1);
+    EXPECT_EQ(message.rfind("called `Result::unwrap()` on an `Err` value: ThreadPoolBuildError { kind: IOError(", 0), 0u)
+        << message;
+    EXPECT_EQ(v, before);
 }
