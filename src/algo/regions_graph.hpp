@@ -95,6 +95,17 @@ private:
     std::vector<Node> nodes_;
 };
 
+// Exchanges a[0, n) with b[0, n); the runs lie in different regions, so they never overlap,
+// which lets the compiler move whole vectors.
+template <class T>
+inline void swap_runs(T* __restrict a, T* __restrict b, std::size_t n) noexcept {
+    for (std::size_t k = 0; k < n; ++k) {
+        const T t = a[k];
+        a[k] = b[k];
+        b[k] = t;
+    }
+}
+
 [[noreturn]] inline void index_out_of_bounds(std::size_t len, std::size_t index) {
     panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
           std::to_string(index));
@@ -111,9 +122,8 @@ void apply_swaps(std::span<const RegionSwap> swaps, const BucketRegion<T>& here,
         if (at >= regions.size()) [[unlikely]]
             index_out_of_bounds(regions.size(), at);
         const BucketRegion<T>& there = regions[at];
-        T* a = here.data + (s.here_pos - here.start);
-        T* b = there.data + (s.there_pos - there.start);
-        for (u64 k = 0; k < s.len; ++k) std::swap(a[k], b[k]);
+        swap_runs(here.data + (s.here_pos - here.start), there.data + (s.there_pos - there.start),
+                  static_cast<std::size_t>(s.len));
     }
 }
 
