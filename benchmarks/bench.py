@@ -1,0 +1,638 @@
+#!/usr/bin/env python3
+"""Benchmark tamarind's six sorts against NumPy's in-place ``ndarray.sort()``.
+
+Every function runs on fresh copies of the same arrays in one process, next to
+NumPy's default sort and its ``kind="stable"`` sort. Each timing is the median
+of ``--repeat`` runs; every run sorts a fresh copy (the copy is not timed), and
+small arrays are sorted in batches of fresh copies so that one timing spans
+enough work for the clock. Each result is checked against ``np.sort``.
+
+Usage (from the repository root, with tamarind installed)::
+
+    python benchmarks/bench.py                       # quick default set, about a minute
+    python benchmarks/bench.py --sizes 1e5,1e6,1e7 --funcs '*_st,numpy*'
+    python benchmarks/bench.py --sizes 1e7,5e7 --dist 'uniform_*,sorted_*,reversed_*'
+    python benchmarks/bench.py --dist uniform_f64 --funcs 'rayon_*,numpy' --threads 1
+    python benchmarks/bench.py --plot ratios.png --json results.json
+    python benchmarks/bench.py --overhead            # ns per call at n = 1, 16, 64
+    python benchmarks/bench.py --pool                # per-call pool cost, idle CPU
+    python benchmarks/bench.py --memory              # peak resident memory at 5e7,
+                                                     # one process per sort
+    python benchmarks/bench.py --list                # distributions and functions
+
+Options:
+    --sizes LIST    comma-separated element counts, e.g. 1e3,1e5,8e5,1e8
+                    (default 1e3,1e4,1e5,1e6; --memory defaults to 5e7;
+                    --overhead and --pool use their own sizes)
+    --dist LIST     distributions to run; shell patterns allowed ('*_i64')
+    --funcs LIST    functions to run; tamarind's names plus 'numpy' (default
+                    kind) and 'numpy_stable'; shell patterns allowed
+    --repeat N      runs per timing, median reported (default 5)
+    --seed N        seed of the array generator (default 12345)
+    --threads N     set RAYON_NUM_THREADS before tamarind is loaded (the global
+                    pool reads it once); run twice to compare thread counts
+    --plot FILE     draw the ratios per distribution and size (needs matplotlib)
+    --json FILE     also write the results as JSON
+
+Reading the table: ``ns/elem`` is the median time divided by the element
+count. ``vs numpy`` is NumPy-default time / function time on the same arrays:
+higher is better, above 1 means faster than ``ndarray.sort()``. A function
+that raises (for example NotImplementedError for a size it cannot sort yet)
+shows "n/a" with the reason; a result that differs from ``np.sort`` shows
+"n/a" with "wrong result" and is not counted.
+
+Progress goes to standard error, the tables to standard output.
+"""
+
+import argparse
+import fnmatch
+import functools
+import gc
+import json
+import math
+import os
+import platform
+import subprocess
+import sys
+import time
+
+import numpy as np
+
+TAMARIND_FUNCS = {
+    "sort_f64": np.float64,
+    "sort_i64": np.int64,
+    "sort_f64_st": np.float64,
+    "sort_i64_st": np.int64,
+    "rayon_sort_f64": np.float64,
+    "rayon_sort_i64": np.int64,
+}
+NUMPY_FUNCS = {
+    # Unbound, so that a call has the same shape as tamarind's f(arr).
+    "numpy": np.ndarray.sort,
+    "numpy_stable": functools.partial(np.ndarray.sort, kind="stable"),
+}
+ALL_FUNCS = list(NUMPY_FUNCS) + list(TAMARIND_FUNCS)
+
+DEFAULT_SIZES = "1e3,1e4,1e5,1e6"
+MEMORY_SIZES = "5e7"
+OVERHEAD_SIZES = (1, 16, 64)
+# Small arrays are sorted in batches of fresh copies holding at least this many
+# elements in total, so one timing is long enough for the clock (and stays in L2).
+BATCH_ELEMENTS = 1 << 16
+# Calls per timing in --overhead mode: few enough that the fresh arrays stay in
+# cache, and --repeat times this many timings, since each one is short.
+OVERHEAD_CALLS = 2_000
+OVERHEAD_TIMINGS_PER_REPEAT = 10
+
+I64_MIN, I64_MAX = np.iinfo(np.int64).min, np.iinfo(np.int64).max
+
+
+# --- distributions ----------------------------------------------------------
+
+def _uniform(dtype, n, rng):
+    if dtype is np.float64:
+        return rng.random(n)
+    return rng.integers(I64_MIN, I64_MAX, n, dtype=np.int64, endpoint=True)
+
+
+def _nearly_sorted(dtype, n, rng):
+    a = np.sort(_uniform(dtype, n, rng))
+    swaps = max(1, n // 100)
+    if n >= 2:
+        pos = rng.choice(n, size=min(2 * swaps, n - n % 2), replace=False)
+        i, j = pos[: len(pos) // 2], pos[len(pos) // 2:]
+        a[i], a[j] = a[j], a[i]
+    return a
+
+
+def _few_unique(dtype, n, rng):
+    return _uniform(dtype, 16, rng)[rng.integers(0, 16, n)]
+
+
+# Distribution name -> (dtype, generator(n, rng)).
+DISTRIBUTIONS = {
+    "uniform_f64": (np.float64, lambda n, rng: rng.random(n)),
+    "normal_f64": (np.float64, lambda n, rng: rng.standard_normal(n)),
+    "uniform_i64": (np.int64, functools.partial(_uniform, np.int64)),
+    "small_range_i64": (np.int64, lambda n, rng: rng.integers(0, 1000, n, dtype=np.int64)),
+}
+for _suffix, _dtype in (("f64", np.float64), ("i64", np.int64)):
+    DISTRIBUTIONS.update({
+        f"sorted_{_suffix}": (_dtype, lambda n, rng, d=_dtype: np.sort(_uniform(d, n, rng))),
+        f"reversed_{_suffix}": (_dtype, lambda n, rng, d=_dtype: np.sort(_uniform(d, n, rng))[::-1].copy()),
+        f"nearly_sorted_{_suffix}": (_dtype, functools.partial(_nearly_sorted, _dtype)),
+        f"few_unique_{_suffix}": (_dtype, functools.partial(_few_unique, _dtype)),
+        f"all_equal_{_suffix}": (_dtype, lambda n, rng, d=_dtype: np.full(n, 42, dtype=d)),
+    })
+
+DIST_HELP = {
+    "uniform_f64": "uniform in [0, 1)",
+    "normal_f64": "standard normal",
+    "uniform_i64": "uniform over the full int64 range",
+    "small_range_i64": "uniform in 0..999",
+    "sorted": "ascending uniform values",
+    "reversed": "descending uniform values",
+    "nearly_sorted": "ascending, then n/100 random pairs swapped",
+    "few_unique": "16 distinct uniform values",
+    "all_equal": "every element 42",
+}
+
+
+def make_array(dist, n, seed):
+    """The array of a distribution; the same (dist, n, seed) gives the same array."""
+    dtype, generate = DISTRIBUTIONS[dist]
+    a = np.ascontiguousarray(generate(n, np.random.default_rng([seed, n])), dtype=dtype)
+    assert a.shape == (n,)
+    return a
+
+
+# --- helpers ----------------------------------------------------------------
+
+def parse_sizes(text):
+    sizes = []
+    for part in text.split(","):
+        value = float(part.strip().replace("_", ""))
+        if value < 1 or value != int(value):
+            raise argparse.ArgumentTypeError(f"not an element count: {part!r}")
+        sizes.append(int(value))
+    return sizes
+
+
+def select(patterns, names, what):
+    """Names matching any comma-separated shell pattern, in the order of `names`."""
+    if patterns is None:
+        return list(names)
+    wanted = [p.strip() for p in patterns.split(",") if p.strip()]
+    for p in wanted:
+        if not fnmatch.filter(names, p):
+            sys.exit(f"bench.py: no {what} matches {p!r}; try --list")
+    return [n for n in names if any(fnmatch.fnmatchcase(n, p) for p in wanted)]
+
+
+def fmt_n(n):
+    """1000000 -> '1e6', 50000000 -> '5e7', 800000 -> '8e5', 799999 -> '799_999'."""
+    if n >= 1000:
+        exp = int(math.log10(n))
+        mant = n / 10 ** exp
+        if mant == int(mant):
+            return f"{int(mant)}e{exp}"
+    return f"{n:_}"
+
+
+def short_error(exc):
+    text = str(exc).splitlines()[0] if str(exc) else ""
+    return f"{type(exc).__name__}: {text}"[:80]
+
+
+class Progress:
+    """One status line on standard error, rewritten in place on a terminal."""
+
+    def __init__(self, total):
+        self.total, self.done, self.start = total, 0, time.perf_counter()
+        self.tty = sys.stderr.isatty()
+
+    def show(self, label):
+        self.done += 1
+        line = f"[{self.done}/{self.total} {time.perf_counter() - self.start:5.1f}s] {label}"
+        sys.stderr.write(f"\r{line}\x1b[K" if self.tty else line + "\n")
+        sys.stderr.flush()
+
+    def close(self):
+        if self.tty:
+            sys.stderr.write("\r\x1b[K")
+        sys.stderr.write(f"finished in {time.perf_counter() - self.start:.1f}s\n")
+
+
+def load_tamarind(threads):
+    if threads is not None:
+        os.environ["RAYON_NUM_THREADS"] = str(threads)
+    try:
+        import tamarind
+    except ImportError as exc:
+        sys.exit(f"bench.py: cannot import tamarind ({exc}); install it with `pip install .`")
+    return tamarind
+
+
+def resolve(tamarind, name):
+    """The callable for a function name, or an exception explaining why there is none."""
+    if name in NUMPY_FUNCS:
+        return NUMPY_FUNCS[name]
+    fn = getattr(tamarind, name, None)
+    return fn if fn is not None else AttributeError(f"tamarind has no {name}")
+
+
+def sort_each(fn, arrays):
+    """Sorts every array with fn: (ns taken, None), or (None, why) if fn raised."""
+    if isinstance(fn, Exception):  # the function is missing from the module
+        return None, short_error(fn)
+    gc.disable()
+    try:
+        t0 = time.perf_counter_ns()
+        for a in arrays:
+            fn(a)
+        return time.perf_counter_ns() - t0, None
+    except (KeyboardInterrupt, SystemExit):
+        raise
+    except BaseException as exc:  # tamarind's PanicException derives from BaseException
+        return None, short_error(exc)
+    finally:
+        gc.enable()
+
+
+def applies(name, dtype):
+    return name in NUMPY_FUNCS or TAMARIND_FUNCS[name] is dtype
+
+
+def machine_info(tamarind):
+    return {
+        "python": platform.python_version(),
+        "numpy": np.__version__,
+        "machine": platform.machine(),
+        "processor": platform.processor() or platform.machine(),
+        "cpus": os.cpu_count(),
+        "RAYON_NUM_THREADS": os.environ.get("RAYON_NUM_THREADS"),
+        "RAYON_RS_NUM_CPUS": os.environ.get("RAYON_RS_NUM_CPUS"),
+        "tamarind": getattr(tamarind, "__file__", "?"),
+    }
+
+
+# --- main table -------------------------------------------------------------
+
+def time_case(dist, n, names, fns, repeat, seed):
+    """Median ns per sort for each function on one distribution and size.
+
+    Functions take turns within each repeat, so slow drift of the machine
+    (frequency, other load) spreads over all of them alike.
+    """
+    base = make_array(dist, n, seed)
+    expected = np.sort(base)
+    batch = max(1, -(-BATCH_ELEMENTS // max(n, 1)))
+    samples = {name: [] for name in names}
+    failed = {}
+    for _ in range(repeat):
+        for name in names:
+            if name in failed:
+                continue
+            copies = [base.copy() for _ in range(batch)]
+            elapsed, error = sort_each(fns[name], copies)
+            if error:  # a path not built yet, or a panic: report it, keep going
+                failed[name] = error
+                continue
+            if not all(np.array_equal(a, expected) for a in copies):
+                failed[name] = "wrong result"
+                continue
+            samples[name].append(elapsed / batch)
+    return {name: (None, failed[name]) if name in failed
+            else (float(np.median(samples[name])), "") for name in names}
+
+
+def run_table(args, tamarind):
+    dists = select(args.dist, list(DISTRIBUTIONS), "distribution")
+    names = select(args.funcs, ALL_FUNCS, "function")
+    fns = {name: resolve(tamarind, name) for name in names}
+    cases = [(d, n) for d in dists for n in args.sizes
+             if any(applies(f, DISTRIBUTIONS[d][0]) for f in names)]
+    progress = Progress(len(cases))
+    results = []
+    for dist, n in cases:
+        progress.show(f"{dist} n={fmt_n(n)}")
+        dtype = DISTRIBUTIONS[dist][0]
+        case_names = [f for f in names if applies(f, dtype)]
+        # NumPy's default sort is the yardstick, so time it even when filtered out.
+        timed = time_case(dist, n, list(dict.fromkeys(["numpy"] + case_names)),
+                          {**fns, "numpy": NUMPY_FUNCS["numpy"]}, args.repeat, seed=args.seed)
+        ref = timed["numpy"][0]
+        for name in case_names:
+            ns, note = timed[name]
+            results.append({
+                "dist": dist, "n": n, "func": name, "ns": ns,
+                "ns_per_elem": None if ns is None else ns / max(n, 1),
+                "ratio": None if ns is None or ref is None else ref / ns,
+                "note": note,
+            })
+    progress.close()
+    print_table(results, args.repeat)
+    return results
+
+
+def print_table(results, repeat):
+    print(f"\nMedian of {repeat} runs, fresh copy per run. ns/elem: time per element.")
+    print("vs numpy = NumPy ndarray.sort() time / function time (higher is better; >1 is faster than NumPy)\n")
+    header = f"{'distribution':<20} {'n':>8}  {'function':<15} {'ns/elem':>9} {'vs numpy':>9}  note"
+    print(header)
+    print("-" * len(header))
+    previous = None
+    for r in results:
+        key = (r["dist"], r["n"])
+        if previous is not None and key != previous:
+            print()
+        first = key != previous
+        previous = key
+        ns = "n/a" if r["ns_per_elem"] is None else f"{r['ns_per_elem']:.2f}"
+        ratio = "n/a" if r["ratio"] is None else f"{r['ratio']:.2f}"
+        dist, n = (r["dist"], fmt_n(r["n"])) if first else ("", "")
+        print(f"{dist:<20} {n:>8}  {r['func']:<15} {ns:>9} {ratio:>9}  {r['note']}".rstrip())
+    print_summary(results)
+
+
+def print_summary(results):
+    by_func = {}
+    for r in results:
+        if r["ratio"] is not None and r["func"] != "numpy":
+            by_func.setdefault(r["func"], []).append(r["ratio"])
+    if not by_func:
+        return
+    print("\nGeometric mean of vs numpy over the rows above (higher is better):")
+    for name, ratios in by_func.items():
+        gmean = math.exp(sum(math.log(x) for x in ratios) / len(ratios))
+        print(f"  {name:<15} {gmean:6.2f}  over {len(ratios)} rows")
+
+
+def plot(results, path):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    import matplotlib.ticker
+
+    dists = list(dict.fromkeys(r["dist"] for r in results))
+    cols = min(4, len(dists))
+    rows = -(-len(dists) // cols)
+    fig, axes = plt.subplots(rows, cols, figsize=(4 * cols, 3.2 * rows), squeeze=False)
+    # One colour per function family, so sort_f64 and sort_i64 look alike across panels.
+    families = ["numpy_stable", "sort", "sort_st", "rayon_sort"]
+    family = lambda name: name.replace("_f64", "").replace("_i64", "")
+    label = {"numpy_stable": "numpy_stable", "sort": "sort_*64",
+             "sort_st": "sort_*64_st", "rayon_sort": "rayon_sort_*64"}
+    handles = {}
+    for ax, dist in zip(axes.flat, dists):
+        for name in ALL_FUNCS[1:]:
+            points = [(r["n"], r["ratio"]) for r in results
+                      if r["dist"] == dist and r["func"] == name and r["ratio"] is not None]
+            if points:
+                fam = family(name)
+                (line,) = ax.plot(*zip(*points), marker="o", color=f"C{families.index(fam)}")
+                handles[label[fam]] = line
+        ax.axhline(1.0, color="grey", linestyle="--", linewidth=1)
+        ax.set_xscale("log")
+        sizes = sorted({r["n"] for r in results if r["dist"] == dist})
+        ax.set_xticks(sizes, [fmt_n(n) for n in sizes])
+        ax.xaxis.set_minor_locator(matplotlib.ticker.NullLocator())
+        ax.set_yscale("log", base=2)
+        low, high = ax.get_ylim()
+        ax.set_ylim(min(low, 0.5), max(high, 2.0))
+        ax.yaxis.set_major_formatter(matplotlib.ticker.FormatStrFormatter("%.3g"))
+        ax.yaxis.set_minor_locator(matplotlib.ticker.NullLocator())
+        ax.set_title(dist, fontsize=10)
+        ax.set_xlabel("elements")
+        ax.set_ylabel("NumPy time / time")
+    for ax in axes.flat[len(dists):]:
+        ax.set_visible(False)
+    fig.suptitle("Speed relative to NumPy ndarray.sort() (higher is better)")
+    shown = [label[f] for f in families if label[f] in handles]
+    fig.legend([handles[k] for k in shown], shown, loc="lower center", ncol=len(shown))
+    fig.tight_layout(rect=(0, 0.06, 1, 0.96))
+    fig.savefig(path, dpi=110)
+    print(f"\nplot written to {path}", file=sys.stderr)
+
+
+# --- per-call overhead ------------------------------------------------------
+
+def run_overhead(args, tamarind):
+    """ns per call on tiny arrays, many calls per timing, each on a fresh array."""
+    names = select(args.funcs, ALL_FUNCS, "function")
+    fns = {name: resolve(tamarind, name) for name in names}
+    fns["numpy"] = NUMPY_FUNCS["numpy"]
+    dists = {np.float64: "uniform_f64", np.int64: "uniform_i64"}
+    progress = Progress(len(OVERHEAD_SIZES) * len(dists))
+    results = []
+    for n in OVERHEAD_SIZES:
+        for dtype, dist in dists.items():
+            progress.show(f"overhead {dist} n={n}")
+            base = make_array(dist, n, args.seed)
+            order = list(dict.fromkeys(["numpy"] + [f for f in names if applies(f, dtype)]))
+            samples = {name: [] for name in order}
+            failed = {}
+            for _ in range(args.repeat * OVERHEAD_TIMINGS_PER_REPEAT):
+                for name in order:
+                    if name in failed:
+                        continue
+                    arrays = [base.copy() for _ in range(OVERHEAD_CALLS)]
+                    elapsed, error = sort_each(fns[name], arrays)
+                    if error:
+                        failed[name] = error
+                    else:
+                        samples[name].append(elapsed / OVERHEAD_CALLS)
+            ref = float(np.median(samples["numpy"])) if samples["numpy"] else None
+            for name in order:
+                if name == "numpy" and "numpy" not in names:
+                    continue
+                ns = None if name in failed else float(np.median(samples[name]))
+                results.append({"dist": dist, "n": n, "func": name, "ns_per_call": ns,
+                                 "ratio": None if ns is None or ref is None else ref / ns,
+                                 "note": failed.get(name, "")})
+    progress.close()
+    print(f"\nPer-call cost on tiny arrays: median of {args.repeat * OVERHEAD_TIMINGS_PER_REPEAT} timings of "
+          f"{OVERHEAD_CALLS} calls, each on a fresh array.")
+    print("vs numpy = NumPy ndarray.sort() ns/call / function ns/call "
+          "(higher is better; 0.67 means 1.5x NumPy's cost)\n")
+    header = f"{'n':>3}  {'dtype':<5} {'function':<15} {'ns/call':>9} {'vs numpy':>9}  note"
+    print(header)
+    print("-" * len(header))
+    for r in results:
+        ns = "n/a" if r["ns_per_call"] is None else f"{r['ns_per_call']:.0f}"
+        ratio = "n/a" if r["ratio"] is None else f"{r['ratio']:.2f}"
+        print(f"{r['n']:>3}  {r['dist'][-3:]:<5} {r['func']:<15} {ns:>9} {ratio:>9}  {r['note']}".rstrip())
+    return results
+
+
+# --- pool cost and idle CPU -------------------------------------------------
+
+def median_ns(fn, base, repeat):
+    """(median ns of fn on fresh copies of base, None), or (None, why) if fn raised."""
+    times = []
+    for _ in range(repeat):
+        elapsed, error = sort_each(fn, [base.copy()])
+        if error:
+            return None, error
+        times.append(elapsed)
+    return float(np.median(times)), None
+
+
+def run_pool(args, tamarind):
+    """Estimate what the per-call dedicated pool costs, and whether idle pools sleep.
+
+    At the radix-path thresholds sort_f64 / sort_i64 build a pool for the call.
+    On sorted input the sort itself is one scan, so the gap between the
+    multi-threaded and the single-threaded function on sorted input is mostly
+    building and dropping that pool.
+    """
+    rows = []
+    for dtype, suffix, n in ((np.float64, "f64", 800_000), (np.int64, "i64", 10_000_000)):
+        mt, st = resolve(tamarind, f"sort_{suffix}"), resolve(tamarind, f"sort_{suffix}_st")
+        sorted_a = make_array(f"sorted_{suffix}", n, args.seed)
+        random_a = make_array(f"uniform_{suffix}", n, args.seed)
+        print(f"pool cost sort_{suffix} n={fmt_n(n)}", file=sys.stderr)
+        (t_mt_sorted, e1), (t_st_sorted, e2), (t_mt_random, e3) = (
+            median_ns(mt, sorted_a, args.repeat), median_ns(st, sorted_a, args.repeat),
+            median_ns(mt, random_a, args.repeat))
+        if e1 or e2 or e3:
+            rows.append({"func": f"sort_{suffix}", "n": n, "note": e1 or e2 or e3})
+            continue
+        pool = t_mt_sorted - t_st_sorted
+        rows.append({"func": f"sort_{suffix}", "n": n, "sorted_mt_ms": t_mt_sorted / 1e6,
+                     "sorted_st_ms": t_st_sorted / 1e6, "pool_ms": pool / 1e6,
+                     "random_mt_ms": t_mt_random / 1e6, "share": pool / t_mt_random, "note": ""})
+
+    print("\nPer-call pool cost: (multi-threaded - single-threaded) time on sorted input,")
+    print("and its share of the multi-threaded time on uniform input (lower is better)\n")
+    print(f"{'function':<10} {'n':>5} {'sorted mt ms':>13} {'sorted st ms':>13} "
+          f"{'pool ms':>8} {'uniform mt ms':>14} {'share':>6}")
+    for r in rows:
+        if r["note"]:
+            print(f"{r['func']:<10} {fmt_n(r['n']):>5}  n/a  {r['note']}")
+        else:
+            print(f"{r['func']:<10} {fmt_n(r['n']):>5} {r['sorted_mt_ms']:>13.3f} {r['sorted_st_ms']:>13.3f} "
+                  f"{r['pool_ms']:>8.3f} {r['random_mt_ms']:>14.3f} {r['share']:>6.1%}")
+
+    # Idle pools must sleep: CPU time burnt by the process over one idle second.
+    print("\nCPU time of the whole process during 1 s of sleep right after a sort (lower is better)\n")
+    idle = []
+    for name, dist, n in (("rayon_sort_f64", "uniform_f64", 1_000_000),
+                          ("sort_f64", "uniform_f64", 800_000)):
+        print(f"idle CPU after {name}", file=sys.stderr)
+        _, error = sort_each(resolve(tamarind, name), [make_array(dist, n, args.seed)])
+        if error:
+            idle.append({"func": name, "n": n, "cpu_ms": None, "note": error})
+            print(f"  after {name}(n={fmt_n(n)}): n/a  {error}")
+            continue
+        cpu0 = time.process_time()
+        time.sleep(1.0)
+        cpu_ms = (time.process_time() - cpu0) * 1e3
+        idle.append({"func": name, "n": n, "cpu_ms": cpu_ms, "note": ""})
+        print(f"  after {name}(n={fmt_n(n)}): {cpu_ms:.1f} ms CPU over 1 s idle")
+    return {"pool": rows, "idle": idle}
+
+
+# --- peak memory ------------------------------------------------------------
+
+def _proc_status_kib(field):
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    raise RuntimeError(f"{field} not in /proc/self/status")
+
+
+def memory_child(func, dist, n, seed, threads):
+    """Runs in its own process: peak resident memory added by one sort."""
+    tamarind = load_tamarind(threads)
+    fn = resolve(tamarind, func)
+    a = make_array(dist, n, seed)
+    gc.collect()
+    rss_before = _proc_status_kib("VmRSS")
+    result = {"func": func, "dist": dist, "n": n, "array_kib": a.nbytes // 1024}
+    try:
+        # Resets the peak (VmHWM) to the current size, so generation temporaries don't count.
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
+    except OSError as exc:
+        result.update(extra_kib=None, note=f"cannot reset the peak: {short_error(exc)}")
+    else:
+        _, error = sort_each(fn, [a])
+        extra = None if error else _proc_status_kib("VmHWM") - rss_before
+        result.update(extra_kib=extra, note=error or "")
+    print(json.dumps(result))
+
+
+def run_memory(args, tamarind):
+    dists = select(args.dist or "uniform_f64,uniform_i64", list(DISTRIBUTIONS), "distribution")
+    names = select(args.funcs, ALL_FUNCS, "function")
+    cases = [(d, n, f) for d in dists for n in args.sizes for f in names
+             if applies(f, DISTRIBUTIONS[d][0])]
+    progress = Progress(len(cases))
+    results = []
+    for dist, n, func in cases:
+        progress.show(f"memory {func} {dist} n={fmt_n(n)}")
+        cmd = [sys.executable, os.path.abspath(__file__), "--memory-child", func, dist, str(n),
+               "--seed", str(args.seed)]
+        if args.threads is not None:
+            cmd += ["--threads", str(args.threads)]
+        out = subprocess.run(cmd, capture_output=True, text=True)
+        try:
+            results.append(json.loads(out.stdout.strip().splitlines()[-1]))
+        except (IndexError, ValueError):
+            reason = (out.stderr.strip().splitlines() or ["no output"])[-1][:60]
+            results.append({"func": func, "dist": dist, "n": n, "array_kib": n * 8 // 1024,
+                            "extra_kib": None, "note": f"exit {out.returncode}: {reason}"})
+    progress.close()
+    print("\nPeak resident memory added by one sort, in its own process (lower is better)\n")
+    header = f"{'distribution':<14} {'n':>5}  {'function':<15} {'array MiB':>10} {'extra MiB':>10} {'extra/array':>12}  note"
+    print(header)
+    print("-" * len(header))
+    for r in results:
+        extra = r["extra_kib"]
+        cols = ("n/a", "n/a") if extra is None else (f"{extra / 1024:.1f}", f"{extra / r['array_kib']:.3f}")
+        print(f"{r['dist']:<14} {fmt_n(r['n']):>5}  {r['func']:<15} {r['array_kib'] / 1024:>10.1f} "
+              f"{cols[0]:>10} {cols[1]:>12}  {r['note']}".rstrip())
+    return results
+
+
+# --- entry point ------------------------------------------------------------
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(
+        description="Time tamarind's sorts against NumPy's ndarray.sort() (see the module docstring).")
+    parser.add_argument("--sizes", type=parse_sizes, help=f"element counts (default {DEFAULT_SIZES})")
+    parser.add_argument("--dist", help="distributions, comma-separated shell patterns")
+    parser.add_argument("--funcs", help="functions, comma-separated shell patterns")
+    parser.add_argument("--repeat", type=int, default=5, help="runs per timing (default 5)")
+    parser.add_argument("--seed", type=int, default=12345, help="array generator seed")
+    parser.add_argument("--threads", type=int, help="set RAYON_NUM_THREADS before loading tamarind")
+    parser.add_argument("--plot", metavar="FILE.png", help="draw the ratios (matplotlib)")
+    parser.add_argument("--json", metavar="FILE", help="write the results as JSON")
+    mode = parser.add_mutually_exclusive_group()
+    mode.add_argument("--overhead", action="store_true", help="ns per call at n = 1, 16, 64")
+    mode.add_argument("--pool", action="store_true", help="per-call pool cost and idle CPU")
+    mode.add_argument("--memory", action="store_true", help="peak resident memory per sort")
+    mode.add_argument("--list", action="store_true", help="list distributions and functions")
+    mode.add_argument("--memory-child", nargs=3, metavar=("FUNC", "DIST", "N"), help=argparse.SUPPRESS)
+    args = parser.parse_args(argv)
+    if args.repeat < 1:
+        parser.error("--repeat must be at least 1")
+    if args.plot and (args.overhead or args.pool or args.memory):
+        parser.error("--plot draws the main table only")
+
+    if args.memory_child:
+        func, dist, n = args.memory_child
+        memory_child(func, dist, int(n), args.seed, args.threads)
+        return
+    if args.list:
+        for name, (dtype, _) in DISTRIBUTIONS.items():
+            kind = name.rsplit("_", 1)[0]
+            print(f"{name:<20} {DIST_HELP.get(name, DIST_HELP.get(kind, ''))}")
+        print("\nfunctions: " + ", ".join(ALL_FUNCS))
+        return
+    if args.sizes is None:
+        args.sizes = parse_sizes(MEMORY_SIZES if args.memory else DEFAULT_SIZES)
+
+    tamarind = load_tamarind(args.threads)
+    info = machine_info(tamarind)
+    print("  ".join(f"{k}={v}" for k, v in info.items() if v is not None))
+    if args.overhead:
+        output = {"overhead": run_overhead(args, tamarind)}
+    elif args.pool:
+        output = run_pool(args, tamarind)
+    elif args.memory:
+        output = {"memory": run_memory(args, tamarind)}
+    else:
+        results = run_table(args, tamarind)
+        output = {"results": results}
+        if args.plot:
+            plot(results, args.plot)
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump({"machine": info, "repeat": args.repeat, **output}, f, indent=1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,200 @@
+// The module `tamarind` and its six functions. Each call parses `arr`, borrows the array
+// exclusively, hands its element slice to the sort the function's name chooses, and gives
+// the array back; failures become Python exceptions only here, at the boundary.
+#include <Python.h>
+
+#include <cstdint>
+#include <string>
+
+#include "array_access.hpp"
+#include "errors.hpp"
+#include "numpy_api.hpp"
+#include "slice/parallel_quicksort.hpp"
+#include "sorts/comparative_sort.hpp"
+#include "traits/traits.hpp"
+
+namespace tamarind::py {
+namespace {
+
+// ---- argument parsing ------------------------------------------------------------------
+
+// The one argument `arr`, positional or keyword; a borrowed reference.
+Result<PyObject*> parse_arr(const char* function, PyObject* args, PyObject* kwargs) {
+    const std::string name = std::string(function) + "()";
+    const Py_ssize_t given = PyTuple_Size(args);
+    if (given > 1) {
+        return PyError::lazy(PyExc_TypeError, name + " takes 1 positional arguments but " + std::to_string(given) +
+                                                  (given == 1 ? " was" : " were") + " given");
+    }
+    PyObject* arr = given == 1 ? PyTuple_GetItem(args, 0) : nullptr;
+    if (kwargs != nullptr) {
+        Py_ssize_t pos = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) {
+            if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "arr") == 0) {
+                if (arr != nullptr)
+                    return PyError::lazy(PyExc_TypeError, name + " got multiple values for argument 'arr'");
+                arr = value;
+                continue;
+            }
+            return PyError::lazy(PyExc_TypeError,
+                                 name + " got an unexpected keyword argument '" + to_utf8(key, "?") + "'");
+        }
+    }
+    if (arr == nullptr)
+        return PyError::lazy(PyExc_TypeError, name + " missing 1 required positional argument: 'arr'");
+    return arr;
+}
+
+// ---- the sorts behind the functions ----------------------------------------------------
+
+enum class Entry { kMultiThreaded, kSingleThreaded, kParallelQuicksort };
+
+template <class T>
+struct Element;
+template <>
+struct Element<f64> {
+    using Traits = F64Traits;
+    static constexpr int kTypeNum = kTypeNumF64;
+    static constexpr const char* kName = "float64";
+    // Largest lengths the comparison paths cover until the radix sorts take over.
+    static constexpr std::size_t kSingleThreadedComparisonMax = 300;
+    static constexpr std::size_t kMultiThreadedComparisonMax = 799'999;
+};
+template <>
+struct Element<i64> {
+    using Traits = I64Traits;
+    static constexpr int kTypeNum = kTypeNumI64;
+    static constexpr const char* kName = "int64";
+    static constexpr std::size_t kSingleThreadedComparisonMax = 7000;
+    static constexpr std::size_t kMultiThreadedComparisonMax = 9'999'999;
+};
+
+// Lengths below which insertion sort beats the quicksort on short inputs.
+constexpr std::size_t kInsertionSortMax = 20;
+
+template <class T>
+Result<PyObject*> not_implemented(const char* function, std::size_t limit) {
+    return PyError::lazy(PyExc_NotImplementedError,
+                         std::string(function) + "(): the radix sort for more than " + std::to_string(limit) + " " +
+                             Element<T>::kName + " elements is not available in this build");
+}
+
+template <class T, Entry E>
+Result<PyObject*> run_sort(const char* function, ElementSlice<T> s) {
+    using E_ = Element<T>;
+    const LessOf<typename E_::Traits> less;
+    if constexpr (E == Entry::kParallelQuicksort) {
+        parallel_quicksort(s.data, s.len, less);
+    } else if constexpr (E == Entry::kSingleThreaded) {
+        if (s.len > E_::kSingleThreadedComparisonMax)
+            return not_implemented<T>(function, E_::kSingleThreadedComparisonMax);
+        if (s.len <= kInsertionSortMax) insertion_sort(s.data, s.len, less);
+        else unstable_sort(s.data, s.len, less);
+    } else {
+        if (s.len > E_::kMultiThreadedComparisonMax)
+            return not_implemented<T>(function, E_::kMultiThreadedComparisonMax);
+        parallel_quicksort(s.data, s.len, less);
+    }
+    Py_INCREF(Py_None);
+    return Py_None;
+}
+
+template <class T, Entry E>
+PyObject* sort_function(const char* function, PyObject* args, PyObject* kwargs) {
+    return guard([&]() -> Result<PyObject*> {
+        Result<PyObject*> arr = parse_arr(function, args, kwargs);
+        if (!arr.ok()) return std::move(arr.error());
+        Result<TakenArray> taken = TakenArray::take(arr.value(), Element<T>::kTypeNum);
+        if (!taken.ok()) return std::move(taken.error());
+        Result<ElementSlice<T>> slice = taken.value().template slice<T>();
+        if (!slice.ok()) return std::move(slice.error());
+        // Only the pool-backed comparison sort is handed an empty slice.
+        if (slice.value().len == 0 && E != Entry::kParallelQuicksort) {
+            Py_INCREF(Py_None);
+            return Py_None;
+        }
+        return run_sort<T, E>(function, slice.value());
+    });
+}
+
+#define TAMARIND_SORT_FUNCTION(name, T, E)                                   \
+    PyObject* name(PyObject*, PyObject* args, PyObject* kwargs) {            \
+        return sort_function<T, Entry::E>(#name, args, kwargs);              \
+    }
+
+TAMARIND_SORT_FUNCTION(sort_f64, f64, kMultiThreaded)
+TAMARIND_SORT_FUNCTION(sort_i64, i64, kMultiThreaded)
+TAMARIND_SORT_FUNCTION(sort_f64_st, f64, kSingleThreaded)
+TAMARIND_SORT_FUNCTION(sort_i64_st, i64, kSingleThreaded)
+TAMARIND_SORT_FUNCTION(rayon_sort_f64, f64, kParallelQuicksort)
+TAMARIND_SORT_FUNCTION(rayon_sort_i64, i64, kParallelQuicksort)
+#undef TAMARIND_SORT_FUNCTION
+
+// ---- the module ------------------------------------------------------------------------
+
+constexpr int kFlags = METH_VARARGS | METH_KEYWORDS | METH_STATIC;
+
+#define TAMARIND_METHOD(name) \
+    PyMethodDef{#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(name)), kFlags, #name "(arr)\n--\n\n"}
+
+// In the order they are added to the module and listed in __all__.
+PyMethodDef g_methods[] = {
+    TAMARIND_METHOD(sort_i64),       TAMARIND_METHOD(sort_f64),       TAMARIND_METHOD(sort_i64_st),
+    TAMARIND_METHOD(sort_f64_st),    TAMARIND_METHOD(rayon_sort_i64), TAMARIND_METHOD(rayon_sort_f64),
+};
+#undef TAMARIND_METHOD
+
+// Adds one function to the module and its name to __all__.
+Result<bool> add_function(PyObject* module, PyMethodDef* method) {
+    Ref module_name(PyModule_GetNameObject(module));
+    if (!module_name) return PyError::fetch();
+    Ref function(PyCFunction_NewEx(method, module, module_name.get()));
+    if (!function) return PyError::fetch();
+    Ref name(PyObject_GetAttrString(function.get(), "__name__"));
+    if (!name) return PyError::fetch();
+    if (!PyUnicode_Check(name.get())) return cast_error(name.get(), "PyString");
+    Ref all(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return PyError::fetch();
+        PyErr_Clear();
+        all = Ref(PyList_New(0));
+        if (!all) return PyError::fetch();
+        if (PyObject_SetAttrString(module, "__all__", all.get()) != 0) return PyError::fetch();
+    } else if (!PyList_Check(all.get())) {
+        return cast_error(all.get(), "PyList");
+    }
+    if (PyList_Append(all.get(), name.get()) != 0) panic("could not append __name__ to __all__");
+    if (PyObject_SetAttr(module, name.get(), function.get()) != 0) return PyError::fetch();
+    return true;
+}
+
+int exec_module(PyObject* module) {
+    PyObject* result = guard([&]() -> Result<PyObject*> {
+        if (module == nullptr) return PyError::fetch();
+        if (!PyModule_Check(module)) return cast_error(module, "PyModule");
+        for (PyMethodDef& method : g_methods) {
+            Result<bool> added = add_function(module, &method);
+            if (!added.ok()) return std::move(added.error());
+        }
+        Py_INCREF(Py_None);
+        return Py_None;
+    });
+    if (result == nullptr) return -1;
+    Py_DECREF(result);
+    return 0;
+}
+
+PyModuleDef_Slot g_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef g_module = {
+    PyModuleDef_HEAD_INIT, "tamarind", "", 0, nullptr, g_slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace tamarind::py
+
+extern "C" PyMODINIT_FUNC PyInit_tamarind() { return PyModuleDef_Init(&tamarind::py::g_module); }

@@ -1,0 +1,27 @@
+import numpy as np
+import pytest
+
+import tamarind
+
+F64_FUNCS = ["sort_f64", "sort_f64_st", "rayon_sort_f64"]
+I64_FUNCS = ["sort_i64", "sort_i64_st", "rayon_sort_i64"]
+ALL_FUNCS = F64_FUNCS + I64_FUNCS
+
+
+def dtype_of(name):
+    return np.float64 if "f64" in name else np.int64
+
+
+def panic_exception():
+    """The PanicException class, taken from a call that is sure to panic."""
+    a = np.array([1.0, np.nan])
+    try:
+        tamarind.rayon_sort_f64(a)
+    except BaseException as e:  # noqa: BLE001 - the class is what we are after
+        return type(e)
+    raise AssertionError("NaN did not panic")
+
+
+@pytest.fixture(scope="session")
+def PanicException():
+    return panic_exception()

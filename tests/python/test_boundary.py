@@ -1,0 +1,285 @@
+"""The module's face: its functions, argument rules, array checks and error reporting."""
+import ctypes
+import gc
+import subprocess
+import sys
+import threading
+
+import numpy as np
+import pytest
+
+import tamarind
+from conftest import ALL_FUNCS, F64_FUNCS, I64_FUNCS, dtype_of
+
+
+def test_module_surface():
+    assert tamarind.__all__ == ["sort_i64", "sort_f64", "sort_i64_st", "sort_f64_st", "rayon_sort_i64",
+                                "rayon_sort_f64"]
+    assert tamarind.__doc__ == ""
+    for name in ALL_FUNCS:
+        f = getattr(tamarind, name)
+        assert f.__text_signature__ == "(arr)"
+        assert f.__module__ == "tamarind"
+        assert f.__name__ == name
+
+
+@pytest.mark.parametrize("name", ALL_FUNCS)
+def test_sorts_small_arrays_and_returns_none(name):
+    rng = np.random.default_rng(7)
+    for n in (0, 1, 2, 3, 20, 21, 50, 300):
+        a = rng.integers(-50, 50, n).astype(dtype_of(name))
+        expected = np.sort(a)
+        assert getattr(tamarind, name)(a) is None
+        np.testing.assert_array_equal(a, expected)
+    b = rng.integers(-50, 50, 100).astype(dtype_of(name))
+    expected = np.sort(b)
+    getattr(tamarind, name)(arr=b)
+    np.testing.assert_array_equal(b, expected)
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((), {}, "{}() missing 1 required positional argument: 'arr'"),
+        ((1, 2), {}, "{}() takes 1 positional arguments but 2 were given"),
+        ((1, 2, 3), {}, "{}() takes 1 positional arguments but 3 were given"),
+        ((), {"x": 1}, "{}() got an unexpected keyword argument 'x'"),
+        ((1,), {"arr": 1}, "{}() got multiple values for argument 'arr'"),
+    ],
+)
+@pytest.mark.parametrize("name", ALL_FUNCS)
+def test_argument_errors(name, args, kwargs, message):
+    with pytest.raises(TypeError) as info:
+        getattr(tamarind, name)(*args, **kwargs)
+    assert str(info.value) == message.format(name)
+
+
+def wrong_arrays(dtype):
+    other = np.int64 if dtype == np.float64 else np.float64
+    return [
+        (np.zeros(4, dtype=other), "'ndarray' object is not an instance of 'ndarray'"),
+        (np.zeros((2, 2), dtype=dtype), "'ndarray' object is not an instance of 'ndarray'"),
+        (np.zeros(4, dtype=np.dtype(dtype).newbyteorder(">")), "'ndarray' object is not an instance of 'ndarray'"),
+        ([3, 1, 2], "'list' object is not an instance of 'ndarray'"),
+        (None, "'None' is not an instance of 'ndarray'"),
+    ]
+
+
+@pytest.mark.parametrize("name", ALL_FUNCS)
+def test_rejects_wrong_type_dtype_and_shape(name):
+    for value, message in wrong_arrays(dtype_of(name)):
+        with pytest.raises(TypeError) as info:
+            getattr(tamarind, name)(value)
+        assert str(info.value) == message
+        if sys.version_info >= (3, 11):
+            assert info.value.__notes__ == ["while processing 'arr'"]
+
+
+class Sub(np.ndarray):
+    pass
+
+
+@pytest.mark.parametrize("name", ALL_FUNCS)
+def test_accepts_subclass_and_equivalent_dtype(name):
+    dtype = np.dtype(dtype_of(name))
+    a = np.array([3, 1, 2], dtype=dtype.newbyteorder("<")).view(Sub)
+    getattr(tamarind, name)(a)
+    assert a.tolist() == [1, 2, 3]
+
+
+@pytest.mark.parametrize("name", ALL_FUNCS)
+def test_non_contiguous_is_rejected_unchanged_and_released(name):
+    base = np.arange(10, 0, -1).astype(dtype_of(name))
+    view = base[::2]
+    with pytest.raises(TypeError, match=r"^The given array is not contiguous or is misaligned\.$"):
+        getattr(tamarind, name)(view)
+    assert base.tolist() == list(range(10, 0, -1))
+    getattr(tamarind, name)(view.copy())
+    getattr(tamarind, name)(base[:5])  # overlaps the failed view: no borrow was left behind
+    assert base[:5].tolist() == [6, 7, 8, 9, 10]
+    # Empty and one-element views count as contiguous whatever their strides.
+    getattr(tamarind, name)(base[::3][:0])
+    getattr(tamarind, name)(base[::3][:1])
+
+
+@pytest.mark.parametrize("name", ALL_FUNCS)
+def test_read_only_array_panics_and_stays_unsorted(name, PanicException):
+    a = np.arange(5, 0, -1).astype(dtype_of(name))
+    a.flags.writeable = False
+    with pytest.raises(PanicException) as info:
+        getattr(tamarind, name)(a)
+    assert info.value.args == ("called `Result::unwrap()` on an `Err` value: NotWriteable",)
+    assert a.tolist() == [5, 4, 3, 2, 1] and not a.flags.writeable
+
+
+def test_panic_exception_class(PanicException):
+    assert PanicException.__qualname__ == "PanicException"
+    assert PanicException.__module__ == "pyo3_runtime"
+    assert issubclass(PanicException, BaseException) and not issubclass(PanicException, Exception)
+    assert "Like SystemExit" in PanicException.__doc__
+    from conftest import panic_exception
+
+    assert panic_exception() is PanicException
+
+
+@pytest.mark.parametrize("name", F64_FUNCS)
+@pytest.mark.parametrize("n", [2, 20, 21, 300, 5000])
+def test_nan_panics_and_keeps_a_permutation(name, n, PanicException):
+    if name == "sort_f64_st" and n > 300:
+        pytest.skip("large arrays take the radix path, which orders NaN by key")
+    rng = np.random.default_rng(n)
+    a = rng.normal(size=n)
+    a[rng.integers(0, n, 3)] = np.nan
+    before = a.copy()
+    for _ in range(2):  # the same array fails the same way: nothing stays borrowed
+        with pytest.raises(PanicException) as info:
+            getattr(tamarind, name)(a)
+        assert info.value.args == ("called `Option::unwrap()` on a `None` value",)
+        assert np.isnan(a).sum() == np.isnan(before).sum()
+        np.testing.assert_array_equal(np.sort(a), np.sort(before))
+
+
+# ---- the shared borrow registry, seen from another extension's side ---------------------
+
+BORROW_FN = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.py_object)
+RELEASE_FN = ctypes.PYFUNCTYPE(None, ctypes.c_void_p, ctypes.py_object)
+
+
+class SharedBorrowApi(ctypes.Structure):
+    _fields_ = [("version", ctypes.c_uint64), ("registry", ctypes.c_void_p), ("acquire", BORROW_FN),
+                ("acquire_mut", BORROW_FN), ("release", RELEASE_FN), ("release_mut", RELEASE_FN)]
+
+
+@pytest.fixture(scope="module")
+def registry():
+    tamarind.sort_f64_st(np.zeros(1))  # the first call creates the capsule
+    core = np._core if hasattr(np, "_core") else np.core
+    capsule = core.multiarray._RUST_NUMPY_BORROW_CHECKING_API
+    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+    get_pointer.restype = ctypes.c_void_p
+    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+    api = SharedBorrowApi.from_address(get_pointer(capsule, b"_RUST_NUMPY_BORROW_CHECKING_API"))
+    assert api.version == 1
+    return api
+
+
+@pytest.mark.parametrize("shared", [False, True])
+def test_borrowed_array_is_refused_until_released(registry, shared, PanicException):
+    base = np.arange(10.0, 0.0, -1.0)
+    held = base[2:6]
+    take, give = (registry.acquire, registry.release) if shared else (registry.acquire_mut, registry.release_mut)
+    assert take(registry.registry, held) == 0
+    try:
+        for target in (base, held, base[5:], base[::-1]):  # every one overlaps `held`
+            if not target.flags.c_contiguous:
+                continue
+            with pytest.raises(PanicException) as info:
+                tamarind.sort_f64_st(target)
+            assert info.value.args == ("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed",)
+        assert base.tolist() == list(np.arange(10.0, 0.0, -1.0))
+        tamarind.sort_f64_st(base[6:])  # disjoint from `held`
+    finally:
+        give(registry.registry, held)
+    tamarind.sort_f64_st(base)
+    assert base.tolist() == sorted(base.tolist())
+
+
+def test_registry_rules(registry):
+    reg = registry.registry
+    buf = np.zeros(16)
+    even, odd = buf[::2], buf[1::2]
+    assert registry.acquire_mut(reg, even) == 0
+    assert registry.acquire_mut(reg, odd) == 0  # interleaved, no shared element
+    assert registry.acquire(reg, buf) == -1
+    registry.release_mut(reg, odd)
+    registry.release_mut(reg, even)
+    assert registry.acquire(reg, buf) == 0 and registry.acquire(reg, buf) == 0
+    assert registry.acquire_mut(reg, buf[3:5]) == -1
+    registry.release(reg, buf)
+    assert registry.acquire_mut(reg, buf[3:5]) == -1
+    registry.release(reg, buf)
+    assert registry.acquire_mut(reg, buf[3:5]) == 0
+    registry.release_mut(reg, buf[3:5])
+    frozen = np.zeros(3)
+    frozen.flags.writeable = False
+    assert registry.acquire_mut(reg, frozen) == -2
+    tamarind.sort_f64_st(buf)  # nothing left borrowed
+
+
+# ---- nothing leaks on the error paths ---------------------------------------------------
+
+LEAK_PROBE = """
+import resource, sys
+import numpy as np
+import tamarind
+
+def rss_kib():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * resource.getpagesize() // 1024
+
+strided = np.arange(8.0)[::2]
+frozen = np.arange(8.0)
+frozen.flags.writeable = False
+for arr in (strided, np.zeros(3, np.int64), frozen, np.array([1.0, np.nan, 2.0]), [1.0]):
+    refs = sys.getrefcount(arr)
+    for rounds in range(2):  # the first round warms caches and allocator pools up
+        start = rss_kib()
+        for _ in range(50_000):
+            try:
+                tamarind.rayon_sort_f64(arr)
+            except BaseException:
+                pass
+    assert sys.getrefcount(arr) == refs, "reference leaked"
+    print(rss_kib() - start)
+"""
+
+
+def test_error_paths_leak_nothing():
+    out = subprocess.run([sys.executable, "-c", LEAK_PROBE], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                         text=True, check=True).stdout
+    growth = [int(x) for x in out.split()]
+    assert len(growth) == 5 and max(growth) < 1024, growth
+
+
+def test_calls_from_many_threads(PanicException):
+    errors = []
+
+    def work(seed):
+        rng = np.random.default_rng(seed)
+        try:
+            for i in range(200):
+                name = ALL_FUNCS[(seed + i) % len(ALL_FUNCS)]
+                a = rng.integers(-1000, 1000, 250).astype(dtype_of(name))
+                expected = np.sort(a)
+                getattr(tamarind, name)(a)
+                assert (a == expected).all()
+                try:
+                    tamarind.rayon_sort_f64(np.array([0.0, np.nan, 1.0]))
+                except PanicException:
+                    pass
+        except BaseException as e:  # noqa: BLE001
+            errors.append(e)
+
+    threads = [threading.Thread(target=work, args=(s,)) for s in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == []
+
+
+@pytest.mark.parametrize("name", I64_FUNCS)
+def test_int64_extremes(name):
+    lo, hi = np.iinfo(np.int64).min, np.iinfo(np.int64).max
+    a = np.array([hi, 0, lo, -1, 1, hi, lo] * 5, dtype=np.int64)
+    expected = np.sort(a)
+    getattr(tamarind, name)(a)
+    np.testing.assert_array_equal(a, expected)
+
+
+@pytest.mark.parametrize("name", F64_FUNCS)
+def test_float_specials(name):
+    a = np.array([np.inf, -0.0, 0.0, -np.inf, 5e-324, -5e-324, 1.0, -1.0] * 4)
+    getattr(tamarind, name)(a)
+    assert (a[1:] >= a[:-1]).all()
+    assert a[0] == -np.inf and a[-1] == np.inf
