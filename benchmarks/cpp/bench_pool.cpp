@@ -9,6 +9,8 @@
 #include <ctime>
 #include <random>
 #include <thread>
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "pool/thread_pool.hpp"
@@ -22,9 +24,15 @@ constexpr std::size_t kSortLeaf = 4096;
 // Leaves below this are summed on one thread.
 constexpr std::size_t kSumLeaf = 16384;
 
+// Elements sorted in leaves, per thread: how evenly the pool spread the work.
+std::mutex g_share_mutex;
+std::map<std::thread::id, std::size_t> g_leaf_share;
+
 void merge_sort(std::int64_t* v, std::int64_t* buf, std::size_t n) {
     if (n <= kSortLeaf) {
         std::sort(v, v + n);
+        std::lock_guard<std::mutex> lock(g_share_mutex);
+        g_leaf_share[std::this_thread::get_id()] += n;
         return;
     }
     const std::size_t half = n / 2;
@@ -79,11 +87,17 @@ int main(int argc, char** argv) {
         for (std::size_t t = 1; t <= max_threads; ++t) {
             pool::ThreadPool& tp = pools[t - 1];
             std::copy(input.begin(), input.end(), v.begin());
+            g_leaf_share.clear();
             const double cpu0 = process_cpu_seconds();
             auto t0 = std::chrono::steady_clock::now();
             tp.install([&] { merge_sort(v.data(), buf.data(), n); });
             const double wall = seconds_since(t0);
             if (wall < best[t - 1].sort) best[t - 1] = {wall, process_cpu_seconds() - cpu0, best[t - 1].sum};
+            if (r == reps - 1) {
+                std::printf("leaf work per worker with %zu threads:", t);
+                for (const auto& [id, elems] : g_leaf_share) std::printf(" %.1f%%", 100.0 * elems / n);
+                std::printf("\n");
+            }
             if (!std::is_sorted(v.begin(), v.end())) {
                 std::fprintf(stderr, "not sorted\n");
                 return 1;
