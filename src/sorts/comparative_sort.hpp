@@ -2,37 +2,24 @@
 // nothing and leave a permutation of the input if the comparator panics.
 #pragma once
 
-#include <algorithm>
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+
+#include "slice/parallel_quicksort.hpp"
+#include "sorts/insertion_sort.hpp"
 
 namespace tamarind {
 
-// Sorts v[0, n) by insertion; meant for n <= 20. The element being inserted is held
-// aside and written back into the gap before a comparator panic continues.
-template <class T, class Less>
-void insertion_sort(T* v, std::size_t n, Less less) {
-    for (std::size_t i = 1; i < n; ++i) {
-        if (!less(v[i], v[i - 1])) continue;
-        T held = v[i];
-        std::size_t hole = i;
-        try {
-            do {
-                v[hole] = v[hole - 1];
-                --hole;
-            } while (hole > 0 && less(held, v[hole - 1]));
-        } catch (...) {
-            v[hole] = held;
-            throw;
-        }
-        v[hole] = held;
-    }
-}
-
-// Unstable O(n log n) sort for any n.
-// Placeholder until the pattern-defeating quicksort lands.
+// Unstable sort of v[0, n) for any n: the pattern-defeating quicksort on the calling
+// thread. O(n log n) comparisons in the worst case; non-descending input is left unchanged
+// after n - 1 comparisons (plus at most 12 of pivot choice), strictly descending input is
+// reversed; a comparator panic (NaN for f64) at the first comparison it fails leaves a
+// permutation of the input.
 template <class T, class Less>
 void unstable_sort(T* v, std::size_t n, Less less) {
-    std::sort(v, v + n, less);
+    const auto limit = static_cast<std::uint32_t>(std::bit_width(n));
+    quicksort_step<false>(v, n, less, nullptr, limit);
 }
 
 }  // namespace tamarind
