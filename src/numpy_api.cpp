@@ -100,7 +100,10 @@ Result<const NumpyApi*> NumpyApi::get() {
     api->core_name_ = g_core_name;
     // Builtin dtypes live as long as NumPy; looked up once instead of on every call.
     api->descr_f64_ = descr_from_type(kTypeNumF64);
-    api->descr_i64_ = descr_from_type(kTypeNumI64);
+    // Where C long is 64 bits NumPy's int64 is NPY_LONG (7), an equivalent of type 9 that
+    // is a different object; comparing with it first keeps the equivalence call off the
+    // common path.
+    api->descr_i64_ = descr_from_type(sizeof(long) == 8 ? kTypeNumLong : kTypeNumI64);
     if (api->descr_f64_ == nullptr || api->descr_i64_ == nullptr) panic("PyObject pointer is null");
     // The capsule reference is kept: the table must outlive every call.
     capsule.release();

@@ -19,6 +19,7 @@ inline constexpr int kWriteable = 0x400;
 // Type numbers of the element types.
 inline constexpr int kTypeNumI64 = 9;
 inline constexpr int kTypeNumF64 = 12;
+inline constexpr int kTypeNumLong = 7;
 
 // The leading fields of NumPy's array object, identical in NumPy 1.x and 2.x.
 struct ArrayFields {

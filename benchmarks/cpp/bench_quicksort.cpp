@@ -24,23 +24,18 @@ struct PlainLess {
     bool operator()(T a, T b) const { return a < b; }
 };
 
+// Sorts a fresh copy of input once; returns ns per element. Exits if the result is unsorted.
 template <class T, class Sort>
-double median_ns_per_element(const std::vector<T>& input, std::size_t runs, Sort sort) {
-    std::vector<double> times;
-    std::vector<T> v(input.size());
-    for (std::size_t r = 0; r < runs; ++r) {
-        std::copy(input.begin(), input.end(), v.begin());
-        const auto start = std::chrono::steady_clock::now();
-        sort(v.data(), v.size());
-        const auto stop = std::chrono::steady_clock::now();
-        if (!std::is_sorted(v.begin(), v.end())) {
-            std::fprintf(stderr, "not sorted\n");
-            std::exit(1);
-        }
-        times.push_back(std::chrono::duration<double, std::nano>(stop - start).count());
+double ns_per_element(const std::vector<T>& input, std::vector<T>& scratch, Sort sort) {
+    std::copy(input.begin(), input.end(), scratch.begin());
+    const auto start = std::chrono::steady_clock::now();
+    sort(scratch.data(), scratch.size());
+    const auto stop = std::chrono::steady_clock::now();
+    if (!std::is_sorted(scratch.begin(), scratch.end())) {
+        std::fprintf(stderr, "not sorted\n");
+        std::exit(1);
     }
-    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
-    return times[times.size() / 2] / static_cast<double>(input.size());
+    return std::chrono::duration<double, std::nano>(stop - start).count() / static_cast<double>(input.size());
 }
 
 struct Row {
@@ -60,16 +55,17 @@ void bench_type(const char* type, const std::vector<typename Traits::value_type>
         {"std::sort (engine comparator)", 0},
     };
     std::vector<std::vector<double>> samples(rows.size());
+    std::vector<T> scratch(input.size());
     for (std::size_t r = 0; r < runs; ++r) {
-        samples[0].push_back(median_ns_per_element(input, 1, [](T* v, std::size_t n) { std::sort(v, v + n); }));
-        samples[1].push_back(median_ns_per_element(
-            input, 1, [](T* v, std::size_t n) { parallel_quicksort(v, n, LessOf<Traits>{}); }));
+        samples[0].push_back(ns_per_element(input, scratch, [](T* v, std::size_t n) { std::sort(v, v + n); }));
+        samples[1].push_back(ns_per_element(
+            input, scratch, [](T* v, std::size_t n) { parallel_quicksort(v, n, LessOf<Traits>{}); }));
         samples[2].push_back(
-            median_ns_per_element(input, 1, [](T* v, std::size_t n) { parallel_quicksort(v, n, PlainLess{}); }));
+            ns_per_element(input, scratch, [](T* v, std::size_t n) { parallel_quicksort(v, n, PlainLess{}); }));
         samples[3].push_back(
-            median_ns_per_element(input, 1, [](T* v, std::size_t n) { unstable_sort(v, n, LessOf<Traits>{}); }));
+            ns_per_element(input, scratch, [](T* v, std::size_t n) { unstable_sort(v, n, LessOf<Traits>{}); }));
         samples[4].push_back(
-            median_ns_per_element(input, 1, [](T* v, std::size_t n) { std::sort(v, v + n, LessOf<Traits>{}); }));
+            ns_per_element(input, scratch, [](T* v, std::size_t n) { std::sort(v, v + n, LessOf<Traits>{}); }));
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         std::vector<double>& s = samples[i];

@@ -7,7 +7,9 @@
 namespace tamarind::pool {
 
 Sleep::Sleep(std::size_t num_threads, const Injector& injector)
-    : num_threads_(num_threads), injector_(injector), words_(std::make_unique<WakeWord[]>(num_threads)) {}
+    : num_threads_(num_threads),
+      injector_(injector),
+      words_(std::make_unique<WakeWord[]>(num_threads)) {}
 
 void Sleep::yield() noexcept { platform::yield_now(); }
 

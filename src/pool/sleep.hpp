@@ -19,10 +19,9 @@
 
 namespace tamarind::pool {
 
-// Idle passes that only yield before a worker announces it is getting sleepy.
+// Idle passes that only yield before a worker announces it is getting sleepy; the pass
+// after that announcement is its last search before it sleeps.
 inline constexpr std::uint32_t kRoundsUntilSleepy = 32;
-// Passes before a worker falls asleep: the sleepy pass is the last search.
-inline constexpr std::uint32_t kRoundsUntilSleeping = kRoundsUntilSleepy + 1;
 // Most sleepers that one worker wakes when it leaves the idle state with a job.
 inline constexpr std::uint64_t kMaxWakesOnWorkFound = 2;
 
@@ -64,9 +63,6 @@ public:
 
     // Wakes worker i if it sleeps (its latch was set, or the pool ends).
     bool wake_specific_thread(std::size_t i) noexcept;
-
-    // Snapshot of the counters (tests).
-    std::uint64_t counters() const noexcept { return counters_.load(std::memory_order_seq_cst); }
 
 private:
     static constexpr std::uint64_t kOneSleeping = 1;

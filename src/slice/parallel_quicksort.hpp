@@ -21,6 +21,8 @@
 
 #include "pool/join.hpp"
 #include "sorts/insertion_sort.hpp"
+#include "sorts/small_sort.hpp"
+#include "traits/traits.hpp"
 
 namespace tamarind {
 
@@ -47,6 +49,21 @@ inline constexpr std::size_t kBalanceDivisor = 8;
 static_assert(kBlock <= 256, "block offsets are stored in bytes");
 static_assert(kInsertionThreshold >= 8,
               "pivot choice and pattern breaking index around len / 4 and need a few elements");
+
+// Slices the sequential sort hands whole to its branch-free base case when it runs on a
+// comparator that cannot fail (the slice was checked for NaN): a network-and-merge sort of
+// 64 elements costs less than partitioning them.
+inline constexpr std::size_t kOrderedBaseCase = kSmallSortMax;
+static_assert(kOrderedBaseCase >= kInsertionThreshold, "the ordered base case takes over from insertion sort");
+
+template <bool kMayJoin, class Less>
+constexpr std::size_t base_case_max() {
+    if constexpr (!kMayJoin && kIsOrderedLess<Less>) {
+        return kOrderedBaseCase;
+    } else {
+        return kInsertionThreshold;
+    }
+}
 
 struct PivotChoice {
     std::size_t index;
@@ -314,7 +331,8 @@ void quicksort_step(T* v, std::size_t n, const Less& is_less, std::type_identity
     bool was_balanced = true;
     bool was_partitioned = true;
     for (;;) {
-        if (n <= kInsertionThreshold) {
+        if (n <= base_case_max<kMayJoin, Less>()) {
+            // Branch-free for the element types' own comparators.
             insertion_sort(v, n, is_less);
             return;
         }

@@ -8,6 +8,8 @@
 
 #include "slice/parallel_quicksort.hpp"
 #include "sorts/insertion_sort.hpp"
+#include "sorts/small_sort.hpp"
+#include "traits/traits.hpp"
 
 namespace tamarind {
 
@@ -16,10 +18,26 @@ namespace tamarind {
 // after n - 1 comparisons (plus at most 12 of pivot choice), strictly descending input is
 // reversed; a comparator panic (NaN for f64) at the first comparison it fails leaves a
 // permutation of the input.
+//
+// With an element type's own comparator (LessOf), a NaN stops the call before anything
+// moves: one scan, failing through the comparator, so with its message. The sort then runs
+// on the order that cannot fail, up to kSmallSortMax elements without a data-dependent
+// branch and with that as the quicksort's base case above; the comparison counts above
+// hold for other comparators.
 template <class T, class Less>
 void unstable_sort(T* v, std::size_t n, Less less) {
     const auto limit = static_cast<std::uint32_t>(std::bit_width(n));
-    quicksort_step<false>(v, n, less, nullptr, limit);
+    if constexpr (kIsTraitsLess<Less>) {
+        check_ordered(v, n, less);
+        const OrderedLessOf<typename Less::traits_type> ordered;
+        if (n <= kSmallSortMax) {
+            small_sort(v, n, ordered);
+            return;
+        }
+        quicksort_step<false>(v, n, ordered, nullptr, limit);
+    } else {
+        quicksort_step<false>(v, n, less, nullptr, limit);
+    }
 }
 
 }  // namespace tamarind

@@ -4,6 +4,9 @@
 
 #include <cstddef>
 
+#include "sorts/small_sort.hpp"
+#include "traits/traits.hpp"
+
 namespace tamarind {
 
 // Inserts v[i] into the sorted prefix v[0, i), leaving v[0, i] sorted; equal elements are
@@ -26,11 +29,24 @@ inline void insert_tail(T* v, std::size_t i, const Less& less) {
     v[hole] = held;
 }
 
-// Sorts v[0, n) by insertion; meant for n <= 20. Makes n - 1 comparisons on sorted input,
-// and every element takes part in at least one comparison when n >= 2.
+// Sorts v[0, n); meant for n <= 20. With an element type's own comparator, a NaN stops
+// the call before anything moves and the rest runs branch-free (random input makes the
+// insertion loop mispredict about once per element). With any other comparator it is a
+// plain insertion sort: n - 1 comparisons on sorted input, and every element takes part
+// in at least one comparison when n >= 2, so a failing comparator always fails.
 template <class T, class Less>
 void insertion_sort(T* v, std::size_t n, Less less) {
-    for (std::size_t i = 1; i < n; ++i) insert_tail(v, i, less);
+    if constexpr (kIsTraitsLess<Less>) {
+        check_ordered(v, n, less);
+        const OrderedLessOf<typename Less::traits_type> ordered;
+        if (n <= kSmallSortMax) [[likely]] {
+            small_sort(v, n, ordered);
+        } else {
+            for (std::size_t i = 1; i < n; ++i) insert_tail(v, i, ordered);
+        }
+    } else {
+        for (std::size_t i = 1; i < n; ++i) insert_tail(v, i, less);
+    }
 }
 
 }  // namespace tamarind

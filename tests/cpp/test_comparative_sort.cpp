@@ -2,6 +2,8 @@
 // unstable sort, against std::sort over many lengths and input patterns.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <numeric>
 
@@ -69,6 +71,44 @@ TYPED_TEST(ComparativeSort, PresortedInputFastPaths) {
     }
 }
 
+// The element type's own comparator takes the branch-free paths; they too must hand back
+// ordered input bit for bit (equal -0.0 and +0.0 included) and reverse descending input.
+TYPED_TEST(ComparativeSort, BranchFreePathsKeepOrderedInput) {
+    using T = typename TypeParam::value_type;
+    std::mt19937_64 rng(0x0DE5);
+    for (std::size_t n = 0; n <= 300; ++n) {
+        std::vector<T> ascending = make_pattern<T>(Pattern::kFewDistinct, n, rng);
+        std::stable_sort(ascending.begin(), ascending.end(), [](T a, T b) { return a < b; });
+        std::vector<T> v = ascending;
+        if (n <= 20) {
+            insertion_sort(v.data(), n, LessOf<TypeParam>{});
+        } else {
+            unstable_sort(v.data(), n, LessOf<TypeParam>{});
+        }
+        ASSERT_EQ(bits_of(v), bits_of(ascending)) << "n = " << n;
+
+        std::vector<T> descending(n);
+        for (std::size_t i = 0; i < n; ++i) descending[i] = element_at<T>(n - i);
+        v = descending;
+        unstable_sort(v.data(), n, LessOf<TypeParam>{});
+        std::reverse(descending.begin(), descending.end());
+        ASSERT_EQ(v, descending) << "n = " << n;
+    }
+}
+
+// Every 0/1 input of up to 16 elements: by the 0-1 principle this proves each network.
+TEST(ComparativeSortNetworks, SortEveryZeroOneInput) {
+    for (std::size_t n = 2; n <= 16; ++n) {
+        for (u64 bits = 0; bits < (u64{1} << n); ++bits) {
+            i64 v[16];
+            for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<i64>((bits >> i) & 1);
+            insertion_sort(v, n, LessOf<I64Traits>{});
+            ASSERT_TRUE(std::is_sorted(v, v + n)) << "n = " << n << ", input bits " << bits;
+            ASSERT_EQ(std::count(v, v + n, 1), std::popcount(bits)) << "n = " << n << ", input bits " << bits;
+        }
+    }
+}
+
 TYPED_TEST(ComparativeSort, UnstableSortAdversarialPivotsStayLinearithmic) {
     for (std::size_t n : {100, 1000, 20'000}) expect_adversary_bounded<TypeParam>(UnstableSort{}, n, 2.0);
 }
@@ -82,6 +122,32 @@ TYPED_TEST(ComparativeSort, InterruptedInsertionSortLeavesPermutation) {
 }
 
 TEST(ComparativeSortNaN, UnstableSortPanicsAndLeavesPermutation) { expect_nan_panics(UnstableSort{}); }
+
+// The NaN check runs before the sort: wherever the NaN sits, the call fails with the
+// comparator's message and the slice keeps its elements.
+TEST(ComparativeSortNaN, NanAtEveryPositionPanics) {
+    std::mt19937_64 rng(0x9A9);
+    for (std::size_t n : {2, 3, 16, 17, 20, 21, 33, 64, 65, 300}) {
+        const std::vector<f64> clean = make_pattern<f64>(Pattern::kRandom, n, rng);
+        for (std::size_t nan_at = 0; nan_at < n; ++nan_at) {
+            std::vector<f64> input = clean;
+            input[nan_at] = -std::nan("");
+            std::vector<f64> v = input;
+            try {
+                if (n <= 20) {
+                    insertion_sort(v.data(), n, LessOf<F64Traits>{});
+                } else {
+                    unstable_sort(v.data(), n, LessOf<F64Traits>{});
+                }
+                ADD_FAILURE() << "no panic, n = " << n << ", NaN at " << nan_at;
+            } catch (const Panic& p) {
+                EXPECT_EQ(p.message(), kNoneUnwrap);
+            }
+            ASSERT_EQ(key_sorted_bits<F64Traits>(input), key_sorted_bits<F64Traits>(v))
+                << "n = " << n << ", NaN at " << nan_at;
+        }
+    }
+}
 
 TEST(ComparativeSortNaN, InsertionSortPanicsAndLeavesPermutation) {
     for (std::size_t nan_at = 0; nan_at < 20; ++nan_at) {
