@@ -52,6 +52,33 @@ inline bool block_descending(const T* x) noexcept {
     return ok;
 }
 
+template <class T>
+inline bool block_equal(const T* x) noexcept {
+    bool ok = true;
+    for (int j = 0; j < 8; ++j) ok &= x[j] == x[j + 1];
+    return ok;
+}
+
+// First index f > from with x[f - 1] != x[f], or n (from < n).
+template <class T>
+std::size_t plateau_end(const T* x, std::size_t from, std::size_t n) noexcept {
+    std::size_t f = from + 1;
+    if (n - from >= kBlockScanMin)
+        while (f + 8 <= n && block_equal(x + f - 1)) f += 8;
+    while (f < n && x[f - 1] == x[f]) ++f;
+    return f;
+}
+
+// Smallest e >= s with x[e..p] all equal.
+template <class T>
+std::size_t plateau_start(const T* x, std::size_t s, std::size_t p) noexcept {
+    std::size_t e = p;
+    if (p - s >= kBlockScanMin)
+        while (e >= s + 8 && block_equal(x + e - 8)) e -= 8;
+    while (e > s && x[e - 1] == x[e]) --e;
+    return e;
+}
+
 // One past the end of the non-decreasing run that starts at `from` (from < n).
 template <class T>
 std::size_t ascending_end(const T* x, std::size_t from, std::size_t n) noexcept {
@@ -125,8 +152,7 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
             r = detail::descending_start(x, s, p);
             q = p;
         } else {
-            std::size_t e = p;
-            while (e > s && x[e - 1] == x[e]) --e;
+            const std::size_t e = detail::plateau_start(x, s, p);
             q = e;
             if (e == s) {
                 back = D::Plateau;
@@ -155,8 +181,7 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
             fwd = D::Descending;
             t = detail::descending_end(x, p, n);
         } else {
-            std::size_t f = p + 1;
-            while (f < n && x[f - 1] == x[f]) ++f;
+            const std::size_t f = detail::plateau_end(x, p, n);
             p2 = f;
             if (f == n) {
                 fwd = D::Plateau;
@@ -223,8 +248,7 @@ template <class Traits>
 Order check_order(const typename Traits::value_type* y, std::size_t m) {
     if (y[0] < y[1]) return detail::ascending_end(y, 0, m) == m ? Order::Ascending : Order::Neither;
     if (y[0] > y[1]) return detail::descending_end(y, 0, m) == m ? Order::Descending : Order::Neither;
-    std::size_t f = 1;
-    while (f < m && y[f - 1] == y[f]) ++f;
+    const std::size_t f = detail::plateau_end(y, 0, m);
     if (f == m) return Order::Ascending;
     if (y[f - 1] < y[f]) return detail::ascending_end(y, f, m) == m ? Order::Ascending : Order::Neither;
     if (y[f - 1] > y[f]) return detail::descending_end(y, f, m) == m ? Order::Descending : Order::Neither;
