@@ -6,10 +6,16 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "traits/traits.hpp"
 #include "types/panic.hpp"
@@ -37,26 +43,55 @@ inline u64 min_run(std::size_t n) noexcept {
 
 namespace detail {
 
-// Non-decreasing pairs x[k] <= x[k+1]; written without short-circuit so that blocks of
-// eight pairs compile to vector compares.
+// Block tests over the eight neighbouring pairs of x[0..8], without short-circuit. Where
+// SSE2 is available (every x86-64) f64 pairs are compared four at a time with the IEEE
+// predicates themselves (so -0.0 == +0.0 and every comparison with NaN is false), and
+// integer equality byte-wise; the rest compile to straight-line scalar code.
 template <class T>
 inline bool block_ascending(const T* x) noexcept {
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<T, double>) {
+        __m128d ok = _mm_cmple_pd(_mm_loadu_pd(x), _mm_loadu_pd(x + 1));
+        for (int j = 2; j < 8; j += 2) ok = _mm_and_pd(ok, _mm_cmple_pd(_mm_loadu_pd(x + j), _mm_loadu_pd(x + j + 1)));
+        return _mm_movemask_pd(ok) == 3;
+    }
+#endif
     bool ok = true;
     for (int j = 0; j < 8; ++j) ok &= x[j] <= x[j + 1];
     return ok;
 }
 template <class T>
 inline bool block_descending(const T* x) noexcept {
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<T, double>) {
+        __m128d ok = _mm_cmple_pd(_mm_loadu_pd(x + 1), _mm_loadu_pd(x));
+        for (int j = 2; j < 8; j += 2) ok = _mm_and_pd(ok, _mm_cmple_pd(_mm_loadu_pd(x + j + 1), _mm_loadu_pd(x + j)));
+        return _mm_movemask_pd(ok) == 3;
+    }
+#endif
     bool ok = true;
     for (int j = 0; j < 8; ++j) ok &= x[j + 1] <= x[j];
     return ok;
 }
-
 template <class T>
 inline bool block_equal(const T* x) noexcept {
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<T, double>) {
+        __m128d ok = _mm_cmpeq_pd(_mm_loadu_pd(x), _mm_loadu_pd(x + 1));
+        for (int j = 2; j < 8; j += 2) ok = _mm_and_pd(ok, _mm_cmpeq_pd(_mm_loadu_pd(x + j), _mm_loadu_pd(x + j + 1)));
+        return _mm_movemask_pd(ok) == 3;
+    } else {
+        static_assert(sizeof(T) == 8);
+        auto at = [&](int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + j)); };
+        __m128i ok = _mm_cmpeq_epi8(at(0), at(1));
+        for (int j = 2; j < 8; j += 2) ok = _mm_and_si128(ok, _mm_cmpeq_epi8(at(j), at(j + 1)));
+        return _mm_movemask_epi8(ok) == 0xFFFF;
+    }
+#else
     bool ok = true;
     for (int j = 0; j < 8; ++j) ok &= x[j] == x[j + 1];
     return ok;
+#endif
 }
 
 // First index f > from with x[f - 1] != x[f], or n (from < n).
