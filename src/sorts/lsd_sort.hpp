@@ -33,7 +33,7 @@ void lsd_passes(typename Traits::value_type* v, typename Traits::value_type* buf
         if (!level_needs_pass(counts, p.radix_range)) continue;
         const Digit digit = digit_of(level);
         prefix_sums_into(counts, p.radix_range, hd);
-        scatter_by_digit<Traits>(from, to, n, hd, digit);
+        scatter_by_digit<Traits>(from, to, n, hd, digit, p.radix_range);
         std::swap(from, to);
     }
     if (from != v) std::copy(from, from + n, v);

@@ -36,7 +36,7 @@ void msd_sort(typename Traits::value_type* v, std::size_t n, const Params& p) {
     {
         auto copy = std::make_unique_for_overwrite<T[]>(n);
         std::copy(v, v + n, copy.get());
-        scatter_by_digit<Traits>(copy.get(), v, n, heads, digit);
+        scatter_by_digit<Traits>(copy.get(), v, n, heads, digit, range);
     }
     if (p.level + 1 >= p.max_level) return;
     Params child = p;
