@@ -56,6 +56,39 @@ u64 key_bits(const typename Traits::value_type* v, std::size_t n, bool* nan_seen
     return significant_bits(acc);
 }
 
+// key_bits and, in the same sweep, counts[d] = number of keys whose top byte is d (256
+// counters): the histogram of the first MSD step whenever the keys use all 64 bits, which
+// saves that step a pass over the data.
+template <class Traits>
+u64 key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n, u64* counts,
+                            bool* nan_seen = nullptr) {
+    u64 c[4][256] = {};
+    u64 acc = 0;
+    u64 nan_bits = 0;
+    constexpr u64 kInfinity = 0x7FF0'0000'0000'0000ULL;
+    auto visit = [&](std::size_t i, u64* sub) {
+        const u64 key = Traits::to_key(v[i]);
+        acc |= key;
+        if constexpr (kHasUnordered<Traits>) nan_bits |= kInfinity - (std::bit_cast<u64>(v[i]) & ~kSignBit);
+        ++sub[key >> 56];
+    };
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        visit(i, c[0]);
+        visit(i + 1, c[1]);
+        visit(i + 2, c[2]);
+        visit(i + 3, c[3]);
+    }
+    for (; i < n; ++i) visit(i, c[0]);
+    for (std::size_t d = 0; d < 256; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
+    if constexpr (kHasUnordered<Traits>) {
+        if (nan_seen && (nan_bits & kSignBit)) *nan_seen = true;
+    } else {
+        (void)nan_seen;
+    }
+    return significant_bits(acc);
+}
+
 // Ends the call with the comparator's NaN panic unless v[0, n) is ascending by element
 // key with -0.0 and +0.0 taken as equal. Run only after a NaN went through a radix
 // fallback: the merge and the prefix repair compare with IEEE operators, which cannot
