@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "types/histograms.hpp"
+#include "types/scratch.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
@@ -46,7 +47,7 @@ void lsd_passes(typename Traits::value_type* v, typename Traits::value_type* buf
 template <class Traits>
 void lsd_sort(typename Traits::value_type* v, std::size_t n, const Params& p) {
     using T = typename Traits::value_type;
-    auto buf = std::make_unique_for_overwrite<T[]>(n);
+    ScratchBuffer<T> buf(n);
     const HistogramSet h = full_histograms<Traits>(v, n, p);
     detail::lsd_passes<Traits>(v, buf.get(), n, p, h,
                                [&](u64 level) { return bottom_aligned_digit(p, level); });
