@@ -73,23 +73,27 @@ inline bool block_descending(const T* x) noexcept {
     for (int j = 0; j < 8; ++j) ok &= x[j + 1] <= x[j];
     return ok;
 }
+// Equality is transitive here (IEEE == included: -0.0 equals +0.0 and a NaN equals
+// nothing), so eight equal neighbouring pairs means x[1..8] all equal x[0].
 template <class T>
 inline bool block_equal(const T* x) noexcept {
 #if defined(__SSE2__)
     if constexpr (std::is_same_v<T, double>) {
-        __m128d ok = _mm_cmpeq_pd(_mm_loadu_pd(x), _mm_loadu_pd(x + 1));
-        for (int j = 2; j < 8; j += 2) ok = _mm_and_pd(ok, _mm_cmpeq_pd(_mm_loadu_pd(x + j), _mm_loadu_pd(x + j + 1)));
+        const __m128d first = _mm_set1_pd(x[0]);
+        __m128d ok = _mm_cmpeq_pd(first, _mm_loadu_pd(x + 1));
+        for (int j = 3; j < 9; j += 2) ok = _mm_and_pd(ok, _mm_cmpeq_pd(first, _mm_loadu_pd(x + j)));
         return _mm_movemask_pd(ok) == 3;
     } else {
         static_assert(sizeof(T) == 8);
+        const __m128i first = _mm_set1_epi64x(static_cast<long long>(x[0]));
         auto at = [&](int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + j)); };
-        __m128i ok = _mm_cmpeq_epi8(at(0), at(1));
-        for (int j = 2; j < 8; j += 2) ok = _mm_and_si128(ok, _mm_cmpeq_epi8(at(j), at(j + 1)));
+        __m128i ok = _mm_cmpeq_epi8(first, at(1));
+        for (int j = 3; j < 9; j += 2) ok = _mm_and_si128(ok, _mm_cmpeq_epi8(first, at(j)));
         return _mm_movemask_epi8(ok) == 0xFFFF;
     }
 #else
     bool ok = true;
-    for (int j = 0; j < 8; ++j) ok &= x[j] == x[j + 1];
+    for (int j = 1; j < 9; ++j) ok &= x[0] == x[j];
     return ok;
 #endif
 }
