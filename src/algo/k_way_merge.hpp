@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "traits/traits.hpp"
+#include "types/scratch.hpp"
 
 namespace tamarind {
 
@@ -62,12 +63,12 @@ void k_way_merge(typename Traits::value_type* x, std::size_t n, std::vector<u64>
     if (boundaries.size() < 3) return;
     if (boundaries.size() == 3) {
         const std::size_t a = boundaries[0], b = boundaries[1], c = boundaries[2];
-        auto buf = std::make_unique_for_overwrite<T[]>(std::min(b - a, c - b));
+        ScratchBuffer<T> buf(std::min(b - a, c - b));
         merge_runs<Traits>(x, buf.get(), a, b, c);
         boundaries.erase(boundaries.begin() + 1);
         return;
     }
-    auto buf = std::make_unique_for_overwrite<T[]>(n / 2 + 2);
+    ScratchBuffer<T> buf(n / 2 + 2);
     while (boundaries.size() >= 3) {
         const std::size_t pairs = (boundaries.size() - 1) / 2;
         for (std::size_t i = 0; i < pairs; ++i)

@@ -6,10 +6,16 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "traits/traits.hpp"
 #include "types/panic.hpp"
@@ -37,19 +43,79 @@ inline u64 min_run(std::size_t n) noexcept {
 
 namespace detail {
 
-// Non-decreasing pairs x[k] <= x[k+1]; written without short-circuit so that blocks of
-// eight pairs compile to vector compares.
+// Block tests over the eight neighbouring pairs of x[0..8], without short-circuit. Where
+// SSE2 is available (every x86-64) f64 pairs are compared four at a time with the IEEE
+// predicates themselves (so -0.0 == +0.0 and every comparison with NaN is false), and
+// integer equality byte-wise; the rest compile to straight-line scalar code.
 template <class T>
 inline bool block_ascending(const T* x) noexcept {
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<T, double>) {
+        __m128d ok = _mm_cmple_pd(_mm_loadu_pd(x), _mm_loadu_pd(x + 1));
+        for (int j = 2; j < 8; j += 2) ok = _mm_and_pd(ok, _mm_cmple_pd(_mm_loadu_pd(x + j), _mm_loadu_pd(x + j + 1)));
+        return _mm_movemask_pd(ok) == 3;
+    }
+#endif
     bool ok = true;
     for (int j = 0; j < 8; ++j) ok &= x[j] <= x[j + 1];
     return ok;
 }
 template <class T>
 inline bool block_descending(const T* x) noexcept {
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<T, double>) {
+        __m128d ok = _mm_cmple_pd(_mm_loadu_pd(x + 1), _mm_loadu_pd(x));
+        for (int j = 2; j < 8; j += 2) ok = _mm_and_pd(ok, _mm_cmple_pd(_mm_loadu_pd(x + j + 1), _mm_loadu_pd(x + j)));
+        return _mm_movemask_pd(ok) == 3;
+    }
+#endif
     bool ok = true;
     for (int j = 0; j < 8; ++j) ok &= x[j + 1] <= x[j];
     return ok;
+}
+// Equality is transitive here (IEEE == included: -0.0 equals +0.0 and a NaN equals
+// nothing), so eight equal neighbouring pairs means x[1..8] all equal x[0].
+template <class T>
+inline bool block_equal(const T* x) noexcept {
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<T, double>) {
+        const __m128d first = _mm_set1_pd(x[0]);
+        __m128d ok = _mm_cmpeq_pd(first, _mm_loadu_pd(x + 1));
+        for (int j = 3; j < 9; j += 2) ok = _mm_and_pd(ok, _mm_cmpeq_pd(first, _mm_loadu_pd(x + j)));
+        return _mm_movemask_pd(ok) == 3;
+    } else {
+        static_assert(sizeof(T) == 8);
+        const __m128i first = _mm_set1_epi64x(static_cast<long long>(x[0]));
+        auto at = [&](int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + j)); };
+        __m128i ok = _mm_cmpeq_epi8(first, at(1));
+        for (int j = 3; j < 9; j += 2) ok = _mm_and_si128(ok, _mm_cmpeq_epi8(first, at(j)));
+        return _mm_movemask_epi8(ok) == 0xFFFF;
+    }
+#else
+    bool ok = true;
+    for (int j = 1; j < 9; ++j) ok &= x[0] == x[j];
+    return ok;
+#endif
+}
+
+// First index f > from with x[f - 1] != x[f], or n (from < n).
+template <class T>
+std::size_t plateau_end(const T* x, std::size_t from, std::size_t n) noexcept {
+    std::size_t f = from + 1;
+    if (n - from >= kBlockScanMin)
+        while (f + 8 <= n && block_equal(x + f - 1)) f += 8;
+    while (f < n && x[f - 1] == x[f]) ++f;
+    return f;
+}
+
+// Smallest e >= s with x[e..p] all equal.
+template <class T>
+std::size_t plateau_start(const T* x, std::size_t s, std::size_t p) noexcept {
+    std::size_t e = p;
+    if (p - s >= kBlockScanMin)
+        while (e >= s + 8 && block_equal(x + e - 8)) e -= 8;
+    while (e > s && x[e - 1] == x[e]) --e;
+    return e;
 }
 
 // One past the end of the non-decreasing run that starts at `from` (from < n).
@@ -125,8 +191,7 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
             r = detail::descending_start(x, s, p);
             q = p;
         } else {
-            std::size_t e = p;
-            while (e > s && x[e - 1] == x[e]) --e;
+            const std::size_t e = detail::plateau_start(x, s, p);
             q = e;
             if (e == s) {
                 back = D::Plateau;
@@ -155,8 +220,7 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
             fwd = D::Descending;
             t = detail::descending_end(x, p, n);
         } else {
-            std::size_t f = p + 1;
-            while (f < n && x[f - 1] == x[f]) ++f;
+            const std::size_t f = detail::plateau_end(x, p, n);
             p2 = f;
             if (f == n) {
                 fwd = D::Plateau;
@@ -223,8 +287,7 @@ template <class Traits>
 Order check_order(const typename Traits::value_type* y, std::size_t m) {
     if (y[0] < y[1]) return detail::ascending_end(y, 0, m) == m ? Order::Ascending : Order::Neither;
     if (y[0] > y[1]) return detail::descending_end(y, 0, m) == m ? Order::Descending : Order::Neither;
-    std::size_t f = 1;
-    while (f < m && y[f - 1] == y[f]) ++f;
+    const std::size_t f = detail::plateau_end(y, 0, m);
     if (f == m) return Order::Ascending;
     if (y[f - 1] < y[f]) return detail::ascending_end(y, f, m) == m ? Order::Ascending : Order::Neither;
     if (y[f - 1] > y[f]) return detail::descending_end(y, f, m) == m ? Order::Descending : Order::Neither;

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "sorts/lsd_sort.hpp"
+#include "types/scratch.hpp"
 #include "sorts/prefix_insertion_sort.hpp"
 #include "sorts/utils.hpp"
 #include "sorts/voracious_sort.hpp"
@@ -93,7 +94,7 @@ template <class Traits>
 void dlsd_core(typename Traits::value_type* v, std::size_t n, const Params& p, bool diverted) {
     using T = typename Traits::value_type;
     {
-        auto buf = std::make_unique_for_overwrite<T[]>(n);
+        ScratchBuffer<T> buf(n);
         if (!diverted) {
             const HistogramSet h = full_histograms<Traits>(v, n, p);
             detail::lsd_passes<Traits>(v, buf.get(), n, p, h,

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "types/histograms.hpp"
+#include "types/scratch.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
@@ -33,7 +34,7 @@ void lsd_passes(typename Traits::value_type* v, typename Traits::value_type* buf
         if (!level_needs_pass(counts, p.radix_range)) continue;
         const Digit digit = digit_of(level);
         prefix_sums_into(counts, p.radix_range, hd);
-        scatter_by_digit<Traits>(from, to, n, hd, digit);
+        scatter_by_digit<Traits>(from, to, n, hd, digit, p.radix_range);
         std::swap(from, to);
     }
     if (from != v) std::copy(from, from + n, v);
@@ -46,7 +47,7 @@ void lsd_passes(typename Traits::value_type* v, typename Traits::value_type* buf
 template <class Traits>
 void lsd_sort(typename Traits::value_type* v, std::size_t n, const Params& p) {
     using T = typename Traits::value_type;
-    auto buf = std::make_unique_for_overwrite<T[]>(n);
+    ScratchBuffer<T> buf(n);
     const HistogramSet h = full_histograms<Traits>(v, n, p);
     detail::lsd_passes<Traits>(v, buf.get(), n, p, h,
                                [&](u64 level) { return bottom_aligned_digit(p, level); });

@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 
 #include "sorts/utils.hpp"
 #include "types/histograms.hpp"
+#include "types/scratch.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
@@ -34,9 +36,10 @@ void msd_sort(typename Traits::value_type* v, std::size_t n, const Params& p) {
     prefix_sums_into(counts, range, sums);
     std::copy(sums, sums + range, heads);
     {
-        auto copy = std::make_unique_for_overwrite<T[]>(n);
-        std::copy(v, v + n, copy.get());
-        scatter_by_digit<Traits>(copy.get(), v, n, heads, digit);
+        ScratchBuffer<T> buf(n);
+        T* const copy = buf.get();
+        std::memcpy(copy, v, n * sizeof(T));
+        scatter_by_digit<Traits>(copy, v, n, heads, digit, range);
     }
     if (p.level + 1 >= p.max_level) return;
     Params child = p;

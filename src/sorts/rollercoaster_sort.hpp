@@ -79,9 +79,10 @@ inline void sort_i64_one_sign_bucket(i64* b, std::size_t m) {
 // One in-place MSD step on v[0, n) by the top-aligned digit of p.level, then each bucket:
 // order-checked while check_depth > 0, split again above kRollercoasterSmallMax (or
 // always when top_level), else finished by rollercoaster_small.
+// top_counts, when given, is the digit histogram of this step, already counted.
 template <class Traits>
 void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Params& p,
-                       u64 check_depth, bool top_level) {
+                       u64 check_depth, bool top_level, const u64* top_counts = nullptr) {
     using T = typename Traits::value_type;
     if (n <= kRollercoasterSmallMax && !top_level) {
         rollercoaster_small<Traits>(v, n, p);
@@ -93,7 +94,10 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
     u64* counts = arrays.data();
     u64* sums = counts + range;
     u64* heads = sums + range + 1;
-    digit_histogram<Traits>(v, n, counts, range, digit);
+    if (top_counts)
+        std::copy(top_counts, top_counts + range, counts);
+    else
+        digit_histogram<Traits>(v, n, counts, range, digit);
     prefix_sums_into(counts, range, sums);
     std::copy(sums, sums + range, heads);
     ska_swap<Traits>(v, heads, sums + 1, range, digit);
@@ -131,11 +135,16 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r, bo
         comparison_sort<Traits>(v, n);
         return;
     }
-    const u64 bits = key_bits<Traits>(v, n, nan_seen);
+    // With 8-bit digits, count the top key byte during the width scan: when the keys use
+    // all 64 bits (any non-negative element) that is the first step's histogram.
+    u64 top_counts[256];
+    const bool count_top = r == 8;
+    const u64 bits = count_top ? key_bits_and_top_counts<Traits>(v, n, top_counts, nan_seen)
+                               : key_bits<Traits>(v, n, nan_seen);
     const u64 max_level = (bits + r - 1) / r;
     if (max_level == 0) return;  // every key is 0: all elements are equal
     rollercoaster_rec<Traits>(v, n, Params{0, r, 64 - bits, max_level, u64{1} << r},
-                              kRollercoasterCheckDepth, true);
+                              kRollercoasterCheckDepth, true, count_top && bits == 64 ? top_counts : nullptr);
 }
 
 }  // namespace tamarind

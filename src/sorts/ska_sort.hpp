@@ -39,6 +39,16 @@ void ska_swap(typename Traits::value_type* v, u64* heads, const u64* tails, std:
     auto digit_of = [&](const T& x) { return (Traits::to_key(x) & mask) >> shift; };
 
     while (list.size() > 1) {
+        // Advance every cursor, the largest bucket's included, over elements already in
+        // place. Without this, one stray element in a small bucket pulls a single element
+        // out of a dominant bucket per pass, and a skewed slice costs one pass per element.
+        for (const Entry& entry : list) {
+            const u64 d = entry.bucket;
+            u64 h = heads[d];
+            const u64 end = tails[d];
+            while (h < end && digit_of(v[h]) == d) ++h;
+            heads[d] = h;
+        }
         std::size_t kept = list.size() - 1;  // entries [kept, size) survive the pass
         for (std::size_t idx = list.size() - 1; idx-- > 0;) {
             const u64 d = list[idx].bucket;

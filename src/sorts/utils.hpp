@@ -2,6 +2,7 @@
 // the key-width scan, and the order check that guards NaN results.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <type_traits>
 
@@ -36,34 +37,56 @@ void comparison_sort(typename Traits::value_type* v, std::size_t n) {
 // final order only when one did.
 template <class Traits>
 u64 key_bits(const typename Traits::value_type* v, std::size_t n, bool* nan_seen = nullptr) {
-    u64 acc0 = 0, acc1 = 0, acc2 = 0, acc3 = 0;
-    std::size_t i = 0;
+    // Plain loops of integer operations, which the compiler vectorizes.
+    u64 acc = 0;
     if constexpr (kHasUnordered<Traits>) {
-        bool nan0 = false, nan1 = false;
-        for (; i + 4 <= n; i += 4) {
-            acc0 |= Traits::to_key(v[i]);
-            acc1 |= Traits::to_key(v[i + 1]);
-            acc2 |= Traits::to_key(v[i + 2]);
-            acc3 |= Traits::to_key(v[i + 3]);
-            nan0 |= (v[i] != v[i]) | (v[i + 1] != v[i + 1]);
-            nan1 |= (v[i + 2] != v[i + 2]) | (v[i + 3] != v[i + 3]);
+        // A NaN's magnitude bits exceed those of infinity, which sets the top bit of
+        // (infinity - magnitude); the OR of those differences tells whether one went by.
+        constexpr u64 kInfinity = 0x7FF0'0000'0000'0000ULL;
+        u64 nan_bits = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            acc |= Traits::to_key(v[i]);
+            nan_bits |= kInfinity - (std::bit_cast<u64>(v[i]) & ~kSignBit);
         }
-        for (; i < n; ++i) {
-            acc0 |= Traits::to_key(v[i]);
-            nan0 |= v[i] != v[i];
-        }
-        if (nan_seen && (nan0 | nan1)) *nan_seen = true;
+        if (nan_seen && (nan_bits & kSignBit)) *nan_seen = true;
     } else {
         (void)nan_seen;
-        for (; i + 4 <= n; i += 4) {
-            acc0 |= Traits::to_key(v[i]);
-            acc1 |= Traits::to_key(v[i + 1]);
-            acc2 |= Traits::to_key(v[i + 2]);
-            acc3 |= Traits::to_key(v[i + 3]);
-        }
-        for (; i < n; ++i) acc0 |= Traits::to_key(v[i]);
+        for (std::size_t i = 0; i < n; ++i) acc |= Traits::to_key(v[i]);
     }
-    return significant_bits(acc0 | acc1 | acc2 | acc3);
+    return significant_bits(acc);
+}
+
+// key_bits and, in the same sweep, counts[d] = number of keys whose top byte is d (256
+// counters): the histogram of the first MSD step whenever the keys use all 64 bits, which
+// saves that step a pass over the data.
+template <class Traits>
+u64 key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n, u64* counts,
+                            bool* nan_seen = nullptr) {
+    u64 c[4][256] = {};
+    u64 acc = 0;
+    u64 nan_bits = 0;
+    constexpr u64 kInfinity = 0x7FF0'0000'0000'0000ULL;
+    auto visit = [&](std::size_t i, u64* sub) {
+        const u64 key = Traits::to_key(v[i]);
+        acc |= key;
+        if constexpr (kHasUnordered<Traits>) nan_bits |= kInfinity - (std::bit_cast<u64>(v[i]) & ~kSignBit);
+        ++sub[key >> 56];
+    };
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        visit(i, c[0]);
+        visit(i + 1, c[1]);
+        visit(i + 2, c[2]);
+        visit(i + 3, c[3]);
+    }
+    for (; i < n; ++i) visit(i, c[0]);
+    for (std::size_t d = 0; d < 256; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
+    if constexpr (kHasUnordered<Traits>) {
+        if (nan_seen && (nan_bits & kSignBit)) *nan_seen = true;
+    } else {
+        (void)nan_seen;
+    }
+    return significant_bits(acc);
 }
 
 // Ends the call with the comparator's NaN panic unless v[0, n) is ascending by element

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -140,22 +141,58 @@ inline PrefixSums prefix_sums(const u64* h, std::size_t range) {
     return s;
 }
 
+// Scatters of at least this many elements into at most this many non-empty buckets
+// write from both ends of each bucket.
+inline constexpr std::size_t kTwoStreamScatterMin = 256;
+inline constexpr std::size_t kTwoStreamScatterMaxBuckets = 32;
+
 // Stable scatter of src[0, n) into dst by digit; heads[d] must be where bucket d starts
-// in dst (from prefix_sums of the same digit's histogram over src) and is left at its end.
+// in dst (from prefix_sums of the same digit's histogram over src, `range` buckets) and is
+// left at its end.
+//
+// With few buckets in use, the front of src is written forward from each bucket's start
+// and the back, read from the end, backward from each bucket's end: the two streams meet
+// exactly, the order within a bucket is the source order, and the two cursor arrays are
+// independent, so runs of equal digits do not serialise on one counter.
 template <class Traits>
 void scatter_by_digit(const typename Traits::value_type* src, typename Traits::value_type* dst,
-                      std::size_t n, u64* heads, Digit digit) noexcept {
+                      std::size_t n, u64* heads, Digit digit, std::size_t range) noexcept {
     const u64 mask = digit.mask;
     const u64 shift = digit.shift;
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const auto a = src[i], b = src[i + 1], c = src[i + 2], e = src[i + 3];
-        dst[heads[(Traits::to_key(a) & mask) >> shift]++] = a;
-        dst[heads[(Traits::to_key(b) & mask) >> shift]++] = b;
-        dst[heads[(Traits::to_key(c) & mask) >> shift]++] = c;
-        dst[heads[(Traits::to_key(e) & mask) >> shift]++] = e;
+    auto digit_of = [&](typename Traits::value_type x) { return (Traits::to_key(x) & mask) >> shift; };
+    auto one_stream = [&] {
+        std::size_t i = 0;
+        for (; i + 4 <= n; i += 4) {
+            const auto a = src[i], b = src[i + 1], c = src[i + 2], e = src[i + 3];
+            dst[heads[digit_of(a)]++] = a;
+            dst[heads[digit_of(b)]++] = b;
+            dst[heads[digit_of(c)]++] = c;
+            dst[heads[digit_of(e)]++] = e;
+        }
+        for (; i < n; ++i) dst[heads[digit_of(src[i])]++] = src[i];
+    };
+    if (range > kMaxRadixRange || n < kTwoStreamScatterMin) return one_stream();
+    u64 ends[kMaxRadixRange];
+    u64 bucket_end[kMaxRadixRange];
+    std::size_t used = 0;
+    for (std::size_t d = 0; d < range; ++d) {
+        ends[d] = d + 1 < range ? heads[d + 1] : n;
+        used += ends[d] != heads[d];
     }
-    for (; i < n; ++i) dst[heads[(Traits::to_key(src[i]) & mask) >> shift]++] = src[i];
+    // Many buckets already spread the writes; twice as many streams would only thrash L1.
+    if (used > kTwoStreamScatterMaxBuckets) return one_stream();
+    std::copy(ends, ends + range, bucket_end);
+    std::size_t i = 0;
+    std::size_t j = n;  // the back stream has done src[j, n)
+    for (; i + 4 <= j; i += 2, j -= 2) {
+        const auto a = src[i], b = src[i + 1], c = src[j - 1], e = src[j - 2];
+        dst[heads[digit_of(a)]++] = a;
+        dst[--ends[digit_of(c)]] = c;
+        dst[heads[digit_of(b)]++] = b;
+        dst[--ends[digit_of(e)]] = e;
+    }
+    for (; i < j; ++i) dst[heads[digit_of(src[i])]++] = src[i];
+    std::copy(bucket_end, bucket_end + range, heads);
 }
 
 // Slices from this long are counted into four interleaved histograms, so that runs of

@@ -78,19 +78,25 @@ TEST(Histograms, PrefixSumsOfEmptyAndFull) {
     EXPECT_EQ(s.tails, (std::vector<u64>{3, 3, 5}));
 }
 
+// Many buckets (one write stream) and few buckets (streams from both ends of each bucket),
+// on odd and even lengths.
 TEST(Histograms, ScatterIsStableAndLeavesHeadsAtBucketEnds) {
     std::mt19937_64 rng(7);
-    std::vector<u64> src(5000);
-    for (auto& x : src) x = rng();
-    const Digit d{0xFFull << 56, 56};
-    const std::vector<u64> counts = digit_histogram<U64Traits>(src.data(), src.size(), 256, d);
-    PrefixSums s = prefix_sums(counts.data(), 256);
-    std::vector<u64> dst(src.size());
-    scatter_by_digit<U64Traits>(src.data(), dst.data(), src.size(), s.heads.data(), d);
-    EXPECT_EQ(s.heads, s.tails);
-    std::vector<u64> want = src;
-    std::stable_sort(want.begin(), want.end(), [&](u64 a, u64 b) { return d.of(a) < d.of(b); });
-    EXPECT_EQ(dst, want);
+    for (u64 spread : {256, 3, 1}) {
+        for (std::size_t n : {0, 3, 255, 256, 257, 5000, 5001}) {
+            std::vector<u64> src(n);
+            for (auto& x : src) x = ((rng() % spread) << 56) | (rng() >> 8);
+            const Digit d{0xFFull << 56, 56};
+            const std::vector<u64> counts = digit_histogram<U64Traits>(src.data(), n, 256, d);
+            PrefixSums s = prefix_sums(counts.data(), 256);
+            std::vector<u64> dst(n);
+            scatter_by_digit<U64Traits>(src.data(), dst.data(), n, s.heads.data(), d, 256);
+            EXPECT_EQ(s.heads, s.tails) << spread << " " << n;
+            std::vector<u64> want = src;
+            std::stable_sort(want.begin(), want.end(), [&](u64 a, u64 b) { return d.of(a) < d.of(b); });
+            EXPECT_EQ(dst, want) << spread << " " << n;
+        }
+    }
 }
 
 TEST(Histograms, DigitHistogramMatchesACountOnEverySize) {

@@ -184,3 +184,20 @@ TEST(CheckOrder, AllOutcomes) {
     expect_panic([&] { check_order<F64Traits>(nan.data(), nan.size()); },
                  "[Verge sort heuristic] Bad implementation.");
 }
+
+// Long plateaus go through the block scans: -0.0 equals +0.0 there, a NaN equals nothing.
+TEST(Verge, PlateausOfSignedZerosAndNaN) {
+    std::vector<f64> zeros(500);
+    for (std::size_t i = 0; i < zeros.size(); ++i) zeros[i] = i % 3 ? 0.0 : -0.0;
+    std::vector<Call> calls;
+    EXPECT_EQ(detect(zeros, calls), (std::vector<u64>{0, 500}));
+    EXPECT_TRUE(calls.empty());
+    std::vector<f64> ones(500, 1.0);
+    ones[300] = kPosNaN;
+    expect_panic([&] { detect(ones, calls); }, "[Verge sort heuristic] Bad implementation.");
+    std::vector<i64> ints(500, 7);
+    ints[301] = 8;  // a plateau, then an ascending step: one run
+    EXPECT_EQ(check_order<I64Traits>(ints.data(), 301), Order::Ascending);
+    ints[400] = 7;
+    EXPECT_EQ(check_order<I64Traits>(ints.data(), ints.size()), Order::Neither);
+}
