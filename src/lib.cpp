@@ -11,6 +11,7 @@
 #include "numpy_api.hpp"
 #include "slice/parallel_quicksort.hpp"
 #include "sorts/comparative_sort.hpp"
+#include "sorts/single_threaded_sort.hpp"
 #include "traits/traits.hpp"
 
 namespace tamarind::py {
@@ -57,8 +58,7 @@ struct Element<f64> {
     using Traits = F64Traits;
     static constexpr int kTypeNum = kTypeNumF64;
     static constexpr const char* kName = "float64";
-    // Largest lengths the comparison paths cover until the radix sorts take over.
-    static constexpr std::size_t kSingleThreadedComparisonMax = 300;
+    // Largest length the comparison path covers until the multi-threaded radix sort takes over.
     static constexpr std::size_t kMultiThreadedComparisonMax = 799'999;
 };
 template <>
@@ -66,12 +66,8 @@ struct Element<i64> {
     using Traits = I64Traits;
     static constexpr int kTypeNum = kTypeNumI64;
     static constexpr const char* kName = "int64";
-    static constexpr std::size_t kSingleThreadedComparisonMax = 7000;
     static constexpr std::size_t kMultiThreadedComparisonMax = 9'999'999;
 };
-
-// Lengths below which insertion sort beats the quicksort on short inputs.
-constexpr std::size_t kInsertionSortMax = 20;
 
 template <class T>
 Result<PyObject*> not_implemented(const char* function, std::size_t limit) {
@@ -87,10 +83,7 @@ Result<PyObject*> run_sort(const char* function, ElementSlice<T> s) {
     if constexpr (E == Entry::kParallelQuicksort) {
         parallel_quicksort(s.data, s.len, less);
     } else if constexpr (E == Entry::kSingleThreaded) {
-        if (s.len > E_::kSingleThreadedComparisonMax)
-            return not_implemented<T>(function, E_::kSingleThreadedComparisonMax);
-        if (s.len <= kInsertionSortMax) insertion_sort(s.data, s.len, less);
-        else unstable_sort(s.data, s.len, less);
+        single_threaded_sort(s.data, s.len);
     } else {
         if (s.len > E_::kMultiThreadedComparisonMax)
             return not_implemented<T>(function, E_::kMultiThreadedComparisonMax);

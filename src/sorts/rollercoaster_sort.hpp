@@ -1,0 +1,150 @@
+// MSD radix sort that splits large slices in place, one digit level at a time, and hands
+// each bucket of at most kRollercoasterSmallMax elements to an in-cache LSD or DLSD sort.
+// Buckets on the two levels below the top are first checked for order, so presorted
+// regions cost one scan.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <type_traits>
+#include <vector>
+
+#include "algo/k_way_merge.hpp"
+#include "algo/verge_sort_heuristic.hpp"
+#include "sorts/dlsd_sort.hpp"
+#include "sorts/lsd_sort.hpp"
+#include "sorts/ska_sort.hpp"
+#include "sorts/utils.hpp"
+#include "types/histograms.hpp"
+#include "types/params.hpp"
+
+namespace tamarind {
+
+// Chunks up to this long are sorted by comparison.
+inline constexpr std::size_t kRollercoasterComparisonMax = 128;
+// Buckets up to this long are not split further (below the top call).
+inline constexpr std::size_t kRollercoasterSmallMax = 128000;
+// Unsplit buckets up to this long are sorted by comparison.
+inline constexpr std::size_t kRollercoasterSmallComparisonMax = 256;
+// Unsplit buckets with at most this many digit levels left go to lsd_sort.
+inline constexpr u64 kRollercoasterLsdLevelsMax = 3;
+// Diverted buckets up to this long get 2 LSD levels, longer ones 3.
+inline constexpr std::size_t kRollercoasterTwoLevelMax = 65536;
+// Levels below the top on which buckets are checked for order before recursing.
+inline constexpr u64 kRollercoasterCheckDepth = 2;
+// i64 top-level bucket of the non-negative values below 2^56 (key top byte 0x80).
+inline constexpr u64 kI64SmallNonNegativeBucket = 128;
+// That bucket goes through run detection and the u64 DLSD sort from this size on.
+inline constexpr std::size_t kI64SmallNonNegativeVergeMin = 350;
+
+// Sorts a bucket of at most kRollercoasterSmallMax elements that is not split further;
+// p.level is the first digit level its elements may still differ in.
+template <class Traits>
+void rollercoaster_small(typename Traits::value_type* v, std::size_t m, const Params& p) {
+    if (m > kRollercoasterSmallMax) [[unlikely]]
+        panic("assertion failed: size <= 128_000");
+    if (m <= kRollercoasterSmallComparisonMax) {
+        comparison_sort<Traits>(v, m);
+        return;
+    }
+    const u64 remaining = p.max_level - p.level;
+    const u64 range = u64{1} << p.radix;
+    if (remaining <= kRollercoasterLsdLevelsMax) {
+        lsd_sort<Traits>(v, m,
+                         Params{0, p.radix, p.offset + p.level * p.radix - p.offset % p.radix, remaining, range});
+        return;
+    }
+    const u64 sorted_bits = p.offset + p.level * p.radix;
+    const u64 levels = m <= kRollercoasterTwoLevelMax ? 2 : 3;
+    dlsd_core<Traits>(v, m, Params{0, p.radix, sorted_bits, levels, range}, true);
+}
+
+namespace detail {
+
+// The i64 bucket whose elements all share one sign: their bit patterns in unsigned
+// order are their signed order, which the u64 sorts handle without the sign flip.
+inline void sort_i64_one_sign_bucket(i64* b, std::size_t m) {
+    u64* u = reinterpret_cast<u64*>(b);  // same-size signed/unsigned access is allowed
+    if (m >= kI64SmallNonNegativeVergeMin) {
+        std::vector<u64> boundaries = verge_sort_heuristic<U64Traits>(
+            u, m, [](u64* chunk, std::size_t len, u64 radix) { dlsd_sort<U64Traits>(chunk, len, radix); });
+        k_way_merge<U64Traits>(u, m, boundaries);
+    } else {
+        comparison_sort<U64Traits>(u, m);
+    }
+}
+
+}  // namespace detail
+
+// One in-place MSD step on v[0, n) by the top-aligned digit of p.level, then each bucket:
+// order-checked while check_depth > 0, split again above kRollercoasterSmallMax (or
+// always when top_level), else finished by rollercoaster_small.
+// top_counts, when given, is the digit histogram of this step, already counted.
+template <class Traits>
+void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Params& p,
+                       u64 check_depth, bool top_level, const u64* top_counts = nullptr) {
+    using T = typename Traits::value_type;
+    if (n <= kRollercoasterSmallMax && !top_level) {
+        rollercoaster_small<Traits>(v, n, p);
+        return;
+    }
+    const Digit digit = top_aligned_digit(p, p.level);
+    const std::size_t range = p.radix_range;
+    std::vector<u64> arrays(3 * range + 1);
+    u64* counts = arrays.data();
+    u64* sums = counts + range;
+    u64* heads = sums + range + 1;
+    if (top_counts)
+        std::copy(top_counts, top_counts + range, counts);
+    else
+        digit_histogram<Traits>(v, n, counts, range, digit);
+    prefix_sums_into(counts, range, sums);
+    std::copy(sums, sums + range, heads);
+    ska_swap<Traits>(v, heads, sums + 1, range, digit);
+    if (p.level + 1 >= p.max_level) return;
+
+    Params child = p;
+    child.level = p.level + 1;
+    for (std::size_t b = 0; b < range; ++b) {
+        const std::size_t m = counts[b];
+        if (m < 2) continue;
+        T* bucket = v + sums[b];
+        if constexpr (std::is_same_v<Traits, I64Traits>) {
+            if (top_level && p.radix == 8 && b == kI64SmallNonNegativeBucket) {
+                detail::sort_i64_one_sign_bucket(bucket, m);
+                continue;
+            }
+        }
+        if (check_depth == 0) {
+            rollercoaster_rec<Traits>(bucket, m, child, 0, false);
+            continue;
+        }
+        switch (check_order<Traits>(bucket, m)) {
+            case Order::Ascending: break;
+            case Order::Descending: std::reverse(bucket, bucket + m); break;
+            case Order::Neither: rollercoaster_rec<Traits>(bucket, m, child, check_depth - 1, false); break;
+        }
+    }
+}
+
+// Sorts v[0, n) with digits of width r (8 from every caller). For f64, notes in
+// *nan_seen (when given) whether a NaN went through its radix path.
+template <class Traits>
+void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r, bool* nan_seen = nullptr) {
+    if (n <= kRollercoasterComparisonMax) {
+        comparison_sort<Traits>(v, n);
+        return;
+    }
+    // With 8-bit digits, count the top key byte during the width scan: when the keys use
+    // all 64 bits (any non-negative element) that is the first step's histogram.
+    u64 top_counts[256];
+    const bool count_top = r == 8;
+    const u64 bits = count_top ? key_bits_and_top_counts<Traits>(v, n, top_counts, nan_seen)
+                               : key_bits<Traits>(v, n, nan_seen);
+    const u64 max_level = (bits + r - 1) / r;
+    if (max_level == 0) return;  // every key is 0: all elements are equal
+    rollercoaster_rec<Traits>(v, n, Params{0, r, 64 - bits, max_level, u64{1} << r},
+                              kRollercoasterCheckDepth, true, count_top && bits == 64 ? top_counts : nullptr);
+}
+
+}  // namespace tamarind

@@ -1,0 +1,106 @@
+// Small helpers shared by the radix sorts: the comparison-sort ladder for short slices,
+// the key-width scan, and the order check that guards NaN results.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <type_traits>
+
+#include "sorts/comparative_sort.hpp"
+#include "traits/traits.hpp"
+#include "types/panic.hpp"
+#include "types/params.hpp"
+
+namespace tamarind {
+
+// Slices up to this long are insertion-sorted, longer ones by the unstable sort.
+inline constexpr std::size_t kInsertionSortMax = 20;
+
+// Whether the element type has values (NaN) that the comparator cannot order.
+template <class Traits>
+inline constexpr bool kHasUnordered = std::is_same_v<typename Traits::value_type, f64>;
+
+// Sorts v[0, n) by comparison: nothing below 2 elements, insertion sort up to
+// kInsertionSortMax, the unstable sort above. Callers bound n by their own thresholds.
+template <class Traits>
+void comparison_sort(typename Traits::value_type* v, std::size_t n) {
+    if (n < 2) return;
+    if (n <= kInsertionSortMax)
+        insertion_sort(v, n, LessOf<Traits>{});
+    else
+        unstable_sort(v, n, LessOf<Traits>{});
+}
+
+// Number of significant bits of the largest key of v[0, n). The OR of all keys has the
+// same highest bit as their maximum and needs no compare per element. For f64 it also
+// notes in *nan_seen (when given) whether a NaN went by, so that callers can check the
+// final order only when one did.
+template <class Traits>
+u64 key_bits(const typename Traits::value_type* v, std::size_t n, bool* nan_seen = nullptr) {
+    // Plain loops of integer operations, which the compiler vectorizes.
+    u64 acc = 0;
+    if constexpr (kHasUnordered<Traits>) {
+        // A NaN's magnitude bits exceed those of infinity, which sets the top bit of
+        // (infinity - magnitude); the OR of those differences tells whether one went by.
+        constexpr u64 kInfinity = 0x7FF0'0000'0000'0000ULL;
+        u64 nan_bits = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            acc |= Traits::to_key(v[i]);
+            nan_bits |= kInfinity - (std::bit_cast<u64>(v[i]) & ~kSignBit);
+        }
+        if (nan_seen && (nan_bits & kSignBit)) *nan_seen = true;
+    } else {
+        (void)nan_seen;
+        for (std::size_t i = 0; i < n; ++i) acc |= Traits::to_key(v[i]);
+    }
+    return significant_bits(acc);
+}
+
+// key_bits and, in the same sweep, counts[d] = number of keys whose top byte is d (256
+// counters): the histogram of the first MSD step whenever the keys use all 64 bits, which
+// saves that step a pass over the data.
+template <class Traits>
+u64 key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n, u64* counts,
+                            bool* nan_seen = nullptr) {
+    u64 c[4][256] = {};
+    u64 acc = 0;
+    u64 nan_bits = 0;
+    constexpr u64 kInfinity = 0x7FF0'0000'0000'0000ULL;
+    auto visit = [&](std::size_t i, u64* sub) {
+        const u64 key = Traits::to_key(v[i]);
+        acc |= key;
+        if constexpr (kHasUnordered<Traits>) nan_bits |= kInfinity - (std::bit_cast<u64>(v[i]) & ~kSignBit);
+        ++sub[key >> 56];
+    };
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        visit(i, c[0]);
+        visit(i + 1, c[1]);
+        visit(i + 2, c[2]);
+        visit(i + 3, c[3]);
+    }
+    for (; i < n; ++i) visit(i, c[0]);
+    for (std::size_t d = 0; d < 256; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
+    if constexpr (kHasUnordered<Traits>) {
+        if (nan_seen && (nan_bits & kSignBit)) *nan_seen = true;
+    } else {
+        (void)nan_seen;
+    }
+    return significant_bits(acc);
+}
+
+// Ends the call with the comparator's NaN panic unless v[0, n) is ascending by element
+// key with -0.0 and +0.0 taken as equal. Run only after a NaN went through a radix
+// fallback: the merge and the prefix repair compare with IEEE operators, which cannot
+// place a NaN, so such a result must be verified rather than trusted.
+template <class Traits>
+void panic_unless_key_ordered(const typename Traits::value_type* v, std::size_t n) {
+    using T = typename Traits::value_type;
+    auto key = [](T x) { return x == T(0) ? Traits::to_key(T(0)) : Traits::to_key(x); };
+    for (std::size_t i = 1; i < n; ++i) {
+        if (key(v[i - 1]) > key(v[i])) [[unlikely]]
+            panic(kNoneUnwrap);
+    }
+}
+
+}  // namespace tamarind

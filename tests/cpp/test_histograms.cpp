@@ -1,0 +1,137 @@
+// Digits, histogram sweeps, prefix sums, the stable scatter and the in-place bucket swap.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "patterns.hpp"
+#include "sorts/ska_sort.hpp"
+#include "types/histograms.hpp"
+#include "types/params.hpp"
+
+using namespace tamarind;
+using namespace tamarind::testing;
+
+TEST(Digits, TopAlignedNarrowsTheLastLevel) {
+    const Params p{0, 8, 0, 8, 256};
+    EXPECT_EQ(top_aligned_digit(p, 0).shift, 56u);
+    EXPECT_EQ(top_aligned_digit(p, 0).of(0xAB00000000000000ULL), 0xABu);
+    // 60 bits below an offset of 4, in 7-bit digits: level 8 holds only the last 4 bits.
+    const Params q{0, 7, 4, 9, 128};
+    const Digit last = top_aligned_digit(q, 8);
+    EXPECT_EQ(last.shift, 0u);
+    EXPECT_EQ(last.mask, 0xFu);
+    EXPECT_EQ(top_aligned_digit(q, 0).of(0x0FE0000000000000ULL), 0x7Fu);
+}
+
+TEST(Digits, BottomAlignedAndItsAssertion) {
+    const Params p{0, 8, 0, 8, 256};
+    EXPECT_EQ(bottom_aligned_digit(p, 7).of(0x11223344556677AAULL), 0xAAu);
+    EXPECT_EQ(bottom_aligned_digit(p, 0).of(0x11223344556677AAULL), 0x11u);
+    try {
+        bottom_aligned_digit(p, 8);
+        FAIL() << "no panic";
+    } catch (const Panic& e) {
+        EXPECT_EQ(e.message(), "assertion failed: p.level < p.max_level");
+    }
+    EXPECT_EQ(significant_bits(0), 0u);
+    EXPECT_EQ(significant_bits(1), 1u);
+    EXPECT_EQ(significant_bits(~0ULL), 64u);
+}
+
+TEST(Histograms, FullCountsEveryLevelInOneSweep) {
+    std::vector<u64> v = {0x0102030405060708ULL, 0x0102030405060708ULL, 0xFF00000000000001ULL};
+    const HistogramSet h = full_histograms<U64Traits>(v.data(), v.size(), Params{0, 8, 0, 8, 256});
+    EXPECT_EQ(h[0][0x01], 2u);
+    EXPECT_EQ(h[0][0xFF], 1u);
+    EXPECT_EQ(h[7][0x08], 2u);
+    EXPECT_EQ(h[7][0x01], 1u);
+    EXPECT_TRUE(level_needs_pass(h[1], 256));
+    std::vector<u64> equal(50, 42);
+    const HistogramSet e = full_histograms<U64Traits>(equal.data(), equal.size(), Params{0, 8, 0, 8, 256});
+    for (u64 l = 0; l < 8; ++l) EXPECT_FALSE(level_needs_pass(e[l], 256));
+    EXPECT_EQ(e[7][42], 50u);
+}
+
+TEST(Histograms, PartialCountsDigitsBelowTheOffset) {
+    std::vector<u64> v = {0x00ABCD0000000000ULL, 0x00ABCE0000000000ULL};
+    const HistogramSet h = partial_histograms<U64Traits>(v.data(), v.size(), Params{0, 8, 8, 2, 256});
+    EXPECT_EQ(h[0][0xAB], 2u);
+    EXPECT_EQ(h[1][0xCD], 1u);
+    EXPECT_EQ(h[1][0xCE], 1u);
+    try {
+        partial_histograms<U64Traits>(v.data(), v.size(), Params{0, 8, 0, 6, 256});
+        FAIL() << "no panic";
+    } catch (const Panic& e) {
+        EXPECT_EQ(e.message(), "[Partial histogram] Array size can't be that huge !");
+    }
+}
+
+TEST(Histograms, PrefixSumsOfEmptyAndFull) {
+    const std::vector<u64> zero(256, 0);
+    const PrefixSums z = prefix_sums(zero.data(), 256);
+    EXPECT_EQ(z.sums.size(), 257u);
+    EXPECT_TRUE(std::all_of(z.heads.begin(), z.heads.end(), [](u64 x) { return x == 0; }));
+    const std::vector<u64> h = {3, 0, 2};
+    const PrefixSums s = prefix_sums(h.data(), 3);
+    EXPECT_EQ(s.sums, (std::vector<u64>{0, 3, 3, 5}));
+    EXPECT_EQ(s.heads, (std::vector<u64>{0, 3, 3}));
+    EXPECT_EQ(s.tails, (std::vector<u64>{3, 3, 5}));
+}
+
+// Many buckets (one write stream) and few buckets (streams from both ends of each bucket),
+// on odd and even lengths.
+TEST(Histograms, ScatterIsStableAndLeavesHeadsAtBucketEnds) {
+    std::mt19937_64 rng(7);
+    for (u64 spread : {256, 3, 1}) {
+        for (std::size_t n : {0, 3, 255, 256, 257, 5000, 5001}) {
+            std::vector<u64> src(n);
+            for (auto& x : src) x = ((rng() % spread) << 56) | (rng() >> 8);
+            const Digit d{0xFFull << 56, 56};
+            const std::vector<u64> counts = digit_histogram<U64Traits>(src.data(), n, 256, d);
+            PrefixSums s = prefix_sums(counts.data(), 256);
+            std::vector<u64> dst(n);
+            scatter_by_digit<U64Traits>(src.data(), dst.data(), n, s.heads.data(), d, 256);
+            EXPECT_EQ(s.heads, s.tails) << spread << " " << n;
+            std::vector<u64> want = src;
+            std::stable_sort(want.begin(), want.end(), [&](u64 a, u64 b) { return d.of(a) < d.of(b); });
+            EXPECT_EQ(dst, want) << spread << " " << n;
+        }
+    }
+}
+
+TEST(Histograms, DigitHistogramMatchesACountOnEverySize) {
+    std::mt19937_64 rng(3);
+    for (std::size_t n : {0, 1, 5, 2047, 2048, 2051, 10000}) {
+        std::vector<i64> v(n);
+        for (auto& x : v) x = static_cast<i64>(rng() % 300) - 150;
+        const Digit d{0xFF, 0};
+        const std::vector<u64> c = digit_histogram<I64Traits>(v.data(), n, 256, d);
+        std::vector<u64> want(256);
+        for (i64 x : v) ++want[d.of(I64Traits::to_key(x))];
+        EXPECT_EQ(c, want) << n;
+    }
+    std::vector<u64> wide = {0x1FF};
+    EXPECT_THROW(digit_histogram<U64Traits>(wide.data(), 1, 256, Digit{0x1FF, 0}), Panic);
+}
+
+// Every bucket holds exactly its own elements afterwards, and unwalked data is untouched.
+TEST(SkaSwap, EachBucketHoldsExactlyItsElements) {
+    for (const std::string pattern : {"random", "few_distinct", "sorted", "one_top_digit", "extremes"}) {
+        for (std::size_t n : {1, 2, 100, 4099}) {
+            std::vector<f64> v = make_pattern<f64>(pattern, n, 11);
+            const std::vector<f64> in = v;
+            const Digit d = top_aligned_digit(Params{0, 8, 0, 8, 256}, 0);
+            const std::vector<u64> counts = digit_histogram<F64Traits>(v.data(), n, 256, d);
+            PrefixSums s = prefix_sums(counts.data(), 256);
+            ska_swap<F64Traits>(v.data(), s.heads.data(), s.tails.data(), 256, d);
+            EXPECT_TRUE(std::is_permutation(v.begin(), v.end(), in.begin(), in.end(),
+                                            [](f64 a, f64 b) { return std::bit_cast<u64>(a) == std::bit_cast<u64>(b); }));
+            for (std::size_t b = 0; b < 256; ++b)
+                for (u64 i = s.sums[b]; i < s.sums[b + 1]; ++i)
+                    ASSERT_EQ(d.of(F64Traits::to_key(v[i])), b) << pattern << " n=" << n;
+            if (pattern == "one_top_digit") {
+                EXPECT_EQ(v, in) << "a single bucket is never walked";
+            }
+        }
+    }
+}

@@ -1,0 +1,236 @@
+// The radix sorts on their own: LSD, DLSD, MSD, voracious and rollercoaster, the prefix
+// repair, and the width choice. Thresholds are probed one below and at each bound; an
+// f64 NaN tells a comparison path (which panics) from a radix path (which places it).
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "patterns.hpp"
+#include "sorts/dlsd_sort.hpp"
+#include "sorts/lsd_sort.hpp"
+#include "sorts/msd_sort.hpp"
+#include "sorts/prefix_insertion_sort.hpp"
+#include "sorts/rollercoaster_sort.hpp"
+#include "sorts/voracious_sort.hpp"
+
+using namespace tamarind;
+using namespace tamarind::testing;
+
+namespace {
+
+template <class T>
+class RadixSorts : public ::testing::Test {};
+using ElementTypes = ::testing::Types<f64, i64, u64>;
+TYPED_TEST_SUITE(RadixSorts, ElementTypes);
+
+const std::vector<std::size_t> kLengths = {0, 1, 2, 20, 21, 128, 129, 250, 251, 256, 257, 349, 350, 512, 513,
+                                           1000, 3000, 3001, 30000, 30001};
+
+// Every radix sort, as a function of (pointer, length).
+template <class Traits>
+std::vector<std::pair<const char*, std::function<void(typename Traits::value_type*, std::size_t)>>> sorts() {
+    using T = typename Traits::value_type;
+    return {
+        {"lsd_sort", [](T* v, std::size_t n) { if (n) lsd_sort<Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
+        {"dlsd_sort", [](T* v, std::size_t n) { dlsd_sort<Traits>(v, n, 8); }},
+        {"voracious_sort", [](T* v, std::size_t n) { voracious_sort<Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
+        {"rollercoaster_sort", [](T* v, std::size_t n) { rollercoaster_sort<Traits>(v, n, 8); }},
+    };
+}
+
+template <class F>
+bool panics_with_none_unwrap(F f) {
+    try {
+        f();
+    } catch (const Panic& e) {
+        EXPECT_EQ(e.message(), kNoneUnwrap);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+TYPED_TEST(RadixSorts, SortEveryPatternAtEveryThreshold) {
+    using T = TypeParam;
+    using Traits = typename TraitsOf<T>::type;
+    for (const auto& [name, sort] : sorts<Traits>()) {
+        for (const std::string& pattern : pattern_names()) {
+            for (std::size_t n : kLengths) {
+                if (kSanitized && n > 5000 && pattern != "random") continue;
+                const std::vector<T> in = make_pattern<T>(pattern, n, 1);
+                const std::vector<T> out = sorted_with_guards(in, sort);
+                // Above the comparison thresholds every sort orders by key (-0.0 first).
+                ASSERT_TRUE(sorted_permutation(in, out, n > 256)) << name << " " << pattern << " n=" << n;
+            }
+        }
+    }
+}
+
+TEST(ChooseDlsdRadix, TableRows) {
+    struct Row { std::size_t n; u64 radix, passes; };
+    for (const Row r : {Row{129, 9, 1}, {179, 9, 1}, {180, 8, 1}, {256, 8, 1}, {257, 8, 2}, {512, 8, 2},
+                        {513, 7, 2}, {1000, 7, 2}, {1638, 7, 2}}) {
+        const DlsdChoice c = choose_dlsd_radix(r.n);
+        EXPECT_EQ(c.radix, r.radix) << r.n;
+        EXPECT_EQ(c.passes, r.passes) << r.n;
+    }
+}
+
+TEST(DlsdSort, ZeroKeysAndSmallKeysAreNotDiverted) {
+    std::vector<u64> zeros(500, 0);
+    dlsd_sort<U64Traits>(zeros.data(), zeros.size(), 8);
+    EXPECT_TRUE(std::all_of(zeros.begin(), zeros.end(), [](u64 x) { return x == 0; }));
+    std::mt19937_64 rng(2);
+    std::vector<u64> small(1000);
+    for (auto& x : small) x = rng() % 1024;  // 10 significant bits
+    std::vector<u64> want = small;
+    std::sort(want.begin(), want.end());
+    dlsd_sort<U64Traits>(small.data(), small.size(), 8);
+    EXPECT_EQ(small, want);
+}
+
+// A NaN alone in its bucket survives a radix path; a comparison path panics on it.
+TEST(Thresholds, ComparisonBelowRadixAtTheBound) {
+    // For rollercoaster_small: huge values sharing the top key byte with the NaN, as a
+    // bucket below the top has. Elsewhere ordinary values, the NaN alone in its bucket.
+    auto nan_case = [](std::size_t n, bool shared_top) {
+        std::vector<f64> v = make_pattern<f64>("random", n, 3);
+        std::mt19937_64 rng(n);
+        if (shared_top) for (auto& x : v) x = std::bit_cast<f64>(0x7F00000000000000ULL | (rng() >> 12));
+        v[n / 2] = kPosNaN;
+        return v;
+    };
+    struct Case { const char* name; std::size_t bound; std::function<void(f64*, std::size_t)> sort; };
+    const Case cases[] = {
+        {"dlsd_sort", 129, [](f64* v, std::size_t n) { dlsd_sort<F64Traits>(v, n, 8); }},
+        {"voracious_sort", 129, [](f64* v, std::size_t n) { voracious_sort<F64Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
+        {"rollercoaster_sort", 129, [](f64* v, std::size_t n) { rollercoaster_sort<F64Traits>(v, n, 8); }},
+        {"rollercoaster_small", 257,
+         [](f64* v, std::size_t n) { rollercoaster_small<F64Traits>(v, n, Params{1, 8, 0, 8, 256}); }},
+    };
+    for (const Case& c : cases) {
+        const bool shared = c.bound == 257;
+        std::vector<f64> below = nan_case(c.bound - 1, shared), at = nan_case(c.bound, shared);
+        const std::vector<f64> in_below = below, in_at = at;
+        EXPECT_TRUE(panics_with_none_unwrap([&] { c.sort(below.data(), below.size()); })) << c.name;
+        EXPECT_EQ(sorted_bits(in_below), sorted_bits(below)) << "permutation kept, " << c.name;
+        EXPECT_FALSE(panics_with_none_unwrap([&] { c.sort(at.data(), at.size()); })) << c.name;
+        EXPECT_TRUE(sorted_permutation(in_at, at, true)) << c.name;
+        EXPECT_EQ(std::bit_cast<u64>(at.back()), std::bit_cast<u64>(kPosNaN)) << c.name;
+    }
+    // rollercoaster_small only takes buckets that were not split further.
+    std::vector<f64> big(128001, 1.0);
+    EXPECT_THROW(rollercoaster_small<F64Traits>(big.data(), big.size(), Params{1, 8, 0, 8, 256}), Panic);
+}
+
+// A diverted group of huge values holding a NaN becomes a bucket: 250 elements go to the
+// comparison sort (panic), 251 to voracious_sort (NaN placed last by its key).
+TEST(Thresholds, DlsdBucketComparisonUpTo250) {
+    for (std::size_t size : {250, 251}) {
+        std::vector<f64> v;
+        for (std::size_t i = 0; i < size - 1; ++i) v.push_back(std::bit_cast<f64>(0x7FE0000000000000ULL - i * 977));
+        v.insert(v.begin() + 100, kPosNaN);
+        const std::vector<f64> in = v;
+        const bool panicked = panics_with_none_unwrap(
+            [&] { dlsd_core<F64Traits>(v.data(), v.size(), Params{0, 8, 0, 1, 256}, true); });
+        EXPECT_EQ(panicked, size == 250);
+        if (panicked) {
+            EXPECT_EQ(sorted_bits(in), sorted_bits(v));
+        } else {
+            EXPECT_TRUE(sorted_permutation(in, v, true));
+            EXPECT_EQ(std::bit_cast<u64>(v.back()), std::bit_cast<u64>(kPosNaN));
+        }
+    }
+    // Radix buckets of 3000 and 3001 with a shared offset of 16 and of 32 bits.
+    for (u64 offset : {16, 32}) {
+        for (std::size_t size : {3000, 3001}) {
+            std::mt19937_64 rng(size + offset);
+            std::vector<u64> v(size);
+            for (auto& x : v) x = (u64{0xABCD} << 48) | (rng() >> (offset + 10));
+            std::vector<u64> want = v;
+            std::sort(want.begin(), want.end());
+            dlsd_core<U64Traits>(v.data(), v.size(), Params{0, 8, offset - 8, 1, 256}, true);
+            EXPECT_EQ(v, want) << offset << " " << size;
+        }
+    }
+}
+
+TEST(MsdSort, ScatterIsStable) {
+    std::mt19937_64 rng(8);
+    std::vector<u64> v(5000);
+    for (auto& x : v) x = rng();
+    std::vector<u64> want = v;
+    std::stable_sort(want.begin(), want.end(), [](u64 a, u64 b) { return (a >> 56) < (b >> 56); });
+    msd_sort<U64Traits>(v.data(), v.size(), Params{0, 8, 0, 1, 256});  // one level: no recursion
+    EXPECT_EQ(v, want);
+}
+
+TEST(PrefixInsertionSort, SortedInputMakesNoBuckets) {
+    std::vector<u64> v(1000);
+    std::iota(v.begin(), v.end(), 0);
+    EXPECT_TRUE(prefix_insertion_sort<U64Traits>(v.data(), v.size(), ~0ULL << 8).empty());
+}
+
+// One group: `descending` strictly falling values (descending - 1 out-of-order elements),
+// then `tail` larger ascending values, framed by other groups or by the slice ends.
+TEST(PrefixInsertionSort, ThirtyThreeOutOfOrderElementsMakeABucket) {
+    const u64 mask = ~0ULL << 32;
+    const u64 g = u64{5} << 32;
+    struct Case { std::size_t descending, tail; bool framed; bool bucket; };
+    for (const Case c : {Case{33, 40, false, false}, {34, 32, false, true}, {34, 31, false, false},
+                         {34, 32, true, true}, {33, 32, true, false}}) {
+        std::vector<u64> v;
+        if (c.framed) for (u64 i = 0; i < 50; ++i) v.push_back((u64{4} << 32) + i);
+        const std::size_t start = v.size();
+        for (std::size_t i = 0; i < c.descending; ++i) v.push_back(g + 1000 - i);
+        for (std::size_t i = 0; i < c.tail; ++i) v.push_back(g + 2000 + i);
+        const std::size_t end = v.size();
+        if (c.framed) for (u64 i = 0; i < 50; ++i) v.push_back((u64{6} << 32) + i);
+        const BucketList b = prefix_insertion_sort<U64Traits>(v.data(), v.size(), mask);
+        if (c.bucket) {
+            ASSERT_EQ(b.size(), 1u);
+            EXPECT_EQ(b[0], std::make_pair(start, end)) << c.descending << "+" << c.tail;
+            std::sort(v.begin() + static_cast<std::ptrdiff_t>(start), v.begin() + static_cast<std::ptrdiff_t>(end));
+        } else {
+            EXPECT_TRUE(b.empty()) << c.descending << "+" << c.tail;
+        }
+        EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+    }
+}
+
+TEST(PrefixInsertionSort, NaNIsNeverMoved) {
+    std::vector<f64> v = {3.0, 2.0, kPosNaN, 1.0, 0.5};
+    EXPECT_TRUE(prefix_insertion_sort<F64Traits>(v.data(), v.size(), 0).empty());
+    EXPECT_EQ(v[0], 2.0);
+    EXPECT_TRUE(std::isnan(v[2]));
+    EXPECT_EQ(v[3], 0.5);
+}
+
+TEST(Rollercoaster, I64SameSignBucketAroundItsThreshold) {
+    // All values non-negative below 2^56: the whole slice is the top-level bucket 128.
+    for (std::size_t n : {349, 350, 2000}) {
+        for (const std::string pattern : {"random", "sorted", "reversed", "sawtooth", "push_middle"}) {
+            std::vector<i64> in = make_pattern<i64>(pattern, n, 4);
+            for (auto& x : in) x = static_cast<i64>(static_cast<u64>(x) >> 8);
+            std::vector<i64> v = in, want = in;
+            std::sort(want.begin(), want.end());
+            rollercoaster_sort<I64Traits>(v.data(), v.size(), 8);
+            EXPECT_EQ(v, want) << pattern << " n=" << n;
+        }
+    }
+}
+
+TEST(Rollercoaster, BucketsAroundTheSplitBound) {
+    if (kSanitized) GTEST_SKIP() << "large sizes";
+    // One top digit: the single first-level bucket is as long as the slice.
+    for (std::size_t n : {128000, 128001}) {
+        for (const std::string pattern : {"one_top_digit", "reversed"}) {
+            std::vector<f64> in = make_pattern<f64>(pattern, n, 6);
+            if (pattern == "reversed") for (auto& x : in) x = 1.0 + std::fabs(x) / 1e20;
+            std::vector<f64> v = in;
+            rollercoaster_sort<F64Traits>(v.data(), v.size(), 8);
+            EXPECT_TRUE(sorted_permutation(in, v, true)) << pattern << " n=" << n;
+        }
+    }
+}

@@ -1,0 +1,203 @@
+// Run detection, the k-way merge and the order check.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <numeric>
+
+#include "algo/k_way_merge.hpp"
+#include "algo/verge_sort_heuristic.hpp"
+#include "patterns.hpp"
+
+using namespace tamarind;
+using namespace tamarind::testing;
+
+namespace {
+
+struct Call {
+    std::size_t start, len;
+    bool operator==(const Call&) const = default;
+};
+
+// Runs the pre-pass with a recording fallback (std::sort), then the merge.
+template <class T>
+std::vector<u64> detect(std::vector<T>& v, std::vector<Call>& calls) {
+    using Traits = typename TraitsOf<T>::type;
+    T* base = v.data();
+    auto fallback = [&](T* chunk, std::size_t len, u64 radix) {
+        EXPECT_EQ(radix, 8u);
+        calls.push_back({static_cast<std::size_t>(chunk - base), len});
+        std::sort(chunk, chunk + len);
+    };
+    return verge_sort_heuristic<Traits>(v.data(), v.size(), fallback);
+}
+
+template <class F>
+void expect_panic(F f, const std::string& message) {
+    try {
+        f();
+        ADD_FAILURE() << "no panic";
+    } catch (const Panic& e) {
+        EXPECT_EQ(e.message(), message);
+    }
+}
+
+}  // namespace
+
+TEST(MinRun, Examples) {
+    EXPECT_EQ(min_run(301), 36u);
+    EXPECT_EQ(min_run(800), 82u);
+    EXPECT_EQ(min_run(1000), 100u);
+    EXPECT_EQ(min_run(7001), 548u);
+    EXPECT_EQ(min_run(1), std::numeric_limits<u64>::max());
+    EXPECT_EQ(min_run(0), 0u);
+}
+
+TEST(Verge, PresortedInputsNeedNoFallback) {
+    for (const std::string pattern : {"sorted", "reversed", "all_equal"}) {
+        std::vector<i64> v = make_pattern<i64>(pattern, 5000, 1);
+        if (pattern == "reversed") v.erase(std::unique(v.begin(), v.end()), v.end());
+        std::vector<Call> calls;
+        const std::vector<u64> b = detect(v, calls);
+        EXPECT_EQ(b, (std::vector<u64>{0, v.size()})) << pattern;
+        EXPECT_TRUE(calls.empty()) << pattern;
+        EXPECT_TRUE(std::is_sorted(v.begin(), v.end())) << pattern;
+    }
+}
+
+TEST(Verge, RandomInputIsOneFallbackCall) {
+    std::vector<f64> v = make_pattern<f64>("random", 3000, 2);
+    std::vector<Call> calls;
+    EXPECT_EQ(detect(v, calls), (std::vector<u64>{0, 3000}));
+    EXPECT_EQ(calls, (std::vector<Call>{{0, 3000}}));
+}
+
+TEST(Verge, TwoAscendingHalvesMergeOnce) {
+    std::vector<i64> v(2000);
+    std::iota(v.begin(), v.begin() + 1000, 1000);
+    std::iota(v.begin() + 1000, v.end(), 0);
+    std::vector<Call> calls;
+    std::vector<u64> b = detect(v, calls);
+    EXPECT_EQ(b, (std::vector<u64>{0, 1000, 2000}));
+    EXPECT_TRUE(calls.empty());
+    k_way_merge<I64Traits>(v.data(), v.size(), b);
+    EXPECT_EQ(b, (std::vector<u64>{0, 2000}));
+    EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+}
+
+// The thousand-element example: a 600-element run, then 400 values without long runs.
+TEST(Verge, LongRunThenUnsortedTail) {
+    std::vector<i64> v(1000);
+    std::iota(v.begin(), v.begin() + 600, 1000);
+    std::mt19937_64 rng(5);
+    for (std::size_t i = 600; i < 1000; ++i) v[i] = static_cast<i64>(rng() % 1000);
+    std::vector<Call> calls;
+    std::vector<u64> b = detect(v, calls);
+    EXPECT_EQ(b, (std::vector<u64>{0, 600, 1000}));
+    EXPECT_EQ(calls, (std::vector<Call>{{600, 400}}));
+    k_way_merge<I64Traits>(v.data(), v.size(), b);
+    EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+}
+
+TEST(Verge, ShortRunBetweenUnsortedRegionsIsNotAccepted) {
+    std::vector<i64> v = make_pattern<i64>("random", 1000, 9);
+    std::iota(v.begin() + 400, v.begin() + 480, 0);  // 80 < min_run 100
+    std::vector<Call> calls;
+    EXPECT_EQ(detect(v, calls), (std::vector<u64>{0, 1000}));
+    EXPECT_EQ(calls, (std::vector<Call>{{0, 1000}}));
+}
+
+TEST(Verge, DescendingRunsAreReversedAndMerged) {
+    // Descending, ascending, descending blocks with plateaus between them.
+    std::vector<f64> v;
+    for (int i = 700; i > 0; --i) v.push_back(i);
+    for (int i = 0; i < 30; ++i) v.push_back(0.5);
+    for (int i = 0; i < 700; ++i) v.push_back(i * 0.25);
+    for (int i = 900; i > 100; --i) v.push_back(i * 1.5);
+    std::vector<f64> want = v;
+    std::sort(want.begin(), want.end());
+    std::vector<Call> calls;
+    std::vector<u64> b = detect(v, calls);
+    EXPECT_GE(b.size(), 3u);
+    k_way_merge<F64Traits>(v.data(), v.size(), b);
+    EXPECT_EQ(v, want);
+}
+
+TEST(Verge, NaNAtAProbePanics) {
+    std::vector<f64> v = make_pattern<f64>("random", 301, 4);
+    v[36] = kPosNaN;  // the first probe (min_run of 301 is 36)
+    std::vector<Call> calls;
+    expect_panic([&] { detect(v, calls); }, "[Verge sort heuristic] Bad implementation.");
+}
+
+TEST(Merge, TiesKeepLeftBeforeRight) {
+    // [1, 3] and [2, 3]: signed zeros stand in for the tied threes.
+    std::vector<f64> v = {-1.0, -0.0, 0.0, 0.0, 0.0};
+    std::vector<u64> b = {0, 2, 5};
+    std::vector<f64> buf(5);
+    merge_runs<F64Traits>(v.data(), buf.data(), 0, 2, 5);
+    EXPECT_EQ(std::signbit(v[1]), true);
+    std::vector<i64> w = {1, 3, 2, 3};
+    std::vector<i64> wb(4);
+    merge_runs<I64Traits>(w.data(), wb.data(), 0, 2, 4);
+    EXPECT_EQ(w, (std::vector<i64>{1, 2, 3, 3}));
+}
+
+// Stretch k holds zeros of sign k % 2 (plus other values); a stable merge keeps the zeros
+// in stretch order, through front merges, back merges and an odd carried stretch.
+TEST(Merge, KWayIsStableForOddAndEvenStretchCounts) {
+    std::mt19937_64 rng(21);
+    for (std::size_t stretches : {2, 3, 4, 5, 8, 9}) {
+        std::vector<f64> v;
+        std::vector<u64> b = {0};
+        std::vector<bool> zero_signs;
+        for (std::size_t k = 0; k < stretches; ++k) {
+            std::vector<f64> s;
+            const std::size_t len = 1 + rng() % 60;
+            for (std::size_t i = 0; i < len; ++i) s.push_back(rng() % 3 ? 0.0 : static_cast<f64>(rng() % 7) - 3.0);
+            for (auto& x : s) if (x == 0.0) { x = k % 2 ? 0.0 : -0.0; zero_signs.push_back(k % 2 == 0); }
+            std::sort(s.begin(), s.end());
+            v.insert(v.end(), s.begin(), s.end());
+            b.push_back(v.size());
+        }
+        std::vector<f64> want = v;
+        std::stable_sort(want.begin(), want.end());
+        k_way_merge<F64Traits>(v.data(), v.size(), b);
+        EXPECT_EQ(b, (std::vector<u64>{0, v.size()}));
+        ASSERT_EQ(v.size(), want.size());
+        for (std::size_t i = 0; i < v.size(); ++i)
+            ASSERT_EQ(std::bit_cast<u64>(v[i]), std::bit_cast<u64>(want[i])) << stretches << " stretches, at " << i;
+    }
+}
+
+TEST(CheckOrder, AllOutcomes) {
+    const std::vector<i64> up = {1, 1, 2, 5}, down = {3, 3, 2, 2, 0}, flat = {4, 4, 4}, mixed = {1, 2, 1};
+    EXPECT_EQ(check_order<I64Traits>(up.data(), up.size()), Order::Ascending);
+    EXPECT_EQ(check_order<I64Traits>(down.data(), down.size()), Order::Descending);
+    EXPECT_EQ(check_order<I64Traits>(flat.data(), flat.size()), Order::Ascending);
+    EXPECT_EQ(check_order<I64Traits>(mixed.data(), mixed.size()), Order::Neither);
+    std::vector<f64> big(100);
+    std::iota(big.begin(), big.end(), 0.0);
+    EXPECT_EQ(check_order<F64Traits>(big.data(), big.size()), Order::Ascending);
+    big[77] = -1;
+    EXPECT_EQ(check_order<F64Traits>(big.data(), big.size()), Order::Neither);
+    const std::vector<f64> nan = {2.0, 2.0, kPosNaN, 1.0};
+    expect_panic([&] { check_order<F64Traits>(nan.data(), nan.size()); },
+                 "[Verge sort heuristic] Bad implementation.");
+}
+
+// Long plateaus go through the block scans: -0.0 equals +0.0 there, a NaN equals nothing.
+TEST(Verge, PlateausOfSignedZerosAndNaN) {
+    std::vector<f64> zeros(500);
+    for (std::size_t i = 0; i < zeros.size(); ++i) zeros[i] = i % 3 ? 0.0 : -0.0;
+    std::vector<Call> calls;
+    EXPECT_EQ(detect(zeros, calls), (std::vector<u64>{0, 500}));
+    EXPECT_TRUE(calls.empty());
+    std::vector<f64> ones(500, 1.0);
+    ones[300] = kPosNaN;
+    expect_panic([&] { detect(ones, calls); }, "[Verge sort heuristic] Bad implementation.");
+    std::vector<i64> ints(500, 7);
+    ints[301] = 8;  // a plateau, then an ascending step: one run
+    EXPECT_EQ(check_order<I64Traits>(ints.data(), 301), Order::Ascending);
+    ints[400] = 7;
+    EXPECT_EQ(check_order<I64Traits>(ints.data(), ints.size()), Order::Neither);
+}
