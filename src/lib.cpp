@@ -20,31 +20,27 @@ namespace {
 
 // ---- argument parsing ------------------------------------------------------------------
 
-// The one argument `arr`, positional or keyword; a borrowed reference.
+// The one argument `arr`, positional or keyword; a borrowed reference. Messages are built
+// only on failure: the common path must stay cheap for tiny arrays.
 Result<PyObject*> parse_arr(const char* function, PyObject* args, PyObject* kwargs) {
-    const std::string name = std::string(function) + "()";
+    auto error = [function](const std::string& rest) {
+        return PyError::lazy(PyExc_TypeError, std::string(function) + "() " + rest);
+    };
     const Py_ssize_t given = PyTuple_Size(args);
-    if (given > 1) {
-        return PyError::lazy(PyExc_TypeError, name + " takes 1 positional arguments but " + std::to_string(given) +
-                                                  (given == 1 ? " was" : " were") + " given");
-    }
+    if (given > 1)
+        return error("takes 1 positional arguments but " + std::to_string(given) + " were given");
     PyObject* arr = given == 1 ? PyTuple_GetItem(args, 0) : nullptr;
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;
         PyObject *key, *value;
         while (PyDict_Next(kwargs, &pos, &key, &value)) {
-            if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "arr") == 0) {
-                if (arr != nullptr)
-                    return PyError::lazy(PyExc_TypeError, name + " got multiple values for argument 'arr'");
-                arr = value;
-                continue;
-            }
-            return PyError::lazy(PyExc_TypeError,
-                                 name + " got an unexpected keyword argument '" + to_utf8(key, "?") + "'");
+            if (!PyUnicode_Check(key) || PyUnicode_CompareWithASCIIString(key, "arr") != 0)
+                return error("got an unexpected keyword argument '" + to_utf8(key, "?") + "'");
+            if (arr != nullptr) return error("got multiple values for argument 'arr'");
+            arr = value;
         }
     }
-    if (arr == nullptr)
-        return PyError::lazy(PyExc_TypeError, name + " missing 1 required positional argument: 'arr'");
+    if (arr == nullptr) return error("missing 1 required positional argument: 'arr'");
     return arr;
 }
 
