@@ -3,14 +3,12 @@
 // the array back; failures become Python exceptions only here, at the boundary.
 #include <Python.h>
 
-#include <cstdint>
 #include <string>
 
 #include "array_access.hpp"
 #include "errors.hpp"
 #include "numpy_api.hpp"
 #include "slice/parallel_quicksort.hpp"
-#include "sorts/comparative_sort.hpp"
 #include "sorts/mt_radix_sort.hpp"
 #include "sorts/single_threaded_sort.hpp"
 #include "traits/traits.hpp"
@@ -54,28 +52,22 @@ template <>
 struct Element<f64> {
     using Traits = F64Traits;
     static constexpr int kTypeNum = kTypeNumF64;
-    static constexpr const char* kName = "float64";
 };
 template <>
 struct Element<i64> {
     using Traits = I64Traits;
     static constexpr int kTypeNum = kTypeNumI64;
-    static constexpr const char* kName = "int64";
 };
 
 template <class T, Entry E>
-Result<PyObject*> run_sort(const char* /*function*/, ElementSlice<T> s) {
-    using E_ = Element<T>;
-    const LessOf<typename E_::Traits> less;
+void run_sort(ElementSlice<T> s) {
     if constexpr (E == Entry::kParallelQuicksort) {
-        parallel_quicksort(s.data, s.len, less);
+        parallel_quicksort(s.data, s.len, LessOf<typename Element<T>::Traits>{});
     } else if constexpr (E == Entry::kSingleThreaded) {
         single_threaded_sort(s.data, s.len);
     } else {
         mt_radix_sort(s.data, s.len);
     }
-    Py_INCREF(Py_None);
-    return Py_None;
 }
 
 template <class T, Entry E>
@@ -88,12 +80,10 @@ PyObject* sort_function(const char* function, PyObject* args, PyObject* kwargs) 
         Result<ElementSlice<T>> slice = taken.value().template slice<T>();
         if (!slice.ok()) return std::move(slice.error());
         // Only the pool-backed comparison sort is handed an empty slice.
-        if (slice.value().len == 0 && E != Entry::kParallelQuicksort) {
-            Py_INCREF(Py_None);
-            return Py_None;
-        }
-        return run_sort<T, E>(function, slice.value());
-    });
+        if (slice.value().len > 0 || E == Entry::kParallelQuicksort) run_sort<T, E>(slice.value());
+        Py_INCREF(Py_None);
+        return Py_None;
+    });  // the array's borrow and reference are given back here, before any exception is raised
 }
 
 #define TAMARIND_SORT_FUNCTION(name, T, E)                                   \
