@@ -37,7 +37,7 @@ void mt_sort(typename Traits::value_type* v, std::size_t n, std::size_t comparis
             peeka_entry<Traits>(chunk, m, radix, workers, chunk_size, n, &nan_seen);
         });
     k_way_merge<Traits>(v, n, boundaries);
-    if constexpr (kHasUnordered<Traits>) {
+    if constexpr (Traits::kMayBeUnordered) {
         if (nan_seen) [[unlikely]]
             panic_unless_key_ordered<Traits>(v, n);
     }

@@ -16,10 +16,6 @@ namespace tamarind {
 // Slices up to this long are insertion-sorted, longer ones by the unstable sort.
 inline constexpr std::size_t kInsertionSortMax = 20;
 
-// Whether the element type has values (NaN) that the comparator cannot order.
-template <class Traits>
-inline constexpr bool kHasUnordered = std::is_same_v<typename Traits::value_type, f64>;
-
 // Sorts v[0, n) by comparison: nothing below 2 elements, insertion sort up to
 // kInsertionSortMax, the unstable sort above. Callers bound n by their own thresholds.
 template <class Traits>
@@ -39,7 +35,7 @@ template <class Traits>
 u64 key_bits(const typename Traits::value_type* v, std::size_t n, bool* nan_seen = nullptr) {
     // Plain loops of integer operations, which the compiler vectorizes.
     u64 acc = 0;
-    if constexpr (kHasUnordered<Traits>) {
+    if constexpr (Traits::kMayBeUnordered) {
         // A NaN's magnitude bits exceed those of infinity, which sets the top bit of
         // (infinity - magnitude); the OR of those differences tells whether one went by.
         constexpr u64 kInfinity = 0x7FF0'0000'0000'0000ULL;
@@ -69,7 +65,7 @@ u64 key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n,
     auto visit = [&](std::size_t i, u64* sub) {
         const u64 key = Traits::to_key(v[i]);
         acc |= key;
-        if constexpr (kHasUnordered<Traits>) nan_bits |= kInfinity - (std::bit_cast<u64>(v[i]) & ~kSignBit);
+        if constexpr (Traits::kMayBeUnordered) nan_bits |= kInfinity - (std::bit_cast<u64>(v[i]) & ~kSignBit);
         ++sub[key >> 56];
     };
     std::size_t i = 0;
@@ -81,7 +77,7 @@ u64 key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n,
     }
     for (; i < n; ++i) visit(i, c[0]);
     for (std::size_t d = 0; d < 256; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
-    if constexpr (kHasUnordered<Traits>) {
+    if constexpr (Traits::kMayBeUnordered) {
         if (nan_seen && (nan_bits & kSignBit)) *nan_seen = true;
     } else {
         (void)nan_seen;

@@ -6,7 +6,8 @@
 //                        prefix_insertion_sort).
 //   ordered_less(a, b)   is_less for operands known to be ordered (no NaN): never fails,
 //                        so branch-free sorts may use it once has_unordered said no;
-//   has_unordered(v, n)  whether v[0, n) holds an element is_less would fail on.
+//   has_unordered(v, n)  whether v[0, n) holds an element is_less would fail on;
+//   kMayBeUnordered      whether such elements exist at all (lets callers drop the checks).
 // Rules they encode:
 //   f64: keys follow IEEE 754 totalOrder: NaNs with the sign bit set first, then -inf, the
 //        negatives, -0.0, +0.0, the positives, +inf, NaNs with the sign bit clear last.
@@ -33,6 +34,7 @@ inline constexpr u64 kSignBit = 0x8000'0000'0000'0000ULL;
 
 struct F64Traits {
     using value_type = f64;
+    static constexpr bool kMayBeUnordered = true;
 
     static u64 to_key(f64 x) noexcept {
         const u64 b = std::bit_cast<u64>(x);
@@ -72,6 +74,7 @@ struct F64Traits {
 
 struct I64Traits {
     using value_type = i64;
+    static constexpr bool kMayBeUnordered = false;
     static u64 to_key(i64 x) noexcept { return static_cast<u64>(x) ^ kSignBit; }
     static bool is_less(i64 a, i64 b) noexcept { return a < b; }
     static bool greater(i64 a, i64 b) noexcept { return a > b; }
@@ -81,6 +84,7 @@ struct I64Traits {
 
 struct U64Traits {
     using value_type = u64;
+    static constexpr bool kMayBeUnordered = false;
     static u64 to_key(u64 x) noexcept { return x; }
     static bool is_less(u64 a, u64 b) noexcept { return a < b; }
     static bool greater(u64 a, u64 b) noexcept { return a > b; }
