@@ -22,10 +22,3 @@ def rayon_sort_i64(arr: npt.NDArray[np.int64]) -> None:
 
 def rayon_sort_f64(arr: npt.NDArray[np.float64]) -> None:
     """Sort a contiguous float64 array in place with the parallel quicksort."""
-
-class PanicException(BaseException):
-    """Raised when the engine stops a call on a broken invariant or on NaN in a comparison.
-
-    Not exported by the module itself: catch it as ``BaseException`` or take its class from
-    a caught instance.
-    """
