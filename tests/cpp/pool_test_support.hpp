@@ -13,13 +13,11 @@
 #include <unistd.h>
 #include <sys/syscall.h>
 
+#include "sort_test_support.hpp"
+
 namespace pool_test {
 
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kSanitized = true;
-#else
-inline constexpr bool kSanitized = false;
-#endif
+using tamarind::testing::kSanitized;
 
 // Sanitizer builds run the same tests on smaller inputs.
 inline std::size_t scaled(std::size_t n) { return kSanitized ? n / 10 : n; }

@@ -16,9 +16,11 @@
 #include "pool/platform.hpp"
 #include "pool/thread_pool.hpp"
 #include "pool_test_support.hpp"
+#include "sort_test_support.hpp"
 
 using namespace tamarind;
 using pool_test::with_timeout;
+using tamarind::testing::panic_message;
 
 namespace {
 
@@ -143,12 +145,7 @@ TEST_P(PoolSizes, JoinCarriesEitherPanicAfterBothHalves) {
             } catch (const Boom&) {
             }
             // A tamarind panic keeps its message on the way.
-            try {
-                pool::join([] {}, [] { panic("from a worker"); });
-                ADD_FAILURE() << "no panic";
-            } catch (const Panic& p) {
-                EXPECT_EQ(p.message(), "from a worker");
-            }
+            EXPECT_EQ(panic_message([] { pool::join([] {}, [] { panic("from a worker"); }); }), "from a worker");
         });
         // The pool stays usable after panics.
         EXPECT_EQ(tp.join([] { return 1; }, [] { return 2; }), std::make_pair(1, 2));
@@ -212,59 +209,39 @@ TEST(Pool, OutsideThreadsShareTheGlobalPool) {
     });
 }
 
-TEST(Pool, DroppedPoolsLeaveNoThreadsBehind) {
+// Dropped pools and a failed build leave no threads behind; idle workers block rather
+// than yield in a loop.
+TEST(Pool, ThreadLifecycle) {
     with_timeout(kTimeout, [] {
         const std::size_t baseline = pool_test::thread_count();
         for (int i = 0; i < (pool_test::kSanitized ? 40 : 200); ++i) {
             auto tp = make_pool(1 + i % 4);
             EXPECT_EQ(tp.join([] { return 1; }, [] { return 2; }).second, 2);
-            if (i % 3 == 0) {
-                auto moved = std::move(tp);  // dropping the moved-from handle does nothing
-            }
+            if (i % 3 == 0) auto moved = std::move(tp);  // dropping the moved-from handle does nothing
         }
         EXPECT_TRUE(pool_test::eventually([&] { return pool_test::thread_count() <= baseline; }))
             << pool_test::thread_count() << " threads, " << baseline << " before";
-    });
-}
 
-TEST(Pool, FailedBuildStopsTheThreadsItStarted) {
-    with_timeout(kTimeout, [] {
-        const std::size_t baseline = pool_test::thread_count();
         pool::platform::fail_thread_starts_after(3);
         auto result = pool::ThreadPoolBuilder().num_threads(6).build();
         pool::platform::fail_thread_starts_after(-1);
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.error().kind, pool::ThreadPoolBuildErrorKind::IOError);
         EXPECT_EQ(result.error().os_error, EAGAIN);
-        try {
-            std::move(result).unwrap();
-            ADD_FAILURE() << "no panic";
-        } catch (const Panic& p) {
-            EXPECT_EQ(p.message().rfind("called `Result::unwrap()` on an `Err` value: "
-                                        "ThreadPoolBuildError { kind: IOError(",
-                                        0),
-                      0u)
-                << p.message();
-        }
+        EXPECT_EQ(panic_message([&] { std::move(result).unwrap(); })
+                      .rfind("called `Result::unwrap()` on an `Err` value: ThreadPoolBuildError { kind: IOError(", 0),
+                  0u);
         EXPECT_TRUE(pool_test::eventually([&] { return pool_test::thread_count() <= baseline; }));
-    });
-}
 
-TEST(Pool, IdleWorkersFallAsleep) {
-    with_timeout(kTimeout, [] {
-        const auto before = pool_test::task_ids();
         auto tp = make_pool(4);
         std::vector<std::uint64_t> v(pool_test::scaled(1'000'000), 1);
         std::mutex m;
         std::set<std::thread::id> threads;
-        EXPECT_EQ(tp.install([&] { return parallel_sum(v.data(), v.size(), m, threads); }),
-                  v.size());
-        // Every thread but this one ends up blocked, not yielding in a loop.
+        EXPECT_EQ(tp.install([&] { return parallel_sum(v.data(), v.size(), m, threads); }), v.size());
         const long me = pool_test::current_tid();
         EXPECT_TRUE(pool_test::eventually([&] {
-            for (long tid : pool_test::task_ids()) {
+            for (long tid : pool_test::task_ids())
                 if (tid != me && pool_test::thread_state(tid) == 'R') return false;
-            }
             return true;
         }));
     });

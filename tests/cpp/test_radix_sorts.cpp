@@ -5,7 +5,7 @@
 
 #include <numeric>
 
-#include "patterns.hpp"
+#include "sort_test_support.hpp"
 #include "sorts/dlsd_sort.hpp"
 #include "sorts/lsd_sort.hpp"
 #include "sorts/msd_sort.hpp"
@@ -38,17 +38,6 @@ std::vector<std::pair<const char*, std::function<void(typename Traits::value_typ
     };
 }
 
-template <class F>
-bool panics_with_none_unwrap(F f) {
-    try {
-        f();
-    } catch (const Panic& e) {
-        EXPECT_EQ(e.message(), kNoneUnwrap);
-        return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 TYPED_TEST(RadixSorts, SortEveryPatternAtEveryThreshold) {
@@ -67,16 +56,6 @@ TYPED_TEST(RadixSorts, SortEveryPatternAtEveryThreshold) {
     }
 }
 
-TEST(ChooseDlsdRadix, TableRows) {
-    struct Row { std::size_t n; u64 radix, passes; };
-    for (const Row r : {Row{129, 9, 1}, {179, 9, 1}, {180, 8, 1}, {256, 8, 1}, {257, 8, 2}, {512, 8, 2},
-                        {513, 7, 2}, {1000, 7, 2}, {1638, 7, 2}}) {
-        const DlsdChoice c = choose_dlsd_radix(r.n);
-        EXPECT_EQ(c.radix, r.radix) << r.n;
-        EXPECT_EQ(c.passes, r.passes) << r.n;
-    }
-}
-
 TEST(DlsdSort, ZeroKeysAndSmallKeysAreNotDiverted) {
     std::vector<u64> zeros(500, 0);
     dlsd_sort<U64Traits>(zeros.data(), zeros.size(), 8);
@@ -90,58 +69,60 @@ TEST(DlsdSort, ZeroKeysAndSmallKeysAreNotDiverted) {
     EXPECT_EQ(small, want);
 }
 
-// A NaN alone in its bucket survives a radix path; a comparison path panics on it.
+// A NaN alone in its bucket survives a radix path (placed last by its key); a comparison
+// path panics on it. Each sort is probed one below and at its bound.
 TEST(Thresholds, ComparisonBelowRadixAtTheBound) {
-    // For rollercoaster_small: huge values sharing the top key byte with the NaN, as a
-    // bucket below the top has. Elsewhere ordinary values, the NaN alone in its bucket.
-    auto nan_case = [](std::size_t n, bool shared_top) {
-        std::vector<f64> v = make_pattern<f64>("random", n, 3);
+    auto ordinary = [](std::size_t n) { return make_pattern<f64>("random", n, 3); };
+    // Huge values sharing the top key byte with the NaN, as a bucket below the top has.
+    auto shared_top = [](std::size_t n) {
         std::mt19937_64 rng(n);
-        if (shared_top) for (auto& x : v) x = std::bit_cast<f64>(0x7F00000000000000ULL | (rng() >> 12));
-        v[n / 2] = kPosNaN;
+        std::vector<f64> v(n);
+        for (auto& x : v) x = std::bit_cast<f64>(0x7F00000000000000ULL | (rng() >> 12));
         return v;
     };
-    struct Case { const char* name; std::size_t bound; std::function<void(f64*, std::size_t)> sort; };
+    // A diverted group of huge values becomes one dlsd bucket: comparison sort up to 250.
+    auto diverted = [](std::size_t n) {
+        std::vector<f64> v;
+        for (std::size_t i = 0; i < n; ++i) v.push_back(std::bit_cast<f64>(0x7FE0000000000000ULL - i * 977));
+        return v;
+    };
+    struct Case {
+        const char* name;
+        std::size_t bound;
+        std::function<std::vector<f64>(std::size_t)> make;
+        std::function<void(f64*, std::size_t)> sort;
+    };
     const Case cases[] = {
-        {"dlsd_sort", 129, [](f64* v, std::size_t n) { dlsd_sort<F64Traits>(v, n, 8); }},
-        {"voracious_sort", 129, [](f64* v, std::size_t n) { voracious_sort<F64Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
-        {"rollercoaster_sort", 129, [](f64* v, std::size_t n) { rollercoaster_sort<F64Traits>(v, n, 8); }},
-        {"rollercoaster_small", 257,
+        {"dlsd_sort", 129, ordinary, [](f64* v, std::size_t n) { dlsd_sort<F64Traits>(v, n, 8); }},
+        {"voracious_sort", 129, ordinary,
+         [](f64* v, std::size_t n) { voracious_sort<F64Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
+        {"rollercoaster_sort", 129, ordinary, [](f64* v, std::size_t n) { rollercoaster_sort<F64Traits>(v, n, 8); }},
+        {"rollercoaster_small", 257, shared_top,
          [](f64* v, std::size_t n) { rollercoaster_small<F64Traits>(v, n, Params{1, 8, 0, 8, 256}); }},
+        {"dlsd_core bucket", 251, diverted,
+         [](f64* v, std::size_t n) { dlsd_core<F64Traits>(v, n, Params{0, 8, 0, 1, 256}, true); }},
     };
     for (const Case& c : cases) {
-        const bool shared = c.bound == 257;
-        std::vector<f64> below = nan_case(c.bound - 1, shared), at = nan_case(c.bound, shared);
-        const std::vector<f64> in_below = below, in_at = at;
-        EXPECT_TRUE(panics_with_none_unwrap([&] { c.sort(below.data(), below.size()); })) << c.name;
-        EXPECT_EQ(sorted_bits(in_below), sorted_bits(below)) << "permutation kept, " << c.name;
-        EXPECT_FALSE(panics_with_none_unwrap([&] { c.sort(at.data(), at.size()); })) << c.name;
-        EXPECT_TRUE(sorted_permutation(in_at, at, true)) << c.name;
-        EXPECT_EQ(std::bit_cast<u64>(at.back()), std::bit_cast<u64>(kPosNaN)) << c.name;
+        for (std::size_t n : {c.bound - 1, c.bound}) {
+            std::vector<f64> v = c.make(n);
+            v[n / 2] = kPosNaN;
+            const std::vector<f64> in = v;
+            const std::string outcome = sort_outcome(v, c.sort);
+            if (n < c.bound) {
+                EXPECT_EQ(outcome, kNoneUnwrap) << c.name << " n=" << n;
+            } else {
+                EXPECT_EQ(outcome, "no panic") << c.name << " n=" << n;
+                EXPECT_TRUE(sorted_permutation(in, v, true)) << c.name;
+                EXPECT_EQ(std::bit_cast<u64>(v.back()), std::bit_cast<u64>(kPosNaN)) << c.name;
+            }
+        }
     }
     // rollercoaster_small only takes buckets that were not split further.
     std::vector<f64> big(128001, 1.0);
     EXPECT_THROW(rollercoaster_small<F64Traits>(big.data(), big.size(), Params{1, 8, 0, 8, 256}), Panic);
 }
 
-// A diverted group of huge values holding a NaN becomes a bucket: 250 elements go to the
-// comparison sort (panic), 251 to voracious_sort (NaN placed last by its key).
-TEST(Thresholds, DlsdBucketComparisonUpTo250) {
-    for (std::size_t size : {250, 251}) {
-        std::vector<f64> v;
-        for (std::size_t i = 0; i < size - 1; ++i) v.push_back(std::bit_cast<f64>(0x7FE0000000000000ULL - i * 977));
-        v.insert(v.begin() + 100, kPosNaN);
-        const std::vector<f64> in = v;
-        const bool panicked = panics_with_none_unwrap(
-            [&] { dlsd_core<F64Traits>(v.data(), v.size(), Params{0, 8, 0, 1, 256}, true); });
-        EXPECT_EQ(panicked, size == 250);
-        if (panicked) {
-            EXPECT_EQ(sorted_bits(in), sorted_bits(v));
-        } else {
-            EXPECT_TRUE(sorted_permutation(in, v, true));
-            EXPECT_EQ(std::bit_cast<u64>(v.back()), std::bit_cast<u64>(kPosNaN));
-        }
-    }
+TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
     // Radix buckets of 3000 and 3001 with a shared offset of 16 and of 32 bits.
     for (u64 offset : {16, 32}) {
         for (std::size_t size : {3000, 3001}) {
@@ -164,12 +145,6 @@ TEST(MsdSort, ScatterIsStable) {
     std::stable_sort(want.begin(), want.end(), [](u64 a, u64 b) { return (a >> 56) < (b >> 56); });
     msd_sort<U64Traits>(v.data(), v.size(), Params{0, 8, 0, 1, 256});  // one level: no recursion
     EXPECT_EQ(v, want);
-}
-
-TEST(PrefixInsertionSort, SortedInputMakesNoBuckets) {
-    std::vector<u64> v(1000);
-    std::iota(v.begin(), v.end(), 0);
-    EXPECT_TRUE(prefix_insertion_sort<U64Traits>(v.data(), v.size(), ~0ULL << 8).empty());
 }
 
 // One group: `descending` strictly falling values (descending - 1 out-of-order elements),
@@ -205,20 +180,6 @@ TEST(PrefixInsertionSort, NaNIsNeverMoved) {
     EXPECT_EQ(v[0], 2.0);
     EXPECT_TRUE(std::isnan(v[2]));
     EXPECT_EQ(v[3], 0.5);
-}
-
-TEST(Rollercoaster, I64SameSignBucketAroundItsThreshold) {
-    // All values non-negative below 2^56: the whole slice is the top-level bucket 128.
-    for (std::size_t n : {349, 350, 2000}) {
-        for (const std::string pattern : {"random", "sorted", "reversed", "sawtooth", "push_middle"}) {
-            std::vector<i64> in = make_pattern<i64>(pattern, n, 4);
-            for (auto& x : in) x = static_cast<i64>(static_cast<u64>(x) >> 8);
-            std::vector<i64> v = in, want = in;
-            std::sort(want.begin(), want.end());
-            rollercoaster_sort<I64Traits>(v.data(), v.size(), 8);
-            EXPECT_EQ(v, want) << pattern << " n=" << n;
-        }
-    }
 }
 
 TEST(Rollercoaster, BucketsAroundTheSplitBound) {

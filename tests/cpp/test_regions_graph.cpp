@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "algo/regions_graph.hpp"
+#include "sort_test_support.hpp"
 
 using namespace tamarind;
+using tamarind::testing::panic_message;
 
 namespace {
 
@@ -162,14 +164,6 @@ TEST_P(RegionsGraphProperty, SettlesRandomLayouts) {
 
 INSTANTIATE_TEST_SUITE_P(Ranges, RegionsGraphProperty, ::testing::Values(2, 4, 16, 256));
 
-TEST(RegionsGraph, OneBucketHoldingEverythingNeedsNoExchange) {
-    std::vector<std::vector<u64>> chunks(5, std::vector<u64>(256, 0));
-    for (std::size_t c = 0; c < chunks.size(); ++c) chunks[c][77] = 10 + c;
-    Layout l = lay_out(256, chunks);
-    const Settled s = settle(l);
-    EXPECT_EQ(s.two_cycle_swaps + s.cycle_swaps, 0u);
-}
-
 TEST(RegionsGraph, TwoCycleIsSettledByTwoCycleSwapsAlone) {
     for (u64 seed = 0; seed < 30; ++seed) {
         std::mt19937_64 rng(seed);
@@ -218,24 +212,16 @@ TEST(RegionsGraph, LongCycleThroughEveryBucket) {
 }
 
 TEST(RegionsGraph, MissingMirrorEntriesPanic) {
-    auto message_of = [](auto&& f) -> std::string {
-        try {
-            f();
-        } catch (const Panic& p) {
-            return p.message();
-        }
-        return "no panic";
-    };
     // A two-cycle between 0 and 1; the mirrors are then looked up at wrong positions.
     Layout l = lay_out(2, {{0, 3}, {3, 0}});
     RegionsGraph g(2);
     g.build_regions_graph(l.histograms);
     std::vector<RegionEdge> X{{1, 99, 3}}, Y{{1, 3, 3}};
-    EXPECT_EQ(message_of([&] { g.swap_regions(0, X, Y, 0, 0); }),
+    EXPECT_EQ(panic_message([&] { g.swap_regions(0, X, Y, 0, 0); }),
               "[Regions graph -> swap regions] Bad implementation: p1.");
     X = {{1, 3, 3}};
     Y = {{1, 99, 3}};
-    EXPECT_EQ(message_of([&] { g.swap_regions(0, X, Y, 0, 0); }),
+    EXPECT_EQ(panic_message([&] { g.swap_regions(0, X, Y, 0, 0); }),
               "[Regions graph -> swap regions] Bad implementation: p2.");
 
     // A swap naming a region that is no longer in the list.
@@ -244,7 +230,7 @@ TEST(RegionsGraph, MissingMirrorEntriesPanic) {
     const std::vector<BucketRegion<u64>> none;
     const std::vector<std::size_t> region_of{1, 0};
     const std::vector<RegionSwap> swaps{{1, 0, 3, 1, 3}};
-    EXPECT_EQ(message_of([&] { apply_swaps<u64>(swaps, here, none, region_of); }),
+    EXPECT_EQ(panic_message([&] { apply_swaps<u64>(swaps, here, none, region_of); }),
               "index out of bounds: the len is 0 but the index is 0");
 }
 

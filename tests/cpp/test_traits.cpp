@@ -25,14 +25,6 @@ TEST(Traits, F64KeysFollowTotalOrder) {
     for (const Row& r : rows) EXPECT_EQ(F64Traits::to_key(std::bit_cast<f64>(r.bits)), r.key);
 }
 
-TEST(Traits, I64KeysAreSignedOrder) {
-    EXPECT_EQ(I64Traits::to_key(std::numeric_limits<i64>::min()), 0u);
-    EXPECT_EQ(I64Traits::to_key(-1), 0x7FFFFFFFFFFFFFFFULL);
-    EXPECT_EQ(I64Traits::to_key(0), 0x8000000000000000ULL);
-    EXPECT_EQ(I64Traits::to_key(std::numeric_limits<i64>::max()), ~0ULL);
-    EXPECT_EQ(U64Traits::to_key(42), 42u);
-}
-
 TEST(Traits, F64ComparatorPanicsOnNaNOnly) {
     const f64 nan = std::nan("");
     EXPECT_TRUE(F64Traits::is_less(-1.0, 1.0));

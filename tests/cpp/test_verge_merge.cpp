@@ -6,7 +6,7 @@
 
 #include "algo/k_way_merge.hpp"
 #include "algo/verge_sort_heuristic.hpp"
-#include "patterns.hpp"
+#include "sort_test_support.hpp"
 
 using namespace tamarind;
 using namespace tamarind::testing;
@@ -31,79 +31,45 @@ std::vector<u64> detect(std::vector<T>& v, std::vector<Call>& calls) {
     return verge_sort_heuristic<Traits>(v.data(), v.size(), fallback);
 }
 
-template <class F>
-void expect_panic(F f, const std::string& message) {
-    try {
-        f();
-        ADD_FAILURE() << "no panic";
-    } catch (const Panic& e) {
-        EXPECT_EQ(e.message(), message);
-    }
-}
-
 }  // namespace
 
-TEST(MinRun, Examples) {
-    EXPECT_EQ(min_run(301), 36u);
-    EXPECT_EQ(min_run(800), 82u);
-    EXPECT_EQ(min_run(1000), 100u);
-    EXPECT_EQ(min_run(7001), 548u);
-    EXPECT_EQ(min_run(1), std::numeric_limits<u64>::max());
-    EXPECT_EQ(min_run(0), 0u);
-}
-
-TEST(Verge, PresortedInputsNeedNoFallback) {
-    for (const std::string pattern : {"sorted", "reversed", "all_equal"}) {
-        std::vector<i64> v = make_pattern<i64>(pattern, 5000, 1);
-        if (pattern == "reversed") v.erase(std::unique(v.begin(), v.end()), v.end());
+// Which stretches the pre-pass accepts as runs and which it hands to the fallback; the
+// merge then finishes the sort.
+TEST(Verge, RunLayouts) {
+    struct Case {
+        const char* name;
+        std::vector<i64> v;
+        std::vector<u64> boundaries;
         std::vector<Call> calls;
-        const std::vector<u64> b = detect(v, calls);
-        EXPECT_EQ(b, (std::vector<u64>{0, v.size()})) << pattern;
-        EXPECT_TRUE(calls.empty()) << pattern;
-        EXPECT_TRUE(std::is_sorted(v.begin(), v.end())) << pattern;
+    };
+    auto iota = [](std::vector<i64> v, std::size_t from, std::size_t to, i64 first) {
+        std::iota(v.begin() + from, v.begin() + to, first);
+        return v;
+    };
+    std::vector<i64> reversed(5000);
+    for (std::size_t i = 0; i < 5000; ++i) reversed[i] = 5000 - static_cast<i64>(i);
+    std::vector<i64> tail = iota(make_pattern<i64>("small_range", 1000, 5), 0, 600, 1000);
+    const Case cases[] = {
+        {"sorted", make_pattern<i64>("sorted", 5000, 1), {0, 5000}, {}},
+        {"reversed", reversed, {0, 5000}, {}},
+        {"all equal", make_pattern<i64>("all_equal", 5000, 1), {0, 5000}, {}},
+        {"random", make_pattern<i64>("random", 3000, 2), {0, 3000}, {{0, 3000}}},
+        {"two halves", iota(iota(std::vector<i64>(2000), 0, 1000, 1000), 1000, 2000, 0), {0, 1000, 2000}, {}},
+        // The thousand-element example: a 600-element run, then 400 values without long runs.
+        {"run then tail", tail, {0, 600, 1000}, {{600, 400}}},
+        // 80 < min_run(1000) = 100: not a run.
+        {"short run", iota(make_pattern<i64>("random", 1000, 9), 400, 480, 0), {0, 1000}, {{0, 1000}}},
+    };
+    for (const Case& c : cases) {
+        std::vector<i64> v = c.v;
+        std::vector<Call> calls;
+        std::vector<u64> b = detect(v, calls);
+        EXPECT_EQ(b, c.boundaries) << c.name;
+        EXPECT_EQ(calls, c.calls) << c.name;
+        k_way_merge<I64Traits>(v.data(), v.size(), b);
+        EXPECT_EQ(b, (std::vector<u64>{0, v.size()})) << c.name;
+        EXPECT_TRUE(sorted_permutation(c.v, v)) << c.name;
     }
-}
-
-TEST(Verge, RandomInputIsOneFallbackCall) {
-    std::vector<f64> v = make_pattern<f64>("random", 3000, 2);
-    std::vector<Call> calls;
-    EXPECT_EQ(detect(v, calls), (std::vector<u64>{0, 3000}));
-    EXPECT_EQ(calls, (std::vector<Call>{{0, 3000}}));
-}
-
-TEST(Verge, TwoAscendingHalvesMergeOnce) {
-    std::vector<i64> v(2000);
-    std::iota(v.begin(), v.begin() + 1000, 1000);
-    std::iota(v.begin() + 1000, v.end(), 0);
-    std::vector<Call> calls;
-    std::vector<u64> b = detect(v, calls);
-    EXPECT_EQ(b, (std::vector<u64>{0, 1000, 2000}));
-    EXPECT_TRUE(calls.empty());
-    k_way_merge<I64Traits>(v.data(), v.size(), b);
-    EXPECT_EQ(b, (std::vector<u64>{0, 2000}));
-    EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-}
-
-// The thousand-element example: a 600-element run, then 400 values without long runs.
-TEST(Verge, LongRunThenUnsortedTail) {
-    std::vector<i64> v(1000);
-    std::iota(v.begin(), v.begin() + 600, 1000);
-    std::mt19937_64 rng(5);
-    for (std::size_t i = 600; i < 1000; ++i) v[i] = static_cast<i64>(rng() % 1000);
-    std::vector<Call> calls;
-    std::vector<u64> b = detect(v, calls);
-    EXPECT_EQ(b, (std::vector<u64>{0, 600, 1000}));
-    EXPECT_EQ(calls, (std::vector<Call>{{600, 400}}));
-    k_way_merge<I64Traits>(v.data(), v.size(), b);
-    EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-}
-
-TEST(Verge, ShortRunBetweenUnsortedRegionsIsNotAccepted) {
-    std::vector<i64> v = make_pattern<i64>("random", 1000, 9);
-    std::iota(v.begin() + 400, v.begin() + 480, 0);  // 80 < min_run 100
-    std::vector<Call> calls;
-    EXPECT_EQ(detect(v, calls), (std::vector<u64>{0, 1000}));
-    EXPECT_EQ(calls, (std::vector<Call>{{0, 1000}}));
 }
 
 TEST(Verge, DescendingRunsAreReversedAndMerged) {
@@ -126,7 +92,7 @@ TEST(Verge, NaNAtAProbePanics) {
     std::vector<f64> v = make_pattern<f64>("random", 301, 4);
     v[36] = kPosNaN;  // the first probe (min_run of 301 is 36)
     std::vector<Call> calls;
-    expect_panic([&] { detect(v, calls); }, "[Verge sort heuristic] Bad implementation.");
+    EXPECT_EQ(panic_message([&] { detect(v, calls); }), "[Verge sort heuristic] Bad implementation.");
 }
 
 TEST(Merge, TiesKeepLeftBeforeRight) {
@@ -181,8 +147,7 @@ TEST(CheckOrder, AllOutcomes) {
     big[77] = -1;
     EXPECT_EQ(check_order<F64Traits>(big.data(), big.size()), Order::Neither);
     const std::vector<f64> nan = {2.0, 2.0, kPosNaN, 1.0};
-    expect_panic([&] { check_order<F64Traits>(nan.data(), nan.size()); },
-                 "[Verge sort heuristic] Bad implementation.");
+    EXPECT_EQ(panic_message([&] { check_order<F64Traits>(nan.data(), nan.size()); }), "[Verge sort heuristic] Bad implementation.");
 }
 
 // Long plateaus go through the block scans: -0.0 equals +0.0 there, a NaN equals nothing.
@@ -194,7 +159,7 @@ TEST(Verge, PlateausOfSignedZerosAndNaN) {
     EXPECT_TRUE(calls.empty());
     std::vector<f64> ones(500, 1.0);
     ones[300] = kPosNaN;
-    expect_panic([&] { detect(ones, calls); }, "[Verge sort heuristic] Bad implementation.");
+    EXPECT_EQ(panic_message([&] { detect(ones, calls); }), "[Verge sort heuristic] Bad implementation.");
     std::vector<i64> ints(500, 7);
     ints[301] = 8;  // a plateau, then an ascending step: one run
     EXPECT_EQ(check_order<I64Traits>(ints.data(), 301), Order::Ascending);

@@ -6,10 +6,16 @@ import tamarind
 F64_FUNCS = ["sort_f64", "sort_f64_st", "rayon_sort_f64"]
 I64_FUNCS = ["sort_i64", "sort_i64_st", "rayon_sort_i64"]
 ALL_FUNCS = F64_FUNCS + I64_FUNCS
+NONE_UNWRAP = "called `Option::unwrap()` on a `None` value"
 
 
 def dtype_of(name):
     return np.float64 if "f64" in name else np.int64
+
+
+def same_bits(a, b):
+    """The same multiset of bit patterns (tells -0.0 from +0.0 and one NaN from another)."""
+    return np.array_equal(np.sort(a.view(np.int64)), np.sort(b.view(np.int64)))
 
 
 def panic_exception():

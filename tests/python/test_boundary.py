@@ -3,13 +3,12 @@ import ctypes
 import gc
 import subprocess
 import sys
-import threading
 
 import numpy as np
 import pytest
 
 import tamarind
-from conftest import ALL_FUNCS, F64_FUNCS, I64_FUNCS, dtype_of
+from conftest import ALL_FUNCS, dtype_of
 
 
 def test_module_surface():
@@ -24,16 +23,10 @@ def test_module_surface():
 
 
 @pytest.mark.parametrize("name", ALL_FUNCS)
-def test_sorts_small_arrays_and_returns_none(name):
-    rng = np.random.default_rng(7)
-    for n in (0, 1, 2, 3, 20, 21, 50, 300):
-        a = rng.integers(-50, 50, n).astype(dtype_of(name))
-        expected = np.sort(a)
-        assert getattr(tamarind, name)(a) is None
-        np.testing.assert_array_equal(a, expected)
-    b = rng.integers(-50, 50, 100).astype(dtype_of(name))
+def test_keyword_argument_and_none_returned(name):
+    b = np.random.default_rng(7).integers(-50, 50, 100).astype(dtype_of(name))
     expected = np.sort(b)
-    getattr(tamarind, name)(arr=b)
+    assert getattr(tamarind, name)(arr=b) is None
     np.testing.assert_array_equal(b, expected)
 
 
@@ -120,23 +113,6 @@ def test_panic_exception_class(PanicException):
     from conftest import panic_exception
 
     assert panic_exception() is PanicException
-
-
-@pytest.mark.parametrize("name", F64_FUNCS)
-@pytest.mark.parametrize("n", [2, 20, 21, 300, 5000])
-def test_nan_panics_and_keeps_a_permutation(name, n, PanicException):
-    if name == "sort_f64_st" and n > 300:
-        pytest.skip("large arrays take the radix path, which orders NaN by key")
-    rng = np.random.default_rng(n)
-    a = rng.normal(size=n)
-    a[rng.integers(0, n, 3)] = np.nan
-    before = a.copy()
-    for _ in range(2):  # the same array fails the same way: nothing stays borrowed
-        with pytest.raises(PanicException) as info:
-            getattr(tamarind, name)(a)
-        assert info.value.args == ("called `Option::unwrap()` on a `None` value",)
-        assert np.isnan(a).sum() == np.isnan(before).sum()
-        np.testing.assert_array_equal(np.sort(a), np.sort(before))
 
 
 # ---- the shared borrow registry, seen from another extension's side ---------------------
@@ -239,47 +215,3 @@ def test_error_paths_leak_nothing():
                          text=True, check=True).stdout
     growth = [int(x) for x in out.split()]
     assert len(growth) == 5 and max(growth) < 1024, growth
-
-
-def test_calls_from_many_threads(PanicException):
-    errors = []
-
-    def work(seed):
-        rng = np.random.default_rng(seed)
-        try:
-            for i in range(200):
-                name = ALL_FUNCS[(seed + i) % len(ALL_FUNCS)]
-                a = rng.integers(-1000, 1000, 250).astype(dtype_of(name))
-                expected = np.sort(a)
-                getattr(tamarind, name)(a)
-                assert (a == expected).all()
-                try:
-                    tamarind.rayon_sort_f64(np.array([0.0, np.nan, 1.0]))
-                except PanicException:
-                    pass
-        except BaseException as e:  # noqa: BLE001
-            errors.append(e)
-
-    threads = [threading.Thread(target=work, args=(s,)) for s in range(8)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert errors == []
-
-
-@pytest.mark.parametrize("name", I64_FUNCS)
-def test_int64_extremes(name):
-    lo, hi = np.iinfo(np.int64).min, np.iinfo(np.int64).max
-    a = np.array([hi, 0, lo, -1, 1, hi, lo] * 5, dtype=np.int64)
-    expected = np.sort(a)
-    getattr(tamarind, name)(a)
-    np.testing.assert_array_equal(a, expected)
-
-
-@pytest.mark.parametrize("name", F64_FUNCS)
-def test_float_specials(name):
-    a = np.array([np.inf, -0.0, 0.0, -np.inf, 5e-324, -5e-324, 1.0, -1.0] * 4)
-    getattr(tamarind, name)(a)
-    assert (a[1:] >= a[:-1]).all()
-    assert a[0] == -np.inf and a[-1] == np.inf

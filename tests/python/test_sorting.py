@@ -1,5 +1,6 @@
-"""Results against NumPy: every function sorts exactly as np.sort does (up to the order of
--0.0 and +0.0 where a comparison sort handles them)."""
+"""Results against NumPy: every function sorts exactly as np.sort does (int64 bit for bit,
+float64 up to the order of -0.0 and +0.0 where a comparison sort handles them), around
+each entry's length thresholds, and NaN either ends in key order or raises."""
 import numpy as np
 import pytest
 from hypothesis import given, settings
@@ -7,7 +8,7 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 import tamarind
-from conftest import F64_FUNCS, I64_FUNCS
+from conftest import F64_FUNCS, I64_FUNCS, NONE_UNWRAP, same_bits
 
 finite_f64 = hnp.arrays(np.float64, st.integers(0, 300),
                         elements=st.floats(allow_nan=False, allow_infinity=True, width=64))
@@ -20,7 +21,7 @@ any_i64 = hnp.arrays(np.int64, st.integers(0, 300),
 @given(a=finite_f64)
 def test_f64_matches_numpy(name, a):
     expected = np.sort(a)
-    getattr(tamarind, name)(a)
+    assert getattr(tamarind, name)(a) is None
     assert (a == expected).all()  # == treats -0.0 and +0.0 as equal
 
 
@@ -31,3 +32,96 @@ def test_i64_matches_numpy(name, a):
     expected = np.sort(a)
     getattr(tamarind, name)(a)
     np.testing.assert_array_equal(a, expected)
+
+
+def layouts(n, dtype, seed):
+    rng = np.random.default_rng(seed)
+    if dtype == np.int64:
+        full = rng.integers(np.iinfo(np.int64).min, np.iinfo(np.int64).max, n, dtype=np.int64, endpoint=True)
+        yield "one top digit", rng.integers(0, 2**56, n, dtype=np.int64)
+    else:
+        full = rng.normal(size=n) * 10.0 ** rng.integers(-300, 300, n)
+        yield "one exponent", 1.0 + rng.random(n)
+        yield "zeros", np.where(rng.random(n) < 0.5, -0.0, rng.choice([0.0, np.inf, -5e-324, 1.5], n))
+    yield "full range", full
+    runs = np.sort(full)
+    # Long runs with unsorted stretches of up to 128 000 elements and of a bit more.
+    for start, length in ((n // 10, 128_000), (n // 2, 100), (n * 3 // 4, 150_000)):
+        rng.shuffle(runs[start:start + min(length, n // 5)])
+    yield "runs", runs
+    yield "reversed", np.sort(full)[::-1].copy()
+
+
+# Each entry one below and at its thresholds: the comparison-sort bounds (300 float64, 7000
+# int64, 2000 for the pool's sequential cutoff), the single-threaded fallback switch (800),
+# and the multi-threaded radix entry (800 000 float64, 10 000 000 int64).
+@pytest.mark.parametrize("name, n", [
+    ("sort_f64_st", 300), ("sort_f64_st", 301), ("sort_f64_st", 799), ("sort_f64_st", 800),
+    ("sort_i64_st", 7000), ("sort_i64_st", 7001),
+    ("rayon_sort_f64", 2000), ("rayon_sort_f64", 2001), ("rayon_sort_i64", 2001),
+    ("sort_f64", 799_999), ("sort_f64", 800_000), ("sort_f64", 5_000_000),
+    ("sort_i64", 9_999_999), ("sort_i64", 10_000_000),
+])
+def test_thresholds_match_numpy(name, n):
+    dtype = np.float64 if "f64" in name else np.int64
+    for label, a in layouts(n, dtype, n):
+        before = a.copy()
+        expected = np.sort(a)
+        getattr(tamarind, name)(a)
+        if dtype == np.int64:
+            np.testing.assert_array_equal(a, expected, err_msg=label)
+        else:
+            assert (a == expected).all() and same_bits(a, before), label
+
+
+def test_all_keys_zero():
+    # int64 minimum is key 0: one plateau for run detection, nothing for the radix sort.
+    a = np.full(10_000_000, np.iinfo(np.int64).min, dtype=np.int64)
+    tamarind.sort_i64(a)
+    assert (a == np.iinfo(np.int64).min).all()
+
+
+def merge_cannot_place(n, run):
+    """An ascending run, then a stretch whose radix sort puts its NaN last: the merge's IEEE
+    comparisons would leave it amid the run's values."""
+    a = np.arange(n, dtype=np.float64)
+    a[run:] = np.random.default_rng(2).integers(0, n, n - run) - 1.5
+    a[(run + n) // 2] = np.nan
+    return a
+
+
+def scattered_nans(n):
+    rng = np.random.default_rng(n)
+    a = rng.normal(size=n)
+    a[rng.integers(0, n, 3)] = np.nan
+    return a
+
+
+@pytest.mark.parametrize("name, a", [
+    *[(name, scattered_nans(n)) for name in F64_FUNCS for n in (2, 20, 21, 300)],
+    ("rayon_sort_f64", scattered_nans(5000)), ("rayon_sort_f64", scattered_nans(100_000)),
+    ("sort_f64", scattered_nans(100_000)), ("sort_f64", scattered_nans(799_999)),
+    ("sort_f64_st", merge_cannot_place(1000, 600)), ("sort_f64", merge_cannot_place(800_000, 500_000)),
+], ids=lambda x: x if isinstance(x, str) else str(len(x)))
+def test_nan_panics_and_keeps_a_permutation(name, a, PanicException):
+    before = a.copy()
+    for _ in range(2):  # the same array fails the same way: nothing stays borrowed
+        a[:] = before
+        with pytest.raises(PanicException) as info:
+            getattr(tamarind, name)(a)
+        assert info.value.args == (NONE_UNWRAP,)
+        assert same_bits(a, before)
+    b = np.random.default_rng(1).normal(size=len(a))  # the pool survives the panic
+    expected = np.sort(b)
+    getattr(tamarind, name)(b)
+    np.testing.assert_array_equal(b, expected)
+
+
+@pytest.mark.parametrize("name, n", [("sort_f64_st", 301), ("sort_f64_st", 100_000), ("sort_f64", 800_000)])
+def test_nans_placed_by_key_succeed(name, n):
+    a = np.random.default_rng(n).normal(size=n)
+    a[3], a[5] = np.nan, -np.nan
+    getattr(tamarind, name)(a)
+    assert np.signbit(a[0]) and np.isnan(a[0])
+    assert not np.signbit(a[-1]) and np.isnan(a[-1])
+    assert (np.diff(a[1:-1]) >= 0).all()
