@@ -60,6 +60,7 @@ def layouts(n, dtype, seed):
     ("sort_i64_st", 7000), ("sort_i64_st", 7001),
     ("rayon_sort_f64", 2000), ("rayon_sort_f64", 2001), ("rayon_sort_i64", 2001),
     ("sort_f64", 799_999), ("sort_f64", 800_000), ("sort_f64", 5_000_000),
+    pytest.param("sort_f64", 20_000_000, marks=pytest.mark.slow),  # the chunk size changes here
     ("sort_i64", 9_999_999), ("sort_i64", 10_000_000),
 ])
 def test_thresholds_match_numpy(name, n):
