@@ -33,7 +33,7 @@ cpp_suite() {  # build dir, sanitizer list, [test regex, build targets...]
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAMARIND_BUILD_TESTS=ON \
         -DTAMARIND_SANITIZE="$sanitize" >/dev/null
   cmake --build "$dir" -j "$jobs" ${1:+--target "$@"}
-  ctest --test-dir "$dir" -j "$jobs" --output-on-failure --no-tests=error ${regex:+-R "$regex"} | tail -n 3
+  ctest --test-dir "$dir" -j "$jobs" --output-on-failure --no-tests=error ${regex:+-R "$regex"}
 }
 
 python_suite .venv-test "numpy>=2"
