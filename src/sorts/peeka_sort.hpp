@@ -73,13 +73,9 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
     std::vector<u64> histograms;
     if (n <= chunk_len) {
         histograms.resize(range);
-        std::vector<u64> cursors(2 * range + 1);
-        u64* sums = cursors.data();
-        u64* heads = sums + range + 1;
+        u64 sums[kMaxRadixRange + 1];
         digit_histogram<Traits>(v, n, histograms.data(), range, digit);
-        prefix_sums_into(histograms.data(), range, sums);
-        std::copy(sums, sums + range, heads);
-        ska_swap<Traits>(v, heads, sums + 1, range, digit);
+        ska_partition<Traits>(v, histograms.data(), sums, range, digit);
     } else {
         const std::size_t chunks = (n + chunk_len - 1) / chunk_len;
         // One slot per chunk: each task writes only its own, read after the scope ends.
@@ -90,13 +86,9 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
                     T* chunk = v + c * chunk_len;
                     const std::size_t len = std::min(chunk_len, n - c * chunk_len);
                     u64* counts = histograms.data() + c * range;
-                    std::vector<u64> cursors(2 * range + 1);
-                    u64* sums = cursors.data();
-                    u64* heads = sums + range + 1;
+                    u64 sums[kMaxRadixRange + 1];
                     digit_histogram<Traits>(chunk, len, counts, range, digit);
-                    prefix_sums_into(counts, range, sums);
-                    std::copy(sums, sums + range, heads);
-                    ska_swap<Traits>(chunk, heads, sums + 1, range, digit);
+                    ska_partition<Traits>(chunk, counts, sums, range, digit);
                 });
             }
         });

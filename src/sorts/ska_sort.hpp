@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "traits/traits.hpp"
+#include "types/histograms.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
@@ -73,6 +74,18 @@ void ska_swap(typename Traits::value_type* v, u64* heads, const u64* tails, std:
         }
         list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(kept));
     }
+}
+
+// One in-place MSD step: counts is the histogram of v's digits; afterwards bucket b is
+// v[sums[b], sums[b + 1]) and holds exactly the elements of digit b. sums has range + 1
+// entries.
+template <class Traits>
+void ska_partition(typename Traits::value_type* v, const u64* counts, u64* sums, std::size_t range,
+                   Digit digit) {
+    prefix_sums_into(counts, range, sums);
+    u64 heads[kMaxRadixRange];
+    std::copy(sums, sums + range, heads);
+    ska_swap<Traits>(v, heads, sums + 1, range, digit);
 }
 
 }  // namespace tamarind

@@ -29,14 +29,11 @@ void voracious_sort(typename Traits::value_type* v, std::size_t n, const Params&
     }
     const Digit digit = top_aligned_digit(p, p.level);
     const std::size_t range = p.radix_range;
-    std::vector<u64> arrays(3 * range + 1);
+    std::vector<u64> arrays(2 * range + 1);
     u64* counts = arrays.data();
     u64* sums = counts + range;
-    u64* heads = sums + range + 1;
     digit_histogram<Traits>(v, n, counts, range, digit);
-    prefix_sums_into(counts, range, sums);
-    std::copy(sums, sums + range, heads);
-    ska_swap<Traits>(v, heads, sums + 1, range, digit);
+    ska_partition<Traits>(v, counts, sums, range, digit);
     if (p.level + 1 >= p.max_level) return;
     Params child = p;
     child.level = p.level + 1;

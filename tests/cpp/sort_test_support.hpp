@@ -180,6 +180,20 @@ std::vector<T> sorted_with_guards(const std::vector<T>& in, Sort sort) {
     return buffer.contents();
 }
 
+// Checks a radix entry's result: i64 equal to std::sort's; f64 a sorted permutation
+// (comparison-sorted stretches may swap equal zeros).
+template <class T, class Sort>
+void expect_sorts_like_std(const std::vector<T>& in, Sort sort, const std::string& what) {
+    const std::vector<T> out = sorted_with_guards(in, sort);
+    if constexpr (std::is_same_v<T, i64>) {
+        std::vector<T> want = in;
+        std::sort(want.begin(), want.end());
+        ASSERT_EQ(out, want) << what;
+    } else {
+        ASSERT_TRUE(sorted_permutation(in, out)) << what;
+    }
+}
+
 // Runs f; returns the panic's message, or "no panic".
 template <class F>
 std::string panic_message(F&& f) {

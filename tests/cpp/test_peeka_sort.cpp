@@ -26,22 +26,12 @@ pool::ThreadPool make_pool(std::size_t threads) {
     return pool::ThreadPoolBuilder().num_threads(threads).build().unwrap();
 }
 
-// Sorts through peeka_entry with the given chunk rule and checks the result: i64 equal
-// to std::sort's, f64 a sorted permutation (comparison-sorted buckets may swap zeros).
 template <class T>
 void check_peeka(const std::vector<T>& in, pool::ThreadPool& workers, std::size_t chunk_size,
                  std::size_t total_len, const std::string& what) {
     using Traits = typename TraitsOf<T>::type;
-    const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t n) {
-        peeka_entry<Traits>(v, n, 8, workers, chunk_size, total_len);
-    });
-    if constexpr (std::is_same_v<T, i64>) {
-        std::vector<T> want = in;
-        std::sort(want.begin(), want.end());
-        ASSERT_EQ(out, want) << what;
-    } else {
-        ASSERT_TRUE(sorted_permutation(in, out)) << what;
-    }
+    expect_sorts_like_std(in, [&](T* v, std::size_t n) { peeka_entry<Traits>(v, n, 8, workers, chunk_size, total_len); },
+                          what);
 }
 
 }  // namespace
