@@ -16,7 +16,7 @@
 #include "sorts/prefix_insertion_sort.hpp"
 #include "sorts/utils.hpp"
 #include "sorts/voracious_sort.hpp"
-#include "types/histograms.hpp"
+#include "sorts/histograms.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "types/histograms.hpp"
+#include "sorts/histograms.hpp"
 #include "types/scratch.hpp"
 #include "types/params.hpp"
 

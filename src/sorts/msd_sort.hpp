@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "sorts/utils.hpp"
-#include "types/histograms.hpp"
+#include "sorts/histograms.hpp"
 #include "types/scratch.hpp"
 #include "types/params.hpp"
 

@@ -17,7 +17,7 @@
 #include "sorts/rollercoaster_sort.hpp"
 #include "sorts/ska_sort.hpp"
 #include "traits/traits.hpp"
-#include "types/histograms.hpp"
+#include "sorts/histograms.hpp"
 #include "types/panic.hpp"
 #include "types/params.hpp"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "traits/traits.hpp"
-#include "types/histograms.hpp"
+#include "sorts/histograms.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {

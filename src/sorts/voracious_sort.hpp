@@ -6,7 +6,7 @@
 #include "sorts/msd_sort.hpp"
 #include "sorts/ska_sort.hpp"
 #include "sorts/utils.hpp"
-#include "types/histograms.hpp"
+#include "sorts/histograms.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {

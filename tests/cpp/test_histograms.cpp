@@ -5,7 +5,7 @@
 
 #include "sort_test_support.hpp"
 #include "sorts/ska_sort.hpp"
-#include "types/histograms.hpp"
+#include "sorts/histograms.hpp"
 #include "types/params.hpp"
 
 using namespace tamarind;
