@@ -34,7 +34,9 @@ void mt_sort(typename Traits::value_type* v, std::size_t n, std::size_t comparis
     bool nan_seen = false;
     std::vector<u64> boundaries = verge_sort_heuristic<Traits>(
         v, n, [&](typename Traits::value_type* chunk, std::size_t m, u64 radix) {
-            peeka_entry<Traits>(chunk, m, radix, workers, chunk_size, n, &nan_seen);
+            const KeyScan keys = global_key_scan<Traits>(chunk, m);
+            nan_seen |= keys.nan;
+            peeka_entry<Traits>(chunk, m, radix, keys, workers, chunk_size, n);
         });
     k_way_merge<Traits>(v, n, boundaries);
     if constexpr (Traits::kMayBeUnordered) {
