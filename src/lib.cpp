@@ -46,23 +46,18 @@ Result<PyObject*> parse_arr(const char* function, PyObject* args, PyObject* kwar
 
 enum class Entry { kMultiThreaded, kSingleThreaded, kParallelQuicksort };
 
+// NumPy's type number of each element type.
 template <class T>
-struct Element;
+inline constexpr int kTypeNumOf = 0;
 template <>
-struct Element<f64> {
-    using Traits = F64Traits;
-    static constexpr int kTypeNum = kTypeNumF64;
-};
+inline constexpr int kTypeNumOf<f64> = kTypeNumF64;
 template <>
-struct Element<i64> {
-    using Traits = I64Traits;
-    static constexpr int kTypeNum = kTypeNumI64;
-};
+inline constexpr int kTypeNumOf<i64> = kTypeNumI64;
 
 template <class T, Entry E>
 void run_sort(ElementSlice<T> s) {
     if constexpr (E == Entry::kParallelQuicksort) {
-        parallel_quicksort(s.data, s.len, LessOf<typename Element<T>::Traits>{});
+        parallel_quicksort(s.data, s.len, LessOf<traits_of<T>>{});
     } else if constexpr (E == Entry::kSingleThreaded) {
         single_threaded_sort(s.data, s.len);
     } else {
@@ -75,7 +70,7 @@ PyObject* sort_function(const char* function, PyObject* args, PyObject* kwargs) 
     return guard([&]() -> Result<PyObject*> {
         Result<PyObject*> arr = parse_arr(function, args, kwargs);
         if (!arr.ok()) return std::move(arr.error());
-        Result<TakenArray> taken = TakenArray::take(arr.value(), Element<T>::kTypeNum);
+        Result<TakenArray> taken = TakenArray::take(arr.value(), kTypeNumOf<T>);
         if (!taken.ok()) return std::move(taken.error());
         Result<ElementSlice<T>> slice = taken.value().template slice<T>();
         if (!slice.ok()) return std::move(slice.error());

@@ -1,8 +1,8 @@
 // Presorted-run detection before any radix work: probe the slice at a stride, grow each
 // probe into the longest ascending or descending run around it, accept runs of at least
 // min_run elements (reversing descending ones) and hand every stretch between accepted
-// runs to a fallback sort. Comparisons are the element type's own operators (IEEE for
-// f64, so every comparison with a NaN is false and a NaN ends any run it touches).
+// runs to a fallback sort. Comparisons are the traits' plain ones (IEEE for f64, so every
+// comparison with a NaN is false and a NaN ends any run it touches).
 #pragma once
 
 #include <algorithm>
@@ -10,12 +10,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
-#include <type_traits>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "traits/traits.hpp"
 #include "types/panic.hpp"
@@ -43,115 +38,81 @@ inline u64 min_run(std::size_t n) noexcept {
 
 namespace detail {
 
-// Block tests over the eight neighbouring pairs of x[0..8], without short-circuit. Where
-// SSE2 is available (every x86-64) f64 pairs are compared four at a time with the IEEE
-// predicates themselves (so -0.0 == +0.0 and every comparison with NaN is false), and
-// integer equality byte-wise; the rest compile to straight-line scalar code.
-template <class T>
-inline bool block_ascending(const T* x) noexcept {
-#if defined(__SSE2__)
-    if constexpr (std::is_same_v<T, double>) {
-        __m128d ok = _mm_cmple_pd(_mm_loadu_pd(x), _mm_loadu_pd(x + 1));
-        for (int j = 2; j < 8; j += 2) ok = _mm_and_pd(ok, _mm_cmple_pd(_mm_loadu_pd(x + j), _mm_loadu_pd(x + j + 1)));
-        return _mm_movemask_pd(ok) == 3;
-    }
-#endif
-    bool ok = true;
-    for (int j = 0; j < 8; ++j) ok &= x[j] <= x[j + 1];
-    return ok;
-}
-template <class T>
-inline bool block_descending(const T* x) noexcept {
-#if defined(__SSE2__)
-    if constexpr (std::is_same_v<T, double>) {
-        __m128d ok = _mm_cmple_pd(_mm_loadu_pd(x + 1), _mm_loadu_pd(x));
-        for (int j = 2; j < 8; j += 2) ok = _mm_and_pd(ok, _mm_cmple_pd(_mm_loadu_pd(x + j + 1), _mm_loadu_pd(x + j)));
-        return _mm_movemask_pd(ok) == 3;
-    }
-#endif
-    bool ok = true;
-    for (int j = 0; j < 8; ++j) ok &= x[j + 1] <= x[j];
-    return ok;
-}
-// Equality is transitive here (IEEE == included: -0.0 equals +0.0 and a NaN equals
-// nothing), so eight equal neighbouring pairs means x[1..8] all equal x[0].
-template <class T>
-inline bool block_equal(const T* x) noexcept {
-#if defined(__SSE2__)
-    if constexpr (std::is_same_v<T, double>) {
-        const __m128d first = _mm_set1_pd(x[0]);
-        __m128d ok = _mm_cmpeq_pd(first, _mm_loadu_pd(x + 1));
-        for (int j = 3; j < 9; j += 2) ok = _mm_and_pd(ok, _mm_cmpeq_pd(first, _mm_loadu_pd(x + j)));
-        return _mm_movemask_pd(ok) == 3;
-    } else {
-        static_assert(sizeof(T) == 8);
-        const __m128i first = _mm_set1_epi64x(static_cast<long long>(x[0]));
-        auto at = [&](int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + j)); };
-        __m128i ok = _mm_cmpeq_epi8(first, at(1));
-        for (int j = 3; j < 9; j += 2) ok = _mm_and_si128(ok, _mm_cmpeq_epi8(first, at(j)));
-        return _mm_movemask_epi8(ok) == 0xFFFF;
-    }
-#else
-    bool ok = true;
-    for (int j = 1; j < 9; ++j) ok &= x[0] == x[j];
-    return ok;
-#endif
-}
-
 // First index f > from with x[f - 1] != x[f], or n (from < n).
-template <class T>
-std::size_t plateau_end(const T* x, std::size_t from, std::size_t n) noexcept {
+template <class Traits>
+std::size_t plateau_end(const typename Traits::value_type* x, std::size_t from, std::size_t n) noexcept {
     std::size_t f = from + 1;
     if (n - from >= kBlockScanMin)
-        while (f + 8 <= n && block_equal(x + f - 1)) f += 8;
-    while (f < n && x[f - 1] == x[f]) ++f;
+        while (f + 8 <= n && Traits::block_equal(x + f - 1)) f += 8;
+    while (f < n && Traits::equal(x[f - 1], x[f])) ++f;
     return f;
 }
 
 // Smallest e >= s with x[e..p] all equal.
-template <class T>
-std::size_t plateau_start(const T* x, std::size_t s, std::size_t p) noexcept {
+template <class Traits>
+std::size_t plateau_start(const typename Traits::value_type* x, std::size_t s, std::size_t p) noexcept {
     std::size_t e = p;
     if (p - s >= kBlockScanMin)
-        while (e >= s + 8 && block_equal(x + e - 8)) e -= 8;
-    while (e > s && x[e - 1] == x[e]) --e;
+        while (e >= s + 8 && Traits::block_equal(x + e - 8)) e -= 8;
+    while (e > s && Traits::equal(x[e - 1], x[e])) --e;
     return e;
 }
 
 // One past the end of the non-decreasing run that starts at `from` (from < n).
-template <class T>
-std::size_t ascending_end(const T* x, std::size_t from, std::size_t n) noexcept {
+template <class Traits>
+std::size_t ascending_end(const typename Traits::value_type* x, std::size_t from, std::size_t n) noexcept {
     std::size_t k = from;
     if (n - from >= kBlockScanMin)
-        while (k + 9 <= n && block_ascending(x + k)) k += 8;
-    while (k + 1 < n && x[k] <= x[k + 1]) ++k;
+        while (k + 9 <= n && Traits::block_ascending(x + k)) k += 8;
+    while (k + 1 < n && Traits::less_equal(x[k], x[k + 1])) ++k;
     return k + 1;
 }
-template <class T>
-std::size_t descending_end(const T* x, std::size_t from, std::size_t n) noexcept {
+template <class Traits>
+std::size_t descending_end(const typename Traits::value_type* x, std::size_t from, std::size_t n) noexcept {
     std::size_t k = from;
     if (n - from >= kBlockScanMin)
-        while (k + 9 <= n && block_descending(x + k)) k += 8;
-    while (k + 1 < n && x[k + 1] <= x[k]) ++k;
+        while (k + 9 <= n && Traits::block_descending(x + k)) k += 8;
+    while (k + 1 < n && Traits::less_equal(x[k + 1], x[k])) ++k;
     return k + 1;
 }
 
 // Smallest r >= s with x[r..p] non-decreasing (non-increasing for descending_start).
-template <class T>
-std::size_t ascending_start(const T* x, std::size_t s, std::size_t p) noexcept {
+template <class Traits>
+std::size_t ascending_start(const typename Traits::value_type* x, std::size_t s, std::size_t p) noexcept {
     std::size_t k = p;
     if (p - s >= kBlockScanMin)
-        while (k >= s + 8 && block_ascending(x + k - 8)) k -= 8;
-    while (k > s && x[k - 1] <= x[k]) --k;
+        while (k >= s + 8 && Traits::block_ascending(x + k - 8)) k -= 8;
+    while (k > s && Traits::less_equal(x[k - 1], x[k])) --k;
     return k;
 }
-template <class T>
-std::size_t descending_start(const T* x, std::size_t s, std::size_t p) noexcept {
+template <class Traits>
+std::size_t descending_start(const typename Traits::value_type* x, std::size_t s, std::size_t p) noexcept {
     std::size_t k = p;
     if (p - s >= kBlockScanMin)
-        while (k >= s + 8 && block_descending(x + k - 8)) k -= 8;
-    while (k > s && x[k] <= x[k - 1]) --k;
+        while (k >= s + 8 && Traits::block_descending(x + k - 8)) k -= 8;
+    while (k > s && Traits::less_equal(x[k], x[k - 1])) --k;
     return k;
+}
+
+// The run that starts at p (p < n): its direction, one past its end, and where a leading
+// plateau gives way to it (p itself without one). Edge when p is the last element.
+struct ForwardRun {
+    RunDirection direction;
+    std::size_t end;
+    std::size_t plateau_end;
+};
+
+template <class Traits>
+ForwardRun forward_run(const typename Traits::value_type* x, std::size_t p, std::size_t n) {
+    using D = RunDirection;
+    if (p >= n - 1) return {D::Edge, n, p};
+    if (Traits::less(x[p], x[p + 1])) return {D::Ascending, ascending_end<Traits>(x, p, n), p};
+    if (Traits::greater(x[p], x[p + 1])) return {D::Descending, descending_end<Traits>(x, p, n), p};
+    const std::size_t f = plateau_end<Traits>(x, p, n);
+    if (f == n) return {D::Plateau, n, f};
+    if (Traits::less(x[f - 1], x[f])) return {D::PlateauThenAscending, ascending_end<Traits>(x, f, n), f};
+    if (Traits::greater(x[f - 1], x[f])) return {D::PlateauThenDescending, descending_end<Traits>(x, f, n), f};
+    panic(kVergeBadImplementation);
 }
 
 struct Candidate {
@@ -182,59 +143,33 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
         if (p == 0) {
             back = D::Edge;
             r = q = 0;
-        } else if (x[p - 1] < x[p]) {
+        } else if (Traits::less(x[p - 1], x[p])) {
             back = D::Ascending;
-            r = detail::ascending_start(x, s, p);
+            r = detail::ascending_start<Traits>(x, s, p);
             q = p;
-        } else if (x[p - 1] > x[p]) {
+        } else if (Traits::greater(x[p - 1], x[p])) {
             back = D::Descending;
-            r = detail::descending_start(x, s, p);
+            r = detail::descending_start<Traits>(x, s, p);
             q = p;
         } else {
-            const std::size_t e = detail::plateau_start(x, s, p);
+            const std::size_t e = detail::plateau_start<Traits>(x, s, p);
             q = e;
             if (e == s) {
                 back = D::Plateau;
                 r = s;
-            } else if (x[e - 1] < x[e]) {
+            } else if (Traits::less(x[e - 1], x[e])) {
                 back = D::PlateauThenAscending;
-                r = detail::ascending_start(x, s, e);
-            } else if (x[e - 1] > x[e]) {
+                r = detail::ascending_start<Traits>(x, s, e);
+            } else if (Traits::greater(x[e - 1], x[e])) {
                 back = D::PlateauThenDescending;
-                r = detail::descending_start(x, s, e);
+                r = detail::descending_start<Traits>(x, s, e);
             } else {
                 panic(kVergeBadImplementation);
             }
         }
 
         // Forward look.
-        D fwd;
-        std::size_t t, p2 = p;
-        if (p >= n - 1) {
-            fwd = D::Edge;
-            t = n;
-        } else if (x[p] < x[p + 1]) {
-            fwd = D::Ascending;
-            t = detail::ascending_end(x, p, n);
-        } else if (x[p] > x[p + 1]) {
-            fwd = D::Descending;
-            t = detail::descending_end(x, p, n);
-        } else {
-            const std::size_t f = detail::plateau_end(x, p, n);
-            p2 = f;
-            if (f == n) {
-                fwd = D::Plateau;
-                t = n;
-            } else if (x[f - 1] < x[f]) {
-                fwd = D::PlateauThenAscending;
-                t = detail::ascending_end(x, f, n);
-            } else if (x[f - 1] > x[f]) {
-                fwd = D::PlateauThenDescending;
-                t = detail::descending_end(x, f, n);
-            } else {
-                panic(kVergeBadImplementation);
-            }
-        }
+        const auto [fwd, t, p2] = detail::forward_run<Traits>(x, p, n);
 
         // Candidates in order of preference; the first of at least min_run is accepted.
         Candidate cand[2];
@@ -285,13 +220,10 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
 // Whether y[0, m) (m >= 2) is already ascending, already descending, or neither.
 template <class Traits>
 Order check_order(const typename Traits::value_type* y, std::size_t m) {
-    if (y[0] < y[1]) return detail::ascending_end(y, 0, m) == m ? Order::Ascending : Order::Neither;
-    if (y[0] > y[1]) return detail::descending_end(y, 0, m) == m ? Order::Descending : Order::Neither;
-    const std::size_t f = detail::plateau_end(y, 0, m);
-    if (f == m) return Order::Ascending;
-    if (y[f - 1] < y[f]) return detail::ascending_end(y, f, m) == m ? Order::Ascending : Order::Neither;
-    if (y[f - 1] > y[f]) return detail::descending_end(y, f, m) == m ? Order::Descending : Order::Neither;
-    panic(kVergeBadImplementation);
+    const auto [dir, end, plateau_end] = detail::forward_run<Traits>(y, 0, m);
+    if (end != m) return Order::Neither;
+    if (dir == RunDirection::Descending || dir == RunDirection::PlateauThenDescending) return Order::Descending;
+    return Order::Ascending;
 }
 
 }  // namespace tamarind

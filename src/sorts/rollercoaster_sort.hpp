@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <type_traits>
 #include <vector>
 
 #include "algo/k_way_merge.hpp"
@@ -106,7 +105,7 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
         const std::size_t m = counts[b];
         if (m < 2) continue;
         T* bucket = v + sums[b];
-        if constexpr (std::is_same_v<Traits, I64Traits>) {
+        if constexpr (Traits::kSmallNonNegativeAsU64) {
             if (top_level && p.radix == 8 && b == kI64SmallNonNegativeBucket) {
                 detail::sort_i64_one_sign_bucket(bucket, m);
                 continue;

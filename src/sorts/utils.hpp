@@ -4,7 +4,6 @@
 
 #include <bit>
 #include <cstddef>
-#include <type_traits>
 
 #include "sorts/comparative_sort.hpp"
 #include "traits/traits.hpp"
@@ -36,13 +35,10 @@ u64 key_bits(const typename Traits::value_type* v, std::size_t n, bool* nan_seen
     // Plain loops of integer operations, which the compiler vectorizes.
     u64 acc = 0;
     if constexpr (Traits::kMayBeUnordered) {
-        // A NaN's magnitude bits exceed those of infinity, which sets the top bit of
-        // (infinity - magnitude); the OR of those differences tells whether one went by.
-        constexpr u64 kInfinity = 0x7FF0'0000'0000'0000ULL;
         u64 nan_bits = 0;
         for (std::size_t i = 0; i < n; ++i) {
             acc |= Traits::to_key(v[i]);
-            nan_bits |= kInfinity - (std::bit_cast<u64>(v[i]) & ~kSignBit);
+            nan_bits |= Traits::unordered_bits(v[i]);
         }
         if (nan_seen && (nan_bits & kSignBit)) *nan_seen = true;
     } else {
@@ -61,11 +57,10 @@ u64 key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n,
     u64 c[4][256] = {};
     u64 acc = 0;
     u64 nan_bits = 0;
-    constexpr u64 kInfinity = 0x7FF0'0000'0000'0000ULL;
     auto visit = [&](std::size_t i, u64* sub) {
         const u64 key = Traits::to_key(v[i]);
         acc |= key;
-        if constexpr (Traits::kMayBeUnordered) nan_bits |= kInfinity - (std::bit_cast<u64>(v[i]) & ~kSignBit);
+        if constexpr (Traits::kMayBeUnordered) nan_bits |= Traits::unordered_bits(v[i]);
         ++sub[key >> 56];
     };
     std::size_t i = 0;

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "traits/traits.hpp"
+#include "types/element.hpp"
 #include "types/panic.hpp"
 
 namespace tamarind {
