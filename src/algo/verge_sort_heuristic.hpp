@@ -14,12 +14,11 @@
 
 #include "traits/traits.hpp"
 #include "types/panic.hpp"
+#include "types/params.hpp"
 
 namespace tamarind {
 
 inline constexpr const char* kVergeBadImplementation = "[Verge sort heuristic] Bad implementation.";
-// Radix width handed to every fallback call.
-inline constexpr u64 kFallbackRadix = 8;
 // Run scans over at least this many elements compare in blocks.
 inline constexpr std::size_t kBlockScanMin = 44;
 
@@ -200,7 +199,7 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
             const auto [a, b, descending] = cand[c];
             if (b - a < run) continue;
             if (s < a) {
-                fallback(x + s, a - s, kFallbackRadix);
+                fallback(x + s, a - s, kByteRadix);
                 boundaries.push_back(a);
             }
             boundaries.push_back(b);
@@ -211,7 +210,7 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
         p = static_cast<std::size_t>(std::min<u64>(t + run, n));
     }
     if (s < n) {
-        fallback(x + s, n - s, kFallbackRadix);
+        fallback(x + s, n - s, kByteRadix);
         boundaries.push_back(n);
     }
     return boundaries;

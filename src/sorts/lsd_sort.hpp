@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "sorts/histograms.hpp"
-#include "types/scratch.hpp"
 #include "types/params.hpp"
+#include "types/scratch.hpp"
 
 namespace tamarind {
 

@@ -14,10 +14,10 @@
 #include "algo/regions_graph.hpp"
 #include "pool/thread_pool.hpp"
 #include "sorts/comparative_sort.hpp"
+#include "sorts/histograms.hpp"
 #include "sorts/rollercoaster_sort.hpp"
 #include "sorts/ska_sort.hpp"
 #include "traits/traits.hpp"
-#include "sorts/histograms.hpp"
 #include "types/panic.hpp"
 #include "types/params.hpp"
 
@@ -30,8 +30,6 @@ inline constexpr u64 kPeekaChunkCountMin = 5'000'000'000ULL;
 inline constexpr std::size_t kPeekaSmallMax = 128'000;
 // Settled regions up to this long are sorted inline by the settling thread, not as tasks.
 inline constexpr std::size_t kPeekaInlineRegionMax = 3'000;
-// Region lists shorter than this are ordered by insertion sort.
-inline constexpr std::size_t kPeekaRegionInsertionMax = 21;
 
 static_assert(kPeekaInlineRegionMax <= kRollercoasterSmallMax,
               "inline regions are finished by rollercoaster_small");
@@ -103,7 +101,7 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
         regions[b] = {v + sums[b], static_cast<std::size_t>(global[b]), b, static_cast<std::size_t>(sums[b])};
     // Longest last, so settling pops the biggest region first and its task starts first.
     const auto shorter = [](const BucketRegion<T>& a, const BucketRegion<T>& b) { return a.len < b.len; };
-    if (regions.size() < kPeekaRegionInsertionMax)
+    if (regions.size() <= kInsertionSortMax)
         insertion_sort(regions.data(), regions.size(), shorter);
     else
         unstable_sort(regions.data(), regions.size(), shorter);

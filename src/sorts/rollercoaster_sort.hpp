@@ -11,16 +11,14 @@
 #include "algo/k_way_merge.hpp"
 #include "algo/verge_sort_heuristic.hpp"
 #include "sorts/dlsd_sort.hpp"
+#include "sorts/histograms.hpp"
 #include "sorts/lsd_sort.hpp"
 #include "sorts/ska_sort.hpp"
 #include "sorts/utils.hpp"
-#include "sorts/histograms.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
 
-// Chunks up to this long are sorted by comparison.
-inline constexpr std::size_t kRollercoasterComparisonMax = 128;
 // Buckets up to this long are not split further (below the top call).
 inline constexpr std::size_t kRollercoasterSmallMax = 128000;
 // Unsplit buckets up to this long are sorted by comparison.
@@ -106,7 +104,7 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
         if (m < 2) continue;
         T* bucket = v + sums[b];
         if constexpr (Traits::kSmallNonNegativeAsU64) {
-            if (top_level && p.radix == 8 && b == kI64SmallNonNegativeBucket) {
+            if (top_level && p.radix == kByteRadix && b == kI64SmallNonNegativeBucket) {
                 detail::sort_i64_one_sign_bucket(bucket, m);
                 continue;
             }
@@ -127,14 +125,14 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
 // *nan_seen (when given) whether a NaN went through its radix path.
 template <class Traits>
 void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r, bool* nan_seen = nullptr) {
-    if (n <= kRollercoasterComparisonMax) {
+    if (n <= kRadixComparisonMax) {
         comparison_sort<Traits>(v, n);
         return;
     }
     // With 8-bit digits, count the top key byte during the width scan: when the keys use
     // all 64 bits (any non-negative element) that is the first step's histogram.
-    u64 top_counts[256];
-    const bool count_top = r == 8;
+    u64 top_counts[kByteRadixRange];
+    const bool count_top = r == kByteRadix;
     const u64 bits = count_top ? key_bits_and_top_counts<Traits>(v, n, top_counts, nan_seen)
                                : key_bits<Traits>(v, n, nan_seen);
     const u64 max_level = (bits + r - 1) / r;

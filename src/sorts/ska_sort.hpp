@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "traits/traits.hpp"
 #include "sorts/histograms.hpp"
+#include "traits/traits.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {

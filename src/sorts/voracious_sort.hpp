@@ -3,10 +3,10 @@
 
 #include <cstddef>
 
+#include "sorts/histograms.hpp"
 #include "sorts/msd_sort.hpp"
 #include "sorts/ska_sort.hpp"
 #include "sorts/utils.hpp"
-#include "sorts/histograms.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
@@ -19,7 +19,7 @@ inline constexpr std::size_t kVoraciousScatterMax = 30000;
 // comparison sorts where the buckets get small.
 template <class Traits>
 void voracious_sort(typename Traits::value_type* v, std::size_t n, const Params& p) {
-    if (n < kMsdSplitMin) {
+    if (n <= kRadixComparisonMax) {
         comparison_sort<Traits>(v, n);
         return;
     }

@@ -4,8 +4,8 @@
 #include <numeric>
 
 #include "sort_test_support.hpp"
-#include "sorts/ska_sort.hpp"
 #include "sorts/histograms.hpp"
+#include "sorts/ska_sort.hpp"
 #include "types/params.hpp"
 
 using namespace tamarind;

@@ -6,9 +6,9 @@
 
 #include <limits>
 
-#include "sort_test_support.hpp"
 #include "pool/platform.hpp"
 #include "pool/thread_pool.hpp"
+#include "sort_test_support.hpp"
 #include "sorts/mt_radix_sort.hpp"
 #include "sorts/utils_mt.hpp"
 
