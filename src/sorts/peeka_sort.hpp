@@ -72,8 +72,7 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
     if (n <= chunk_len) {
         histograms.resize(range);
         u64 sums[kMaxRadixRange + 1];
-        digit_histogram<Traits>(v, n, histograms.data(), range, digit);
-        ska_partition<Traits>(v, histograms.data(), sums, range, digit);
+        count_and_partition<Traits>(v, n, histograms.data(), sums, range, digit);
     } else {
         const std::size_t chunks = (n + chunk_len - 1) / chunk_len;
         // One slot per chunk: each task writes only its own, read after the scope ends.
@@ -85,8 +84,7 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
                     const std::size_t len = std::min(chunk_len, n - c * chunk_len);
                     u64* counts = histograms.data() + c * range;
                     u64 sums[kMaxRadixRange + 1];
-                    digit_histogram<Traits>(chunk, len, counts, range, digit);
-                    ska_partition<Traits>(chunk, counts, sums, range, digit);
+                    count_and_partition<Traits>(chunk, len, counts, sums, range, digit);
                 });
             }
         });

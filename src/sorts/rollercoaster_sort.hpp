@@ -85,40 +85,26 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
         rollercoaster_small<Traits>(v, n, p);
         return;
     }
-    const Digit digit = top_aligned_digit(p, p.level);
-    const std::size_t range = p.radix_range;
-    std::vector<u64> arrays(2 * range + 1);
-    u64* counts = arrays.data();
-    u64* sums = counts + range;
-    if (top_counts)
-        std::copy(top_counts, top_counts + range, counts);
-    else
-        digit_histogram<Traits>(v, n, counts, range, digit);
-    ska_partition<Traits>(v, counts, sums, range, digit);
-    if (p.level + 1 >= p.max_level) return;
-
     Params child = p;
     child.level = p.level + 1;
-    for (std::size_t b = 0; b < range; ++b) {
-        const std::size_t m = counts[b];
-        if (m < 2) continue;
-        T* bucket = v + sums[b];
+    auto on_bucket = [&](T* bucket, std::size_t m, std::size_t b) {
         if constexpr (Traits::kSmallNonNegativeAsU64) {
             if (top_level && p.radix == kByteRadix && b == kI64SmallNonNegativeBucket) {
                 detail::sort_i64_one_sign_bucket(bucket, m);
-                continue;
+                return;
             }
         }
         if (check_depth == 0) {
             rollercoaster_rec<Traits>(bucket, m, child, 0, false);
-            continue;
+            return;
         }
         switch (check_order<Traits>(bucket, m)) {
             case Order::Ascending: break;
             case Order::Descending: std::reverse(bucket, bucket + m); break;
             case Order::Neither: rollercoaster_rec<Traits>(bucket, m, child, check_depth - 1, false); break;
         }
-    }
+    };
+    msd_step<Traits>(v, n, p, on_bucket, top_counts);
 }
 
 // Sorts v[0, n) with digits of width r (8 from every caller). For f64, notes in
