@@ -12,6 +12,7 @@
 #include "sorts/mt_radix_sort.hpp"
 #include "sorts/single_threaded_sort.hpp"
 #include "traits/traits.hpp"
+#include "types/messages.hpp"
 
 namespace tamarind::py {
 namespace {
@@ -26,19 +27,19 @@ Result<PyObject*> parse_arr(const char* function, PyObject* args, PyObject* kwar
     };
     const Py_ssize_t given = PyTuple_Size(args);
     if (given > 1)
-        return error("takes 1 positional arguments but " + std::to_string(given) + " were given");
+        return error(std::string(messages::kTooManyPositional) + std::to_string(given) + " were given");
     PyObject* arr = given == 1 ? PyTuple_GetItem(args, 0) : nullptr;
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;
         PyObject *key, *value;
         while (PyDict_Next(kwargs, &pos, &key, &value)) {
             if (!PyUnicode_Check(key) || PyUnicode_CompareWithASCIIString(key, "arr") != 0)
-                return error("got an unexpected keyword argument '" + to_utf8(key, "?") + "'");
-            if (arr != nullptr) return error("got multiple values for argument 'arr'");
+                return error(std::string(messages::kUnexpectedKeyword) + to_utf8(key, "?") + "'");
+            if (arr != nullptr) return error(std::string(messages::kMultipleArr));
             arr = value;
         }
     }
-    if (arr == nullptr) return error("missing 1 required positional argument: 'arr'");
+    if (arr == nullptr) return error(std::string(messages::kMissingArr));
     return arr;
 }
 

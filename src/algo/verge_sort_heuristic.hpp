@@ -18,7 +18,7 @@
 
 namespace tamarind {
 
-inline constexpr const char* kVergeBadImplementation = "[Verge sort heuristic] Bad implementation.";
+using messages::kVergeBadImplementation;
 // Run scans over at least this many elements compare in blocks.
 inline constexpr std::size_t kBlockScanMin = 44;
 

@@ -36,8 +36,7 @@ static_assert(kPeekaInlineRegionMax <= kRollercoasterSmallMax,
 static_assert(kPeekaSmallMax == kRollercoasterSmallMax,
               "slices handed to rollercoaster_small must fit its limit");
 
-inline constexpr const char* kRegionsSortBadImplementation =
-    "[Regions sort -> swapping] Bad implementation.";
+using messages::kRegionsSortBadImplementation;
 
 // Sorts v[0, n), whose keys agree on every digit before p.level, by the digits p.level to
 // p.max_level - 1 on `pool`. Returns once the slice is sorted, every task it started

@@ -39,7 +39,7 @@ inline constexpr std::size_t kI64SmallNonNegativeVergeMin = 350;
 template <class Traits>
 void rollercoaster_small(typename Traits::value_type* v, std::size_t m, const Params& p) {
     if (m > kRollercoasterSmallMax) [[unlikely]]
-        panic("assertion failed: size <= 128_000");
+        panic(messages::kRollercoasterSmallTooLarge);
     if (m <= kRollercoasterSmallComparisonMax) {
         comparison_sort<Traits>(v, m);
         return;
