@@ -95,19 +95,6 @@ TEST(Verge, NaNAtAProbePanics) {
     EXPECT_EQ(panic_message([&] { detect(v, calls); }), "[Verge sort heuristic] Bad implementation.");
 }
 
-TEST(Merge, TiesKeepLeftBeforeRight) {
-    // [1, 3] and [2, 3]: signed zeros stand in for the tied threes.
-    std::vector<f64> v = {-1.0, -0.0, 0.0, 0.0, 0.0};
-    std::vector<u64> b = {0, 2, 5};
-    std::vector<f64> buf(5);
-    merge_runs<F64Traits>(v.data(), buf.data(), 0, 2, 5);
-    EXPECT_EQ(std::signbit(v[1]), true);
-    std::vector<i64> w = {1, 3, 2, 3};
-    std::vector<i64> wb(4);
-    merge_runs<I64Traits>(w.data(), wb.data(), 0, 2, 4);
-    EXPECT_EQ(w, (std::vector<i64>{1, 2, 3, 3}));
-}
-
 // Stretch k holds zeros of sign k % 2 (plus other values); a stable merge keeps the zeros
 // in stretch order, through front merges, back merges and an odd carried stretch.
 TEST(Merge, KWayIsStableForOddAndEvenStretchCounts) {
