@@ -2,7 +2,6 @@
 // the key-width scan, and the order check that guards NaN results.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 
 #include "sorts/comparative_sort.hpp"

@@ -58,6 +58,12 @@ inline bool block_descending(const T* x) noexcept {
     for (int j = 0; j < 8; ++j) ok &= x[j + 1] <= x[j];
     return ok;
 }
+template <class T>
+inline bool block_equal(const T* x) noexcept {
+    bool ok = true;
+    for (int j = 1; j < 9; ++j) ok &= x[0] == x[j];
+    return ok;
+}
 
 }  // namespace traits_detail
 
@@ -116,9 +122,7 @@ struct F64Traits {
         for (int j = 3; j < 9; j += 2) ok = _mm_and_pd(ok, _mm_cmpeq_pd(first, _mm_loadu_pd(x + j)));
         return _mm_movemask_pd(ok) == 3;
 #else
-        bool ok = true;
-        for (int j = 1; j < 9; ++j) ok &= x[0] == x[j];
-        return ok;
+        return traits_detail::block_equal(x);
 #endif
     }
 
@@ -185,9 +189,7 @@ struct IntegerTraits {
         for (int j = 3; j < 9; j += 2) ok = _mm_and_si128(ok, _mm_cmpeq_epi8(first, at(j)));
         return _mm_movemask_epi8(ok) == 0xFFFF;
 #else
-        bool ok = true;
-        for (int j = 1; j < 9; ++j) ok &= x[0] == x[j];
-        return ok;
+        return traits_detail::block_equal(x);
 #endif
     }
     // A conditional select (cmov) for the lesser, XOR for the other.
