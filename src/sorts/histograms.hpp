@@ -26,7 +26,6 @@ public:
     u64* operator[](std::size_t level) noexcept { return counts_.get() + level * range_; }
     const u64* operator[](std::size_t level) const noexcept { return counts_.get() + level * range_; }
     std::size_t levels() const noexcept { return levels_; }
-    std::size_t range() const noexcept { return range_; }
 
 private:
     std::unique_ptr<u64[]> counts_;

@@ -19,6 +19,8 @@ inline constexpr std::string_view kNotWriteable = "called `Result::unwrap()` on 
 inline constexpr std::string_view kVergeBadImplementation = "[Verge sort heuristic] Bad implementation.";
 inline constexpr std::string_view kRegionsSortBadImplementation = "[Regions sort -> swapping] Bad implementation.";
 inline constexpr std::string_view kRollercoasterSmallTooLarge = "assertion failed: size <= 128_000";
+// An injected job runs on a thread that is not a worker.
+inline constexpr std::string_view kInjectedOffPool = "assertion failed: injected && !worker_thread.is_null()";
 
 // ---- exceptions of the argument checks (TypeError) -------------------------------------
 
