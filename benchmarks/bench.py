@@ -105,6 +105,14 @@ def _nearly_sorted(dtype, n, rng):
     return a
 
 
+def _runs(dtype, n, rng):
+    """Eight ascending runs one after another: the merge of presorted runs."""
+    a = _uniform(dtype, n, rng)
+    for part in np.array_split(a, 8):
+        part.sort()
+    return a
+
+
 def _few_unique(dtype, n, rng):
     return _uniform(dtype, 16, rng)[rng.integers(0, 16, n)]
 
@@ -121,6 +129,7 @@ for _suffix, _dtype in (("f64", np.float64), ("i64", np.int64)):
         f"sorted_{_suffix}": (_dtype, lambda n, rng, d=_dtype: np.sort(_uniform(d, n, rng))),
         f"reversed_{_suffix}": (_dtype, lambda n, rng, d=_dtype: np.sort(_uniform(d, n, rng))[::-1].copy()),
         f"nearly_sorted_{_suffix}": (_dtype, functools.partial(_nearly_sorted, _dtype)),
+        f"runs_{_suffix}": (_dtype, functools.partial(_runs, _dtype)),
         f"few_unique_{_suffix}": (_dtype, functools.partial(_few_unique, _dtype)),
         f"all_equal_{_suffix}": (_dtype, lambda n, rng, d=_dtype: np.full(n, 42, dtype=d)),
     })
@@ -133,6 +142,7 @@ DIST_HELP = {
     "sorted": "ascending uniform values",
     "reversed": "descending uniform values",
     "nearly_sorted": "ascending, then n/100 random pairs swapped",
+    "runs": "8 ascending runs of uniform values",
     "few_unique": "16 distinct uniform values",
     "all_equal": "every element 42",
 }
