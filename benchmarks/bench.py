@@ -576,13 +576,13 @@ def run_memory(args, tamarind):
                             "extra_kib": None, "note": f"exit {out.returncode}: {reason}"})
     progress.close()
     print("\nPeak resident memory added by one sort, in its own process (lower is better)\n")
-    header = f"{'distribution':<14} {'n':>5}  {'function':<15} {'array MiB':>10} {'extra MiB':>10} {'extra/array':>12}  note"
+    header = f"{'distribution':<16} {'n':>5}  {'function':<15} {'array MiB':>10} {'extra MiB':>10} {'extra/array':>12}  note"
     print(header)
     print("-" * len(header))
     for r in results:
         extra = r["extra_kib"]
         cols = ("n/a", "n/a") if extra is None else (f"{extra / 1024:.1f}", f"{extra / r['array_kib']:.3f}")
-        print(f"{r['dist']:<14} {fmt_n(r['n']):>5}  {r['func']:<15} {r['array_kib'] / 1024:>10.1f} "
+        print(f"{r['dist']:<16} {fmt_n(r['n']):>5}  {r['func']:<15} {r['array_kib'] / 1024:>10.1f} "
               f"{cols[0]:>10} {cols[1]:>12}  {r['note']}".rstrip())
     return results
 
