@@ -17,7 +17,8 @@ Usage (from the repository root, with tamarind installed)::
     python benchmarks/bench.py --overhead            # ns per call at n = 1, 16, 64
     python benchmarks/bench.py --pool                # per-call pool cost, idle CPU
     python benchmarks/bench.py --memory              # peak resident memory at 5e7,
-                                                     # one process per sort
+                                                     # one process per sort, on the
+                                                     # data of the README's table
     python benchmarks/bench.py --list                # distributions and functions
 
 Options:
@@ -555,7 +556,10 @@ def memory_child(func, dist, n, seed, threads):
 
 
 def run_memory(args, tamarind):
-    dists = select(args.dist or "uniform_f64,uniform_i64", list(DISTRIBUTIONS), "distribution")
+    # The default covers both scratch-memory paths: the merge of runs, and sort_i64_st on
+    # small non-negative values.
+    default = "uniform_f64,runs_f64,uniform_i64,small_range_i64,runs_i64"
+    dists = select(args.dist or default, list(DISTRIBUTIONS), "distribution")
     names = select(args.funcs, ALL_FUNCS, "function")
     cases = [(d, n, f) for d in dists for n in args.sizes for f in names
              if applies(f, DISTRIBUTIONS[d][0])]

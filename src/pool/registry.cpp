@@ -199,7 +199,7 @@ const GlobalPool* build_global_pool() {
     if (const GlobalPool* built = g_global.load(std::memory_order_relaxed)) return built;
     // Registered once per process image; a child inherits the registration.
     static const int at_fork_error = platform::at_fork(&lock_global, &unlock_global, &forget_global_in_child);
-    (void)at_fork_error;  // without it a forked child that sorts hangs, as it would anyway
+    (void)at_fork_error;  // if it failed, a child can only do what it did before: hang
     auto* pool = new GlobalPool;
     int os_error = 0;
     pool->registry = Registry::start(resolve_num_threads(0), &os_error);
