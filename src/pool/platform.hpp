@@ -26,6 +26,10 @@ void wait_on_address(std::atomic<std::uint32_t>& word, std::uint32_t expected) n
 // longer holds a live object is harmless: the address only serves as a key.
 void wake_by_address_single(std::atomic<std::uint32_t>& word) noexcept;
 
+// Registers handlers run around fork(): prepare in the forking thread before it, parent and
+// child after it in the respective process. Returns 0 or the OS error code.
+int at_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept;
+
 // Offers the processor to another ready thread.
 void yield_now() noexcept;
 

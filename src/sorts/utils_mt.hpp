@@ -57,24 +57,19 @@ KeyScan parallel_key_scan(const typename Traits::value_type* v, std::size_t n, s
     return {std::max(left.bits, right.bits), left.nan || right.nan};
 }
 
-// The key scan of a stretch before peeka_entry: parallel_key_scan through the free
-// pool::join, so on the pool the calling thread works for, and from any other thread (the
-// interpreter's, on the multi-threaded path) on the global pool, not the sort's own.
+// Sorts the stretch v[0, n) (n > 0) with digits of `radix` bits on `pool`. The key scan
+// runs on the pool of the calling thread (the global pool from outside any pool).
+// chunk_size and total_len pass through to peeka_sort. Sets *nan_free (when given) to
+// whether no NaN was among the keys (see FallbackNanAudit).
 template <class Traits>
-KeyScan global_key_scan(const typename Traits::value_type* v, std::size_t n) {
-    return parallel_key_scan<Traits>(v, n, pool::current_num_threads(), false);
-}
-
-// Sorts the stretch v[0, n) (n > 0), whose keys `keys` describes (global_key_scan), with
-// digits of `radix` bits on `sort_pool`. chunk_size and total_len pass through to
-// peeka_sort.
-template <class Traits>
-void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, const KeyScan& keys,
-                 pool::ThreadPool& sort_pool, std::size_t chunk_size, std::size_t total_len) {
-    const u64 bits = keys.bits;
+void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, pool::ThreadPool& pool,
+                 std::size_t chunk_size, std::size_t total_len, bool* nan_free = nullptr) {
+    const KeyScan scan = parallel_key_scan<Traits>(v, n, pool::current_num_threads(), false);
+    if (nan_free != nullptr) *nan_free = !scan.nan;
+    const u64 bits = scan.bits;
     const u64 max_level = bits / radix + (bits % radix != 0 ? 1 : 0);
     if (max_level == 0) return;  // every key is 0: the stretch is in order
-    peeka_sort<Traits>(v, n, Params{0, radix, 64 - bits, max_level, u64{1} << radix}, sort_pool,
+    peeka_sort<Traits>(v, n, Params{0, radix, 64 - bits, max_level, u64{1} << radix}, pool,
                        chunk_size, total_len);
 }
 
