@@ -52,21 +52,28 @@ template <>
 struct Element<f64> {
     using Traits = F64Traits;
     static constexpr int kTypeNum = kTypeNumF64;
+    static constexpr std::size_t kMtComparisonBelow = kMtF64ComparisonBelow;
 };
 template <>
 struct Element<i64> {
     using Traits = I64Traits;
     static constexpr int kTypeNum = kTypeNumI64;
+    static constexpr std::size_t kMtComparisonBelow = kMtI64ComparisonBelow;
 };
 
 template <class T, Entry E>
 void run_sort(ElementSlice<T> s) {
-    if constexpr (E == Entry::kParallelQuicksort) {
-        parallel_quicksort(s.data, s.len, LessOf<typename Element<T>::Traits>{});
-    } else if constexpr (E == Entry::kSingleThreaded) {
+    if constexpr (E == Entry::kMultiThreaded) {
+        // Below the radix thresholds the multi-threaded sort is the parallel comparison sort.
+        if (s.len >= Element<T>::kMtComparisonBelow) {
+            mt_radix_sort(s.data, s.len);
+            return;
+        }
+    }
+    if constexpr (E == Entry::kSingleThreaded) {
         single_threaded_sort(s.data, s.len);
     } else {
-        mt_radix_sort(s.data, s.len);
+        parallel_quicksort(s.data, s.len, LessOf<typename Element<T>::Traits>{});
     }
 }
 

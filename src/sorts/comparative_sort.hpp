@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "slice/parallel_quicksort.hpp"
 #include "sorts/insertion_sort.hpp"
+#include "sorts/quicksort.hpp"
 #include "sorts/small_sort.hpp"
 #include "traits/traits.hpp"
 
@@ -34,9 +34,9 @@ void unstable_sort(T* v, std::size_t n, Less less) {
             small_sort(v, n, ordered);
             return;
         }
-        quicksort_step<false>(v, n, ordered, nullptr, limit);
+        quicksort_step<SequentialFork>(v, n, ordered, nullptr, limit);
     } else {
-        quicksort_step<false>(v, n, less, nullptr, limit);
+        quicksort_step<SequentialFork>(v, n, less, nullptr, limit);
     }
 }
 
