@@ -22,13 +22,50 @@ struct PoolFork {
     }
 };
 
+namespace quicksort {
+
+// Slices the NaN scan splits across the pool have more than this many elements.
+inline constexpr std::size_t kParallelScanMin = 1 << 16;
+
+// has_unordered, spread over the pool in halves above kParallelScanMin elements.
+template <class Traits>
+bool has_unordered_on_pool(const typename Traits::value_type* v, std::size_t n) {
+    if (n <= kParallelScanMin) return has_unordered<Traits>(v, n);
+    const std::size_t half = n / 2;
+    bool left = false;
+    bool right = false;
+    pool::join([&] { left = has_unordered_on_pool<Traits>(v, half); },
+               [&] { right = has_unordered_on_pool<Traits>(v + half, n - half); });
+    return left || right;
+}
+
+}  // namespace quicksort
+
 // Sorts v[0, n) ascending under is_less, in place and unstably, splitting large partitions
 // across the worker pool. Allocates nothing; a comparator panic (NaN for f64) propagates
 // once every part has stopped and leaves v a permutation of its input.
+//
+// With an element type's own comparator, a NaN stops the call before anything moves (one
+// scan, on the pool only for slices the sort itself would split across it: a slice of at
+// most kSequentialThreshold + 1 elements never touches the pool), and the sort runs on the
+// order that cannot fail, with the vector kernels where the processor has them.
 template <class T, class Less>
 void parallel_quicksort(T* v, std::size_t n, Less is_less) {
+    using namespace quicksort;
     const auto limit = static_cast<std::uint32_t>(std::bit_width(n));
-    quicksort_step<PoolFork>(v, n, is_less, nullptr, limit);
+    if constexpr (kIsTraitsLess<Less>) {
+        using Traits = typename Less::traits_type;
+        if constexpr (!kIsOrderedLess<Less>) {
+            const bool unordered = n > kSequentialThreshold + 1 ? has_unordered_on_pool<Traits>(v, n)
+                                                               : has_unordered<Traits>(v, n);
+            // Fails through the comparator itself, with its message.
+            if (unordered) check_ordered(v, n, is_less);
+        }
+        with_ordered_less<Traits>(
+            [&](const auto& ordered) { quicksort_step<PoolFork>(v, n, ordered, nullptr, limit); });
+    } else {
+        quicksort_step<PoolFork>(v, n, is_less, nullptr, limit);
+    }
 }
 
 }  // namespace tamarind

@@ -20,6 +20,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "simd/kernels.hpp"
 #include "sorts/insertion_sort.hpp"
 #include "sorts/small_sort.hpp"
 #include "traits/traits.hpp"
@@ -55,6 +56,7 @@ static_assert(kInsertionThreshold >= 8,
 // 64 elements costs less than partitioning them.
 inline constexpr std::size_t kOrderedBaseCase = kSmallSortMax;
 static_assert(kOrderedBaseCase >= kInsertionThreshold, "the ordered base case takes over from insertion sort");
+static_assert(kOrderedBaseCase <= simd::kNetworkMax, "the vector kernels' networks take the ordered base case");
 
 template <class Less>
 constexpr std::size_t base_case_max() {
@@ -153,6 +155,10 @@ bool repair_nearly_sorted(T* v, std::size_t n, const Less& is_less) {
 template <class T, class Less>
 std::size_t partition_equal(T* v, std::size_t n, std::size_t p, const Less& is_less) {
     std::swap(v[0], v[p]);
+    if constexpr (simd::kHasKernels<Less>) {
+        // Nothing compared here can fail, so v[0] may stay where it is.
+        return 1 + is_less.kernels->partition_not_greater(v + 1, n - 1, v[0]);
+    }
     // The pivot is held in a local; v[0] keeps its copy untouched, so a comparator panic
     // leaves a permutation without a write-back.
     const T pivot = v[0];
@@ -289,7 +295,12 @@ PartitionResult partition(T* v, std::size_t n, std::size_t p, const Less& is_les
     // Skip the prefix and suffix that are already on their side.
     while (l < r && is_less(t[l], pivot)) ++l;
     while (l < r && !is_less(t[r - 1], pivot)) --r;
-    const std::size_t mid = l + partition_in_blocks(t + l, r - l, pivot, is_less);
+    std::size_t mid = l;
+    if constexpr (simd::kHasKernels<Less>) {
+        mid += is_less.kernels->partition_less(t + l, r - l, pivot);
+    } else {
+        mid += partition_in_blocks(t + l, r - l, pivot, is_less);
+    }
     v[0] = v[mid];
     v[mid] = pivot;
     return {mid, l >= r};
@@ -339,7 +350,11 @@ void quicksort_step(T* v, std::size_t n, const Less& is_less, std::type_identity
     for (;;) {
         if (n <= base_case_max<Less>()) {
             // Branch-free for the element types' own comparators.
-            insertion_sort(v, n, is_less);
+            if constexpr (simd::kHasKernels<Less>) {
+                is_less.kernels->sort_network(v, n);
+            } else {
+                insertion_sort(v, n, is_less);
+            }
             return;
         }
         if (limit == 0) {
@@ -398,6 +413,47 @@ void quicksort_step(T* v, std::size_t n, const Less& is_less, std::type_identity
             }
             return;
         }
+    }
+}
+
+// Whether v[0, n) holds an element the comparator of Traits would fail on (a NaN), by the
+// vector scan where the processor has one.
+template <class Traits>
+bool has_unordered(const typename Traits::value_type* v, std::size_t n) {
+    if constexpr (!Traits::kMayBeUnordered) {
+        return false;
+    } else {
+        const simd::KernelSet* kernels = simd::best_kernels();
+        return kernels != nullptr ? kernels->has_nan(v, n) : Traits::has_unordered(v, n);
+    }
+}
+
+// Calls f with the order of Traits for slices free of NaN: the vector kernels' where the
+// processor has them, else the scalar one.
+template <class Traits, class F>
+void with_ordered_less(F&& f) {
+    using T = typename Traits::value_type;
+    if (const simd::KernelSet* kernels = simd::best_kernels()) {
+        f(simd::KernelLess<Traits>{&kernels->template of<T>()});
+    } else {
+        f(OrderedLessOf<Traits>{});
+    }
+}
+
+// Sorts v[0, n), n <= kOrderedBaseCase, under an order that cannot fail; non-descending
+// input is left unchanged (bit for bit: equal -0.0 and +0.0 too), strictly descending input
+// reversed.
+template <class T, class Less>
+void sort_short_ordered(T* v, std::size_t n, const Less& ordered) {
+    if constexpr (simd::kHasKernels<Less>) {
+        if (n < 2 || ordered.kernels->is_non_descending(v, n)) return;
+        if (ordered.kernels->is_strictly_descending(v, n)) {
+            std::reverse(v, v + n);
+            return;
+        }
+        ordered.kernels->sort_network(v, n);
+    } else {
+        small_sort(v, n, ordered);
     }
 }
 
