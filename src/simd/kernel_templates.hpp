@@ -14,7 +14,9 @@
 //   min(a, b) = a < b ? a : b and max(a, b) = a > b ? a : b lane by lane (so with equal
 //       lanes each returns b);
 //   reverse(x); partner<J>(x): lane i gets lane i ^ J; blend<M>(a, b): lane i from b when
-//       bit i of M is set.
+//       bit i of M is set;
+//   kCanTranspose4, and with it transpose4(a, b, c, d) for N = 4: the 4 x 4 block of
+//       lanes transposed in place.
 
 // Compare-exchange of two vectors lane by lane: a gets the smaller, b the larger. With
 // equal lanes the two trade places (min gives b's lane, max(b, a) gives a's), so no value
@@ -71,57 +73,139 @@ template <class Ops>
     return x;
 }
 
+// Calls f(std::integral_constant<std::size_t, I>) for I = 0 .. Count - 1, unrolled: the
+// networks index their vectors with constants only, so that the vectors stay in registers.
+template <std::size_t Count, class F>
+[[gnu::always_inline]] inline void unroll(F&& f) {
+    [&]<std::size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
+        (f(std::integral_constant<std::size_t, I>{}), ...);
+    }(std::make_index_sequence<Count>{});
+}
+
+// The half-cleaners at vector distances D, D / 2, .. 1 within blocks of 2 * D vectors.
+template <class Ops, std::size_t Count, std::size_t D>
+[[gnu::always_inline]] inline void clean_vectors(typename Ops::V* a) {
+    if constexpr (D >= 1) {
+        unroll<Count>([&](auto i) __attribute__((always_inline)) {
+            constexpr std::size_t I = decltype(i)::value;
+            if constexpr ((I & D) == 0) exchange<Ops>(a[I], a[I + D]);
+        });
+        clean_vectors<Ops, Count, D / 2>(a);
+    }
+}
+
+// Merges sorted blocks of w vectors pairwise, for w from `w` up to W / 2, leaving r[0, W)
+// (W a power of two) sorted across all its lanes. Each merge is bitonic: the second block
+// reversed makes the pair one bitonic sequence.
+template <class Ops, std::size_t W, std::size_t w>
+[[gnu::always_inline]] inline void merge_blocks(typename Ops::V* r) {
+    using V = typename Ops::V;
+    if constexpr (w < W) {
+        unroll<W / (2 * w)>([&](auto block) __attribute__((always_inline)) {
+            V* a = r + decltype(block)::value * 2 * w;
+            V* c = a + w;
+            // The first half-cleaner compares a[i] with the reversed c[w - 1 - i].
+            unroll<w / 2>([&](auto i) __attribute__((always_inline)) {
+                constexpr std::size_t I = decltype(i)::value;
+                const V hi = Ops::reverse(c[w - 1 - I]);
+                const V lo = Ops::reverse(c[I]);
+                c[I] = hi;
+                c[w - 1 - I] = lo;
+            });
+            if constexpr (w % 2 != 0) c[0] = Ops::reverse(c[0]);
+            unroll<w>([&](auto i) __attribute__((always_inline)) { exchange<Ops>(a[i], c[i]); });
+            // Both halves are now bitonic, every lane of a at most every lane of c.
+            clean_vectors<Ops, 2 * w, w / 2>(a);
+            unroll<2 * w>([&](auto i) __attribute__((always_inline)) { a[i] = clean_lanes<Ops>(a[i]); });
+        });
+        merge_blocks<Ops, W, 2 * w>(r);
+    }
+}
+
+// Batcher's odd-even merge sort network on W inputs, as (lo, hi) index pairs.
+template <std::size_t W>
+struct ColumnNetwork {
+    static constexpr std::size_t count() {
+        std::size_t c = 0;
+        for (std::size_t p = 1; p < W; p *= 2)
+            for (std::size_t k = p; k >= 1; k /= 2)
+                for (std::size_t j = k % p; j + k < W; j += 2 * k)
+                    for (std::size_t i = 0; i < k && i + j + k < W; ++i)
+                        if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) ++c;
+        return c;
+    }
+    struct Pairs {
+        unsigned char lo[count()];
+        unsigned char hi[count()];
+    };
+    static constexpr Pairs pairs() {
+        Pairs out{};
+        std::size_t c = 0;
+        for (std::size_t p = 1; p < W; p *= 2)
+            for (std::size_t k = p; k >= 1; k /= 2)
+                for (std::size_t j = k % p; j + k < W; j += 2 * k)
+                    for (std::size_t i = 0; i < k && i + j + k < W; ++i)
+                        if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) {
+                            out.lo[c] = static_cast<unsigned char>(i + j);
+                            out.hi[c] = static_cast<unsigned char>(i + j + k);
+                            ++c;
+                        }
+        return out;
+    }
+    static constexpr Pairs kPairs = pairs();
+};
+
 // Sorts the W * N lanes of r[0, W) (W a power of two), each vector's lanes in order and
-// the vectors in order: every vector sorted, then blocks merged pairwise, bitonically.
+// the vectors in order.
+//
+// Where Ops can transpose 4 x 4 blocks (N = 4) and W >= 4: the columns (lane j of every
+// vector) are sorted by a network of whole-vector exchanges, the blocks transposed so that
+// each column lies in W / 4 consecutive vectors, and the four columns merged. Otherwise
+// every vector's lanes are sorted on their own and the vectors merged from one up.
 template <class Ops, std::size_t W>
 [[gnu::always_inline]] inline void sort_vectors(typename Ops::V* r) {
     using V = typename Ops::V;
-#pragma GCC unroll 16
-    for (std::size_t i = 0; i < W; ++i) r[i] = sort_lanes<Ops>(r[i]);
-    for (std::size_t w = 1; w < W; w *= 2) {
-        for (std::size_t b = 0; b < W; b += 2 * w) {
-            V* a = r + b;
-            V* c = r + b + w;
-            // The second block reversed makes the pair one bitonic sequence; the first
-            // half-cleaner then compares a[i] with the reversed c[w - 1 - i].
-#pragma GCC unroll 16
-            for (std::size_t i = 0; i < w / 2; ++i) {
-                const V hi = Ops::reverse(c[w - 1 - i]);
-                const V lo = Ops::reverse(c[i]);
-                c[i] = hi;
-                c[w - 1 - i] = lo;
-            }
-            if (w % 2 != 0) c[0] = Ops::reverse(c[0]);
-#pragma GCC unroll 16
-            for (std::size_t i = 0; i < w; ++i) exchange<Ops>(a[i], c[i]);
-            // Both halves are now bitonic, every lane of a at most every lane of c.
-            for (std::size_t d = w / 2; d >= 1; d /= 2) {
-#pragma GCC unroll 16
-                for (std::size_t i = 0; i < 2 * w; ++i) {
-                    if ((i & d) == 0 && (i % w) + d < w) exchange<Ops>(a[i], a[i + d]);
-                }
-            }
-#pragma GCC unroll 16
-            for (std::size_t i = 0; i < 2 * w; ++i) a[i] = clean_lanes<Ops>(a[i]);
-        }
+    if constexpr (Ops::kCanTranspose4 && W >= 4) {
+        using Net = ColumnNetwork<W>;
+        unroll<Net::count()>([&](auto e) __attribute__((always_inline)) {
+            exchange<Ops>(r[Net::kPairs.lo[decltype(e)::value]], r[Net::kPairs.hi[decltype(e)::value]]);
+        });
+        V t[W];
+        unroll<W / 4>([&](auto block) __attribute__((always_inline)) {
+            constexpr std::size_t b = 4 * decltype(block)::value;
+            t[b] = r[b];
+            t[b + 1] = r[b + 1];
+            t[b + 2] = r[b + 2];
+            t[b + 3] = r[b + 3];
+            Ops::transpose4(t[b], t[b + 1], t[b + 2], t[b + 3]);
+        });
+        // Vector j of the transposed block k holds rows 4k..4k+3 of column j.
+        constexpr std::size_t kLength = W / 4;
+        unroll<W>([&](auto i) __attribute__((always_inline)) {
+            constexpr std::size_t column = decltype(i)::value / kLength;
+            constexpr std::size_t k = decltype(i)::value % kLength;
+            r[i] = t[4 * k + column];
+        });
+        merge_blocks<Ops, W, kLength>(r);
+    } else {
+        unroll<W>([&](auto i) __attribute__((always_inline)) { r[i] = sort_lanes<Ops>(r[i]); });
+        merge_blocks<Ops, W, 1>(r);
     }
 }
 
 template <class Ops, std::size_t W>
 void sort_padded(typename Ops::T* v, std::size_t n) {
     typename Ops::V r[W];
-#pragma GCC unroll 16
-    for (std::size_t i = 0; i < W; ++i) {
-        const std::size_t at = i * Ops::N;
+    unroll<W>([&](auto i) __attribute__((always_inline)) {
+        const std::size_t at = decltype(i)::value * Ops::N;
         r[i] = at + Ops::N <= n ? Ops::load(v + at) : Ops::load_padded(v + at, at < n ? n - at : 0);
-    }
+    });
     sort_vectors<Ops, W>(r);
-#pragma GCC unroll 16
-    for (std::size_t i = 0; i < W; ++i) {
-        const std::size_t at = i * Ops::N;
+    unroll<W>([&](auto i) __attribute__((always_inline)) {
+        const std::size_t at = decltype(i)::value * Ops::N;
         if (at + Ops::N <= n) Ops::store(v + at, r[i]);
         else if (at < n) Ops::store_first(v + at, r[i], n - at);
-    }
+    });
 }
 
 // Sorts v[0, n), n <= kNetworkMax: the slice in the fewest vectors (a power of two), the

@@ -99,6 +99,17 @@ struct F64Ops {
     }
     template <unsigned M>
     static V blend(V a, V b) { return _mm256_blend_pd(a, b, M); }
+    static constexpr bool kCanTranspose4 = true;
+    static void transpose4(V& a, V& b, V& c, V& d) {
+        const V ab_even = _mm256_unpacklo_pd(a, b);
+        const V ab_odd = _mm256_unpackhi_pd(a, b);
+        const V cd_even = _mm256_unpacklo_pd(c, d);
+        const V cd_odd = _mm256_unpackhi_pd(c, d);
+        a = _mm256_permute2f128_pd(ab_even, cd_even, 0x20);
+        b = _mm256_permute2f128_pd(ab_odd, cd_odd, 0x20);
+        c = _mm256_permute2f128_pd(ab_even, cd_even, 0x31);
+        d = _mm256_permute2f128_pd(ab_odd, cd_odd, 0x31);
+    }
 };
 
 // i64 and u64: no 64-bit min, max or unsigned compare in AVX2, so both are built on the
@@ -148,6 +159,17 @@ struct IntOps {
     }
     template <unsigned M>
     static V blend(V a, V b) { return _mm256_blend_epi32(a, b, dword_mask(M)); }
+    static constexpr bool kCanTranspose4 = true;
+    static void transpose4(V& a, V& b, V& c, V& d) {
+        const V ab_even = _mm256_unpacklo_epi64(a, b);
+        const V ab_odd = _mm256_unpackhi_epi64(a, b);
+        const V cd_even = _mm256_unpacklo_epi64(c, d);
+        const V cd_odd = _mm256_unpackhi_epi64(c, d);
+        a = _mm256_permute2x128_si256(ab_even, cd_even, 0x20);
+        b = _mm256_permute2x128_si256(ab_odd, cd_odd, 0x20);
+        c = _mm256_permute2x128_si256(ab_even, cd_even, 0x31);
+        d = _mm256_permute2x128_si256(ab_odd, cd_odd, 0x31);
+    }
 };
 
 #include "simd/kernel_templates.hpp"

@@ -59,6 +59,7 @@ struct F64Ops {
     }
     template <unsigned M>
     static V blend(V a, V b) { return _mm512_mask_blend_pd(static_cast<__mmask8>(M), a, b); }
+    static constexpr bool kCanTranspose4 = false;
 };
 
 template <class Elem>
@@ -105,6 +106,7 @@ struct IntOps {
     }
     template <unsigned M>
     static V blend(V a, V b) { return _mm512_mask_blend_epi64(static_cast<__mmask8>(M), a, b); }
+    static constexpr bool kCanTranspose4 = false;
 };
 
 #include "simd/kernel_templates.hpp"
