@@ -51,92 +51,89 @@ std::vector<std::string> kernel_pattern_names() {
     return names;
 }
 
-template <class Traits>
-class SimdKernels : public ::testing::Test {
-protected:
-    using T = typename Traits::value_type;
-    // Runs check(kernels, name) for every instruction set this processor has.
-    template <class Check>
-    void for_each_isa(Check check) {
-        bool any = false;
-        std::string skipped;
-        for (simd::Isa isa : {simd::Isa::kAvx2, simd::Isa::kAvx512}) {
-            const char* why_not = nullptr;
-            const simd::KernelSet* set = simd::kernels_for(isa, &why_not);
-            if (set == nullptr) {
-                skipped += std::string(isa == simd::Isa::kAvx2 ? "AVX2" : "AVX-512") + ": " + why_not + "; ";
-                continue;
-            }
-            any = true;
-            SCOPED_TRACE(set->name);
-            check(set->template of<T>(), *set);
-        }
-        if (!skipped.empty()) std::cout << "[  SKIPPED ] not tested here: " << skipped << "\n";
-        if (!any) GTEST_SKIP() << skipped;
-    }
-};
-TYPED_TEST_SUITE(SimdKernels, ElementTraits);
+// Runs check(kernels, set) on the kernels of one instruction set, or skips with the reason
+// the processor gave.
+template <class T, class Check>
+void on_isa(simd::Isa isa, Check check) {
+    const char* why_not = nullptr;
+    const simd::KernelSet* set = simd::kernels_for(isa, &why_not);
+    if (set == nullptr) GTEST_SKIP() << why_not;
+    check(set->template of<T>(), *set);
+}
 
-// Partition in both modes, around an element of the slice and around values next to it;
-// the passing elements must come first, all of them, and nothing may be lost.
-TYPED_TEST(SimdKernels, PartitionMatchesReference) {
-    using T = typename TypeParam::value_type;
-    this->for_each_isa([](const simd::Kernels<T>& k, const simd::KernelSet&) {
-        std::mt19937_64 rng(5);
-        for (std::size_t n : kernel_lengths()) {
-            for (const std::string& p : kernel_pattern_names()) {
-                const std::vector<T> in = kernel_pattern<T>(p, n, 3);
-                const T pivot = n == 0 ? T(0) : in[rng() % n];
-                for (bool or_equal : {false, true}) {
-                    auto passes = [&](T x) { return or_equal ? !(pivot < x) : x < pivot; };
-                    std::size_t got = 0;
-                    const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) {
-                        got = (or_equal ? k.partition_not_greater : k.partition_less)(v, m, pivot);
-                    });
-                    const auto want = static_cast<std::size_t>(std::count_if(in.begin(), in.end(), passes));
-                    ASSERT_EQ(got, want) << p << ", n = " << n << ", or_equal " << or_equal;
-                    ASSERT_TRUE(std::all_of(out.begin(), out.begin() + got, passes)) << p << ", n = " << n;
-                    ASSERT_TRUE(std::none_of(out.begin() + got, out.end(), passes)) << p << ", n = " << n;
-                    ASSERT_EQ(sorted_bits(in), sorted_bits(out)) << "not a permutation, " << p << ", n = " << n;
-                }
+// Partition in both modes, around an element of the slice: the passing elements must come
+// first, all of them, and nothing may be lost.
+template <class T>
+void check_partition(const simd::Kernels<T>& k, const simd::KernelSet&) {
+    std::mt19937_64 rng(5);
+    for (std::size_t n : kernel_lengths()) {
+        for (const std::string& p : kernel_pattern_names()) {
+            const std::vector<T> in = kernel_pattern<T>(p, n, 3);
+            const T pivot = n == 0 ? T(0) : in[rng() % n];
+            for (bool or_equal : {false, true}) {
+                auto passes = [&](T x) { return or_equal ? !(pivot < x) : x < pivot; };
+                std::size_t got = 0;
+                const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) {
+                    got = (or_equal ? k.partition_not_greater : k.partition_less)(v, m, pivot);
+                });
+                const auto want = static_cast<std::size_t>(std::count_if(in.begin(), in.end(), passes));
+                ASSERT_EQ(got, want) << p << ", n = " << n << ", or_equal " << or_equal;
+                ASSERT_TRUE(std::all_of(out.begin(), out.begin() + got, passes)) << p << ", n = " << n;
+                ASSERT_TRUE(std::none_of(out.begin() + got, out.end(), passes)) << p << ", n = " << n;
+                ASSERT_EQ(sorted_bits(in), sorted_bits(out)) << "not a permutation, " << p << ", n = " << n;
             }
         }
-    });
+    }
 }
 
 // Networks at every length they take, and the scans against their plain definitions.
-TYPED_TEST(SimdKernels, NetworksAndScansMatchReference) {
-    using T = typename TypeParam::value_type;
-    this->for_each_isa([](const simd::Kernels<T>& k, const simd::KernelSet& set) {
-        for (std::size_t n = 0; n <= simd::kNetworkMax; ++n) {
-            for (const std::string& p : kernel_pattern_names()) {
-                for (u64 seed = 0; seed < 4; ++seed) {
-                    const std::vector<T> in = kernel_pattern<T>(p, n, seed);
-                    const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) { k.sort_network(v, m); });
-                    ASSERT_TRUE(sorted_permutation(in, out)) << p << ", n = " << n;
+template <class T>
+void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& set) {
+    for (std::size_t n = 0; n <= simd::kNetworkMax; ++n) {
+        for (const std::string& p : kernel_pattern_names()) {
+            for (u64 seed = 0; seed < 4; ++seed) {
+                const std::vector<T> in = kernel_pattern<T>(p, n, seed);
+                const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) { k.sort_network(v, m); });
+                ASSERT_TRUE(sorted_permutation(in, out)) << p << ", n = " << n;
+            }
+        }
+    }
+    for (std::size_t n : kernel_lengths()) {
+        if (n > 700 && n % 3 != 0) continue;
+        for (const std::string& p : kernel_pattern_names()) {
+            std::vector<T> v = kernel_pattern<T>(p, n, 9);
+            auto strictly_descending = [&] {
+                for (std::size_t i = 1; i < n; ++i) if (!(v[i] < v[i - 1])) return false;
+                return true;
+            };
+            ASSERT_EQ(k.is_non_descending(v.data(), n), std::is_sorted(v.begin(), v.end())) << p << ", n = " << n;
+            ASSERT_EQ(k.is_strictly_descending(v.data(), n), strictly_descending()) << p << ", n = " << n;
+            if constexpr (std::is_same_v<T, f64>) {
+                ASSERT_FALSE(set.has_nan(v.data(), n)) << p << ", n = " << n;
+                if (n > 0) {
+                    v[(n * 7) / 11] = n % 2 ? kPosNaN : kNegNaN;
+                    ASSERT_TRUE(set.has_nan(v.data(), n)) << p << ", n = " << n;
                 }
             }
         }
-        for (std::size_t n : kernel_lengths()) {
-            if (n > 700 && n % 3 != 0) continue;
-            for (const std::string& p : kernel_pattern_names()) {
-                std::vector<T> v = kernel_pattern<T>(p, n, 9);
-                auto strictly_descending = [&] {
-                    for (std::size_t i = 1; i < n; ++i) if (!(v[i] < v[i - 1])) return false;
-                    return true;
-                };
-                ASSERT_EQ(k.is_non_descending(v.data(), n), std::is_sorted(v.begin(), v.end())) << p << ", n = " << n;
-                ASSERT_EQ(k.is_strictly_descending(v.data(), n), strictly_descending()) << p << ", n = " << n;
-                if constexpr (std::is_same_v<T, f64>) {
-                    ASSERT_FALSE(set.has_nan(v.data(), n)) << p << ", n = " << n;
-                    if (n > 0) {
-                        v[(n * 7) / 11] = n % 2 ? kPosNaN : kNegNaN;
-                        ASSERT_TRUE(set.has_nan(v.data(), n)) << p << ", n = " << n;
-                    }
-                }
-            }
-        }
-    });
+    }
+}
+
+template <class Traits>
+class SimdKernels : public ::testing::Test {};
+TYPED_TEST_SUITE(SimdKernels, ElementTraits);
+
+TYPED_TEST(SimdKernels, Avx2Partition) {
+    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx2, [](auto& k, auto& set) { check_partition(k, set); });
+}
+TYPED_TEST(SimdKernels, Avx2NetworksAndScans) {
+    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx2, [](auto& k, auto& set) { check_networks_and_scans(k, set); });
+}
+TYPED_TEST(SimdKernels, Avx512Partition) {
+    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx512, [](auto& k, auto& set) { check_partition(k, set); });
+}
+TYPED_TEST(SimdKernels, Avx512NetworksAndScans) {
+    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx512, [](auto& k, auto& set) { check_networks_and_scans(k, set); });
 }
 
 }  // namespace
