@@ -198,7 +198,8 @@ void sort_padded(typename Ops::T* v, std::size_t n) {
     typename Ops::V r[W];
     unroll<W>([&](auto i) __attribute__((always_inline)) {
         const std::size_t at = decltype(i)::value * Ops::N;
-        r[i] = at + Ops::N <= n ? Ops::load(v + at) : Ops::load_padded(v + at, at < n ? n - at : 0);
+        // Vectors wholly past the end are all padding, loaded through v itself.
+        r[i] = at + Ops::N <= n ? Ops::load(v + at) : at < n ? Ops::load_padded(v + at, n - at) : Ops::load_padded(v, 0);
     });
     sort_vectors<Ops, W>(r);
     unroll<W>([&](auto i) __attribute__((always_inline)) {
