@@ -24,8 +24,8 @@ def test_quick_run_writes_table_json_and_plot(tmp_path):
     funcs = {"numpy", "numpy_stable", "sort_f64", "sort_i64", "sort_f64_st",
              "sort_i64_st", "rayon_sort_f64", "rayon_sort_i64"}
     assert {r["func"] for r in rows} == funcs
-    # Each of the 14 distributions: numpy, numpy_stable and three tamarind functions.
-    assert len(rows) == 14 * 5
+    # Each of the 16 distributions: numpy, numpy_stable and three tamarind functions.
+    assert len(rows) == 16 * 5
     # The script checks every result against np.sort; a sort that raises is fine here
     # (a path not built yet), one that returns a wrong order is not.
     assert not [r for r in rows if r["note"] == "wrong result"]
