@@ -254,12 +254,33 @@ def applies(name, dtype):
     return name in NUMPY_FUNCS or TAMARIND_FUNCS[name] is dtype
 
 
+def cpu_model_and_vectors():
+    """The CPU model and its vector extensions as Linux reports them (else what platform says)."""
+    model, flags = platform.processor() or platform.machine(), []
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                key, _, value = line.partition(":")
+                if key.strip() == "model name":
+                    model = value.strip()
+                elif key.strip() == "flags":
+                    flags = value.split()
+                    break
+    except OSError:
+        pass
+    vectors = [f for f in ("sse4_2", "avx", "avx2", "avx512f", "avx512dq", "avx512vl", "avx512bw") if f in flags]
+    return model, " ".join(vectors) or "none reported"
+
+
 def machine_info(tamarind):
+    model, vectors = cpu_model_and_vectors()
     return {
         "python": platform.python_version(),
         "numpy": np.__version__,
         "machine": platform.machine(),
         "processor": platform.processor() or platform.machine(),
+        "cpu": model,
+        "vectors": vectors,
         "cpus": os.cpu_count(),
         "RAYON_NUM_THREADS": os.environ.get("RAYON_NUM_THREADS"),
         "RAYON_RS_NUM_CPUS": os.environ.get("RAYON_RS_NUM_CPUS"),
