@@ -1,8 +1,6 @@
 // The kernels for AVX2: four 64-bit lanes per vector. Everything below the target line
 // is compiled for AVX2 and reached only through the table, which dispatch.cpp hands out
 // after the processor reported AVX2.
-#include <immintrin.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -11,6 +9,8 @@
 #include "simd/kernels.hpp"
 
 #if defined(__x86_64__)
+
+#include <immintrin.h>
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2,popcnt"))), apply_to = function)

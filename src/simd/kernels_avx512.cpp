@@ -2,8 +2,6 @@
 // vector, with native 64-bit min, max and unsigned compares and the compressing store.
 // Everything below the target line is compiled for AVX-512 and reached only through the
 // table, which dispatch.cpp hands out after the processor reported AVX-512F.
-#include <immintrin.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -12,6 +10,8 @@
 #include "simd/kernels.hpp"
 
 #if defined(__x86_64__)
+
+#include <immintrin.h>
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx512f,popcnt"))), apply_to = function)
