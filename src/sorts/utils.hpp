@@ -1,5 +1,5 @@
-// Small helpers shared by the radix sorts: the comparison-sort ladder for short slices,
-// the key-width scan, and the order check that guards NaN results.
+// Small helpers shared by the radix sorts: the key-width scan and the order check that
+// guards NaN results (and, through comparative_sort.hpp, comparison_sort for short slices).
 #pragma once
 
 #include <cstddef>
@@ -14,23 +14,6 @@ namespace tamarind {
 // The radix sorts' entries (dlsd, msd, voracious, rollercoaster) sort slices up to this
 // long by comparison: below it a histogram pass costs more than it saves.
 inline constexpr std::size_t kRadixComparisonMax = 128;
-
-// Sorts v[0, n) by comparison: nothing below 2 elements, insertion sort up to
-// kInsertionSortMax, the unstable sort above. Callers bound n by their own thresholds.
-// Sets *nan_free (when given) on return: with two or more elements every one has met the
-// comparator, which panics on NaN; a single element is looked at.
-template <class Traits>
-void comparison_sort(typename Traits::value_type* v, std::size_t n, bool* nan_free = nullptr) {
-    if (n < 2) {
-        if (nan_free) *nan_free = !Traits::has_unordered(v, n);
-        return;
-    }
-    if (n <= kInsertionSortMax)
-        insertion_sort(v, n, LessOf<Traits>{});
-    else
-        unstable_sort(v, n, LessOf<Traits>{});
-    if (nan_free) *nan_free = true;
-}
 
 // Number of significant bits of the largest key of v[0, n). The OR of all keys has the
 // same highest bit as their maximum and needs no compare per element. For f64 it also
