@@ -16,8 +16,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "traits/traits.hpp"
+#include "types/cpu_features.hpp"
 #include "types/panic.hpp"
 
 namespace tamarind {
@@ -98,12 +102,90 @@ inline bool block_equal(const T* x) noexcept {
 #endif
 }
 
+// Pair tests of the run scans: x[j] <= x[j + 1], x[j + 1] <= x[j], x[j] == x[j + 1].
+enum class PairTest { Ascending, Descending, Equal };
+
+#if defined(__x86_64__)
+// The same tests over 32 neighbouring pairs at a time with AVX2, for long runs: f64 with
+// the IEEE predicates (ordered, so every comparison with NaN is false), i64 in signed and
+// u64 in unsigned order. Only whole blocks are taken; the callers' scalar loops find the
+// exact end, so the result is that of the element-by-element scan.
+template <class T, PairTest test>
+__attribute__((target("avx2"))) inline bool avx2_pairs_hold(const T* x) noexcept {
+    static_assert(sizeof(T) == 8);
+    if constexpr (std::is_same_v<T, double>) {
+        __m256d ok = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+        for (int j = 0; j < 32; j += 4) {
+            const __m256d a = _mm256_loadu_pd(x + j), b = _mm256_loadu_pd(x + j + 1);
+            __m256d r;
+            if constexpr (test == PairTest::Ascending) r = _mm256_cmp_pd(a, b, _CMP_LE_OQ);
+            else if constexpr (test == PairTest::Descending) r = _mm256_cmp_pd(b, a, _CMP_LE_OQ);
+            else r = _mm256_cmp_pd(a, b, _CMP_EQ_OQ);
+            ok = _mm256_and_pd(ok, r);
+        }
+        return _mm256_movemask_pd(ok) == 0xF;
+    } else {
+        // Ascending holds where a > b is false; the sign flip turns u64 order into i64 order.
+        const __m256i flip = _mm256_set1_epi64x(std::is_signed_v<T> ? 0 : static_cast<long long>(kSignBit));
+        __m256i bad = _mm256_setzero_si256();
+        __m256i eq = _mm256_set1_epi64x(-1);
+        for (int j = 0; j < 32; j += 4) {
+            const __m256i a = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j)), flip);
+            const __m256i b = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j + 1)), flip);
+            if constexpr (test == PairTest::Ascending) bad = _mm256_or_si256(bad, _mm256_cmpgt_epi64(a, b));
+            else if constexpr (test == PairTest::Descending) bad = _mm256_or_si256(bad, _mm256_cmpgt_epi64(b, a));
+            else eq = _mm256_and_si256(eq, _mm256_cmpeq_epi64(a, b));
+        }
+        if constexpr (test == PairTest::Equal) return _mm256_movemask_epi8(eq) == -1;
+        else return _mm256_testz_si256(bad, bad) != 0;
+    }
+}
+
+// Advances k by whole blocks of 32 while the pairs (x[k + j], x[k + j + 1]), j < 32, pass.
+template <class T, PairTest test>
+__attribute__((target("avx2"))) std::size_t avx2_scan_forward(const T* x, std::size_t k, std::size_t n) noexcept {
+    while (k + 33 <= n && avx2_pairs_hold<T, test>(x + k)) k += 32;
+    return k;
+}
+// Moves k down by whole blocks of 32 (not below s) while the 32 pairs below it pass.
+template <class T, PairTest test>
+__attribute__((target("avx2"))) std::size_t avx2_scan_backward(const T* x, std::size_t s, std::size_t k) noexcept {
+    while (k >= s + 32 && avx2_pairs_hold<T, test>(x + k - 32)) k -= 32;
+    return k;
+}
+#endif
+
+template <class T, PairTest test>
+inline std::size_t vector_scan_forward(const T* x, std::size_t k, std::size_t n) noexcept {
+#if defined(__x86_64__)
+    if constexpr (sizeof(T) == 8 && (std::is_same_v<T, double> || std::is_integral_v<T>)) {
+        if (cpu_has_avx2()) return avx2_scan_forward<T, test>(x, k, n);
+    }
+#endif
+    (void)x;
+    (void)n;
+    return k;
+}
+template <class T, PairTest test>
+inline std::size_t vector_scan_backward(const T* x, std::size_t s, std::size_t k) noexcept {
+#if defined(__x86_64__)
+    if constexpr (sizeof(T) == 8 && (std::is_same_v<T, double> || std::is_integral_v<T>)) {
+        if (cpu_has_avx2()) return avx2_scan_backward<T, test>(x, s, k);
+    }
+#endif
+    (void)x;
+    (void)s;
+    return k;
+}
+
 // First index f > from with x[f - 1] != x[f], or n (from < n).
 template <class T>
 std::size_t plateau_end(const T* x, std::size_t from, std::size_t n) noexcept {
     std::size_t f = from + 1;
-    if (n - from >= kBlockScanMin)
+    if (n - from >= kBlockScanMin) {
+        f = vector_scan_forward<T, PairTest::Equal>(x, f - 1, n) + 1;
         while (f + 8 <= n && block_equal(x + f - 1)) f += 8;
+    }
     while (f < n && x[f - 1] == x[f]) ++f;
     return f;
 }
@@ -112,8 +194,10 @@ std::size_t plateau_end(const T* x, std::size_t from, std::size_t n) noexcept {
 template <class T>
 std::size_t plateau_start(const T* x, std::size_t s, std::size_t p) noexcept {
     std::size_t e = p;
-    if (p - s >= kBlockScanMin)
+    if (p - s >= kBlockScanMin) {
+        e = vector_scan_backward<T, PairTest::Equal>(x, s, e);
         while (e >= s + 8 && block_equal(x + e - 8)) e -= 8;
+    }
     while (e > s && x[e - 1] == x[e]) --e;
     return e;
 }
@@ -122,16 +206,20 @@ std::size_t plateau_start(const T* x, std::size_t s, std::size_t p) noexcept {
 template <class T>
 std::size_t ascending_end(const T* x, std::size_t from, std::size_t n) noexcept {
     std::size_t k = from;
-    if (n - from >= kBlockScanMin)
+    if (n - from >= kBlockScanMin) {
+        k = vector_scan_forward<T, PairTest::Ascending>(x, k, n);
         while (k + 9 <= n && block_ascending(x + k)) k += 8;
+    }
     while (k + 1 < n && x[k] <= x[k + 1]) ++k;
     return k + 1;
 }
 template <class T>
 std::size_t descending_end(const T* x, std::size_t from, std::size_t n) noexcept {
     std::size_t k = from;
-    if (n - from >= kBlockScanMin)
+    if (n - from >= kBlockScanMin) {
+        k = vector_scan_forward<T, PairTest::Descending>(x, k, n);
         while (k + 9 <= n && block_descending(x + k)) k += 8;
+    }
     while (k + 1 < n && x[k + 1] <= x[k]) ++k;
     return k + 1;
 }
@@ -140,16 +228,20 @@ std::size_t descending_end(const T* x, std::size_t from, std::size_t n) noexcept
 template <class T>
 std::size_t ascending_start(const T* x, std::size_t s, std::size_t p) noexcept {
     std::size_t k = p;
-    if (p - s >= kBlockScanMin)
+    if (p - s >= kBlockScanMin) {
+        k = vector_scan_backward<T, PairTest::Ascending>(x, s, k);
         while (k >= s + 8 && block_ascending(x + k - 8)) k -= 8;
+    }
     while (k > s && x[k - 1] <= x[k]) --k;
     return k;
 }
 template <class T>
 std::size_t descending_start(const T* x, std::size_t s, std::size_t p) noexcept {
     std::size_t k = p;
-    if (p - s >= kBlockScanMin)
+    if (p - s >= kBlockScanMin) {
+        k = vector_scan_backward<T, PairTest::Descending>(x, s, k);
         while (k >= s + 8 && block_descending(x + k - 8)) k -= 8;
+    }
     while (k > s && x[k] <= x[k - 1]) --k;
     return k;
 }
