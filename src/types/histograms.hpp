@@ -34,9 +34,6 @@ private:
     std::size_t range_;
 };
 
-// Sweeps of at most three levels over this many elements use a second set of counters.
-inline constexpr std::size_t kSplitLevelsMin = 4096;
-
 namespace detail {
 
 // One sweep adding every element to the L histograms of the digits (key >> base) cut
@@ -50,32 +47,6 @@ void count_levels(const typename Traits::value_type* v, std::size_t n, Histogram
     for (unsigned l = 0; l < L; ++l) {
         c[l] = h[l];
         shifts[l] = base + (L - 1 - l) * radix;
-    }
-    const std::size_t range = h.range();
-    // Few levels: count alternate elements into a second set of counters that stays in L1
-    // beside the first, so that runs of equal digits (few distinct values, narrow ranges)
-    // do not wait on one counter's previous increment.
-    if constexpr (L <= 3) {
-        if (n >= kSplitLevelsMin && range <= kMaxRadixRange) {
-            std::vector<u64> second_store(L * range);
-            u64* second = second_store.data();
-            std::size_t i = 0;
-            for (; i + 2 <= n; i += 2) {
-                const u64 k0 = Traits::to_key(v[i]);
-                const u64 k1 = Traits::to_key(v[i + 1]);
-                for (unsigned l = 0; l < L; ++l) {
-                    ++c[l][(k0 >> shifts[l]) & mask];
-                    ++second[l * range + ((k1 >> shifts[l]) & mask)];
-                }
-            }
-            for (; i < n; ++i) {
-                const u64 k = Traits::to_key(v[i]);
-                for (unsigned l = 0; l < L; ++l) ++c[l][(k >> shifts[l]) & mask];
-            }
-            for (unsigned l = 0; l < L; ++l)
-                for (std::size_t d = 0; d < range; ++d) c[l][d] += second[l * range + d];
-            return;
-        }
     }
     std::size_t i = 0;
     for (; i + 2 <= n; i += 2) {
@@ -174,8 +145,6 @@ inline PrefixSums prefix_sums(const u64* h, std::size_t range) {
 // write from both ends of each bucket.
 inline constexpr std::size_t kTwoStreamScatterMin = 256;
 inline constexpr std::size_t kTwoStreamScatterMaxBuckets = 32;
-// Scatters into more buckets than that go through line buffers from this many elements.
-inline constexpr std::size_t kBufferedScatterMin = 4096;
 
 // Stable scatter of src[0, n) into dst by digit; heads[d] must be where bucket d starts
 // in dst (from prefix_sums of the same digit's histogram over src, `range` buckets) and is
@@ -211,40 +180,7 @@ void scatter_by_digit(const typename Traits::value_type* src, typename Traits::v
         used += ends[d] != heads[d];
     }
     // Many buckets already spread the writes; twice as many streams would only thrash L1.
-    if (used > kTwoStreamScatterMaxBuckets) {
-        using T = typename Traits::value_type;
-        if (n < kBufferedScatterMin || sizeof(T) != 8) return one_stream();
-        // Software write combining: each bucket gathers its elements in a line-sized
-        // buffer that stays in L1 and goes out one whole, aligned cache line at a time,
-        // so the many destination streams cost line writes instead of scattered stores.
-        // Element p of the output still lands at dst[p]: the result is the same.
-        constexpr std::size_t kLine = 64 / sizeof(T);
-        alignas(64) T lines[kMaxRadixRange][kLine];
-        u64 starts[kMaxRadixRange];
-        std::copy(heads, heads + range, starts);
-        const std::size_t base = (reinterpret_cast<std::uintptr_t>(dst) / sizeof(T)) % kLine;
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto x = src[i];
-            const u64 d = digit_of(x);
-            const u64 p = heads[d]++;
-            const std::size_t slot = (base + p) % kLine;
-            lines[d][slot] = x;
-            if (slot == kLine - 1) {
-                if (p >= starts[d] + kLine - 1) {
-                    std::memcpy(dst + (p - (kLine - 1)), lines[d], 64);
-                } else {  // the bucket's first line, partly another bucket's
-                    for (u64 q = starts[d]; q <= p; ++q) dst[q] = lines[d][(base + q) % kLine];
-                }
-            }
-        }
-        for (std::size_t d = 0; d < range; ++d) {
-            const u64 end = heads[d];
-            const u64 pending = (base + end) % kLine;  // elements in the open line
-            const u64 first = end - std::min<u64>(pending, end - starts[d]);
-            for (u64 q = first; q < end; ++q) dst[q] = lines[d][(base + q) % kLine];
-        }
-        return;
-    }
+    if (used > kTwoStreamScatterMaxBuckets) return one_stream();
     std::copy(ends, ends + range, bucket_end);
     std::size_t i = 0;
     std::size_t j = n;  // the back stream has done src[j, n)
