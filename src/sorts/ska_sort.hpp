@@ -14,10 +14,6 @@
 
 namespace tamarind {
 
-// How far ahead of a bucket's write cursor the exchange loop prefetches, in elements.
-// A prefetch is only a hint: past the end of the slice it is dropped without a fault.
-inline constexpr std::size_t kSwapPrefetchAhead = 16;
-
 // Permutes v in place so that every bucket d, [heads[d], tails[d]) on entry, holds exactly
 // the elements whose digit is d. heads serve as write cursors and are left changed.
 // Not stable.
@@ -64,21 +60,14 @@ void ska_swap(typename Traits::value_type* v, u64* heads, const u64* tails, std:
             // Digits of four elements are read before their four exchanges: every target
             // heads[e] lies either in another bucket or at or before the current position,
             // so none of the four elements is moved before its own exchange.
-            // Each target bucket is written front to back; touching a few cache lines
-            // ahead of its cursor keeps many such streams fed where the hardware prefetcher
-            // follows only a few.
             for (; i + 4 <= end; i += 4) {
                 const u64 e0 = digit_of(v[i]);
                 const u64 e1 = digit_of(v[i + 1]);
                 const u64 e2 = digit_of(v[i + 2]);
                 const u64 e3 = digit_of(v[i + 3]);
-                __builtin_prefetch(v + heads[e0] + kSwapPrefetchAhead, 1);
                 std::swap(v[i], v[heads[e0]++]);
-                __builtin_prefetch(v + heads[e1] + kSwapPrefetchAhead, 1);
                 std::swap(v[i + 1], v[heads[e1]++]);
-                __builtin_prefetch(v + heads[e2] + kSwapPrefetchAhead, 1);
                 std::swap(v[i + 2], v[heads[e2]++]);
-                __builtin_prefetch(v + heads[e3] + kSwapPrefetchAhead, 1);
                 std::swap(v[i + 3], v[heads[e3]++]);
             }
             for (; i < end; ++i) std::swap(v[i], v[heads[digit_of(v[i])]++]);
