@@ -19,7 +19,8 @@ Usage (from the repository root, with tamarind installed)::
     python benchmarks/bench.py --overhead            # ns per call at n = 1, 16, 64
     python benchmarks/bench.py --pool                # per-call pool cost, idle CPU
     python benchmarks/bench.py --memory              # peak resident memory at 5e7,
-                                                     # one process per sort
+                                                     # one process per sort, on the
+                                                     # data of the README's table
     python benchmarks/bench.py --list                # distributions and functions
 
 Options:
@@ -113,6 +114,14 @@ def _nearly_sorted(dtype, n, rng):
     return a
 
 
+def _runs(dtype, n, rng):
+    """Eight ascending runs one after another: the merge of presorted runs."""
+    a = _uniform(dtype, n, rng)
+    for part in np.array_split(a, 8):
+        part.sort()
+    return a
+
+
 def _few_unique(dtype, n, rng):
     return _uniform(dtype, 16, rng)[rng.integers(0, 16, n)]
 
@@ -129,6 +138,7 @@ for _suffix, _dtype in (("f64", np.float64), ("i64", np.int64)):
         f"sorted_{_suffix}": (_dtype, lambda n, rng, d=_dtype: np.sort(_uniform(d, n, rng))),
         f"reversed_{_suffix}": (_dtype, lambda n, rng, d=_dtype: np.sort(_uniform(d, n, rng))[::-1].copy()),
         f"nearly_sorted_{_suffix}": (_dtype, functools.partial(_nearly_sorted, _dtype)),
+        f"runs_{_suffix}": (_dtype, functools.partial(_runs, _dtype)),
         f"few_unique_{_suffix}": (_dtype, functools.partial(_few_unique, _dtype)),
         f"all_equal_{_suffix}": (_dtype, lambda n, rng, d=_dtype: np.full(n, 42, dtype=d)),
     })
@@ -141,6 +151,7 @@ DIST_HELP = {
     "sorted": "ascending uniform values",
     "reversed": "descending uniform values",
     "nearly_sorted": "ascending, then n/100 random pairs swapped",
+    "runs": "8 ascending runs of uniform values",
     "few_unique": "16 distinct uniform values",
     "all_equal": "every element 42",
 }
@@ -607,7 +618,10 @@ def memory_child(func, dist, n, seed, threads):
 
 
 def run_memory(args, tamarind):
-    dists = select(args.dist or "uniform_f64,uniform_i64", list(DISTRIBUTIONS), "distribution")
+    # The default covers both scratch-memory paths: the merge of runs, and sort_i64_st on
+    # small non-negative values.
+    default = "uniform_f64,runs_f64,uniform_i64,small_range_i64,runs_i64"
+    dists = select(args.dist or default, list(DISTRIBUTIONS), "distribution")
     names = select(args.funcs, ALL_FUNCS, "function")
     cases = [(d, n, f) for d in dists for n in args.sizes for f in names
              if applies(f, DISTRIBUTIONS[d][0])]
@@ -628,13 +642,13 @@ def run_memory(args, tamarind):
                             "extra_kib": None, "note": f"exit {out.returncode}: {reason}"})
     progress.close()
     print("\nPeak resident memory added by one sort, in its own process (lower is better)\n")
-    header = f"{'distribution':<14} {'n':>5}  {'function':<15} {'array MiB':>10} {'extra MiB':>10} {'extra/array':>12}  note"
+    header = f"{'distribution':<16} {'n':>5}  {'function':<15} {'array MiB':>10} {'extra MiB':>10} {'extra/array':>12}  note"
     print(header)
     print("-" * len(header))
     for r in results:
         extra = r["extra_kib"]
         cols = ("n/a", "n/a") if extra is None else (f"{extra / 1024:.1f}", f"{extra / r['array_kib']:.3f}")
-        print(f"{r['dist']:<14} {fmt_n(r['n']):>5}  {r['func']:<15} {r['array_kib'] / 1024:>10.1f} "
+        print(f"{r['dist']:<16} {fmt_n(r['n']):>5}  {r['func']:<15} {r['array_kib'] / 1024:>10.1f} "
               f"{cols[0]:>10} {cols[1]:>12}  {r['note']}".rstrip())
     return results
 

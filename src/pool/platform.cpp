@@ -99,6 +99,10 @@ void wake_by_address_all(std::atomic<std::uint32_t>& word) noexcept { word.notif
 
 #endif
 
+int at_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept {
+    return ::pthread_atfork(prepare, parent, child);
+}
+
 void yield_now() noexcept { ::sched_yield(); }
 
 void fail_thread_starts_after(long successes) noexcept {

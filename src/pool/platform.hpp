@@ -27,6 +27,10 @@ void wait_on_address(std::atomic<std::uint32_t>& word, std::uint32_t expected) n
 void wake_by_address_single(std::atomic<std::uint32_t>& word) noexcept;
 void wake_by_address_all(std::atomic<std::uint32_t>& word) noexcept;
 
+// Registers handlers run around fork(): prepare in the forking thread before it, parent and
+// child after it in the respective process. Returns 0 or the OS error code.
+int at_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept;
+
 // Offers the processor to another ready thread.
 void yield_now() noexcept;
 

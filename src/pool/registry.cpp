@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -175,24 +176,50 @@ struct GlobalPool {
     std::optional<ThreadPoolBuildError> error;
 };
 
-GlobalPool build_global_pool() {
-    GlobalPool pool;
+// The pool of this process, built once under the mutex; never freed.
+std::mutex g_global_mutex;
+std::atomic<const GlobalPool*> g_global{nullptr};
+
+// Around fork() the mutex is held, so the child never inherits it locked mid-build.
+void lock_global() { g_global_mutex.lock(); }
+void unlock_global() { g_global_mutex.unlock(); }
+
+// A forked child has none of its parent's threads: the parent's registry would take jobs
+// that nobody runs. The child forgets it and builds a pool of its own on first use. The
+// parent's registry (and its GlobalPool record) is deliberately leaked: its workers'
+// deques, latches and sleep state describe threads that do not exist here, so nothing in
+// it may be waited on, woken or freed.
+void forget_global_in_child() {
+    g_global.store(nullptr, std::memory_order_relaxed);
+    g_global_mutex.unlock();
+}
+
+const GlobalPool* build_global_pool() {
+    std::lock_guard lock(g_global_mutex);
+    if (const GlobalPool* built = g_global.load(std::memory_order_relaxed)) return built;
+    // Registered once per process image; a child inherits the registration.
+    static const int at_fork_error = platform::at_fork(&lock_global, &unlock_global, &forget_global_in_child);
+    (void)at_fork_error;  // if it failed, a child can only do what it did before: hang
+    auto* pool = new GlobalPool;
     int os_error = 0;
-    pool.registry = Registry::start(resolve_num_threads(0), &os_error);
-    if (pool.registry == nullptr) {
-        pool.error = ThreadPoolBuildError{ThreadPoolBuildErrorKind::IOError, os_error};
+    pool->registry = Registry::start(resolve_num_threads(0), &os_error);
+    if (pool->registry == nullptr) {
+        pool->error = ThreadPoolBuildError{ThreadPoolBuildErrorKind::IOError, os_error};
     }
+    g_global.store(pool, std::memory_order_release);
     return pool;
 }
 
 }  // namespace
 
 Registry& global_registry() {
-    static const GlobalPool pool = build_global_pool();
-    if (pool.registry == nullptr) {
-        panic("The global thread pool has not been initialized.: " + pool.error->to_string());
+    const GlobalPool* pool = g_global.load(std::memory_order_acquire);
+    if (pool == nullptr) [[unlikely]]
+        pool = build_global_pool();
+    if (pool->registry == nullptr) {
+        panic("The global thread pool has not been initialized.: " + pool->error->to_string());
     }
-    return *pool.registry;
+    return *pool->registry;
 }
 
 }  // namespace tamarind::pool

@@ -90,7 +90,8 @@ private:
     Sleep sleep_;
 };
 
-// The global pool, built on first use from the environment and never freed. Panics with
+// The global pool, built on first use from the environment and never freed (a forked child
+// builds one of its own on first use). Panics with
 // "The global thread pool has not been initialized." and the error when it cannot be built.
 Registry& global_registry();
 

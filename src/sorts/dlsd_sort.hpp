@@ -130,16 +130,18 @@ void dlsd_core(typename Traits::value_type* v, std::size_t n, const Params& p, b
     }
 }
 
-// Sorts v[0, n) with digits of width r (8 from every caller). For f64, notes in
-// *nan_seen (when given) whether a NaN went through its radix path.
+// Sorts v[0, n) with digits of width r (8 from every caller). Sets *nan_free (when given)
+// to whether it saw every element and none was a NaN (see FallbackNanAudit).
 template <class Traits>
-void dlsd_sort(typename Traits::value_type* v, std::size_t n, u64 r, bool* nan_seen = nullptr) {
+void dlsd_sort(typename Traits::value_type* v, std::size_t n, u64 r, bool* nan_free = nullptr) {
     if (n <= kDlsdComparisonMax) {
-        comparison_sort<Traits>(v, n);
+        comparison_sort<Traits>(v, n, nan_free);
         return;
     }
     const DlsdChoice choice = choose_dlsd_radix(n);
-    const u64 bits = key_bits<Traits>(v, n, nan_seen);
+    bool nan = false;
+    const u64 bits = key_bits<Traits>(v, n, &nan);
+    if (nan_free) *nan_free = !nan;
     u64 aligned;
     if (bits % r == 0) {
         aligned = 64 - bits;

@@ -29,18 +29,13 @@ void mt_sort(typename Traits::value_type* v, std::size_t n, std::size_t comparis
     const std::size_t thread_count = mt_thread_count();
     // Dropped on return (also while a panic passes): its threads end on their own, unwaited.
     pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(thread_count).build().unwrap();
-    // Set by the key scans when a NaN reached a radix pass; only then can the IEEE
-    // comparisons of run detection and the merge have left NaNs out of key order.
-    bool nan_seen = false;
-    std::vector<u64> boundaries = verge_sort_heuristic<Traits>(
-        v, n, [&](typename Traits::value_type* chunk, std::size_t m, u64 radix) {
-            peeka_entry<Traits>(chunk, m, radix, workers, chunk_size, n, &nan_seen);
-        });
+    auto peeka = [&](typename Traits::value_type* chunk, std::size_t m, u64 radix, bool* nan_free) {
+        peeka_entry<Traits>(chunk, m, radix, workers, chunk_size, n, nan_free);
+    };
+    FallbackNanAudit<Traits, decltype(peeka)> fallback{peeka};
+    std::vector<u64> boundaries = verge_sort_heuristic<Traits>(v, n, fallback);
     k_way_merge<Traits>(v, n, boundaries);
-    if constexpr (Traits::kMayBeUnordered) {
-        if (nan_seen) [[unlikely]]
-            panic_unless_key_ordered<Traits>(v, n);
-    }
+    if constexpr (Traits::kMayBeUnordered) fallback.verify(v, n);
 }
 
 }  // namespace

@@ -173,20 +173,22 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
     }
 }
 
-// Sorts v[0, n) with digits of width r (8 from every caller). For f64, notes in
-// *nan_seen (when given) whether a NaN went through its radix path.
+// Sorts v[0, n) with digits of width r (8 from every caller). Sets *nan_free (when given)
+// to whether it saw every element and none was a NaN (see FallbackNanAudit).
 template <class Traits>
-void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r, bool* nan_seen = nullptr) {
+void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r, bool* nan_free = nullptr) {
     if (n <= kRollercoasterComparisonMax) {
-        comparison_sort<Traits>(v, n);
+        comparison_sort<Traits>(v, n, nan_free);
         return;
     }
     // With 8-bit digits, count the top key byte during the width scan: when the keys use
     // all 64 bits (any non-negative element) that is the first step's histogram.
     u64 top_counts[256];
     const bool count_top = r == 8;
-    const u64 bits = count_top ? key_bits_and_top_counts<Traits>(v, n, top_counts, nan_seen)
-                               : key_bits<Traits>(v, n, nan_seen);
+    bool nan = false;
+    const u64 bits = count_top ? key_bits_and_top_counts<Traits>(v, n, top_counts, &nan)
+                               : key_bits<Traits>(v, n, &nan);
+    if (nan_free) *nan_free = !nan;
     const u64 max_level = (bits + r - 1) / r;
     if (max_level == 0) return;  // every key is 0: all elements are equal
     rollercoaster_rec<Traits>(v, n, Params{0, r, 64 - bits, max_level, u64{1} << r},

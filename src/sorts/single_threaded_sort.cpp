@@ -20,30 +20,29 @@ constexpr std::size_t kF64RollercoasterMin = 800;
 constexpr std::size_t kI64ComparisonMax = 7000;
 
 // Run detection, the fallback on every other stretch, then the merge of the stretches.
+// Where a NaN may hide, the result is checked unless every fallback call vouched that
+// its stretch held none.
 template <class Traits, class Fallback>
-void presorted_radix_sort(typename Traits::value_type* v, std::size_t n, Fallback&& fallback) {
+void presorted_radix_sort(typename Traits::value_type* v, std::size_t n, Fallback sort) {
+    FallbackNanAudit<Traits, Fallback> fallback{sort};
     std::vector<u64> boundaries = verge_sort_heuristic<Traits>(v, n, fallback);
     k_way_merge<Traits>(v, n, boundaries);
+    if constexpr (Traits::kMayBeUnordered) fallback.verify(v, n);
 }
 
 }  // namespace
 
 void single_threaded_sort(f64* v, std::size_t n) {
     if (n > kF64ComparisonMax) {
-        // Set by the fallbacks' key scans when a NaN reached a radix path; only then can
-        // IEEE comparisons in the merge or the prefix repair have left NaNs misplaced.
-        bool nan_seen = false;
-        if (n >= kF64RollercoasterMin) {
-            presorted_radix_sort<F64Traits>(v, n, [&](f64* chunk, std::size_t m, u64 radix) {
-                rollercoaster_sort<F64Traits>(chunk, m, radix, &nan_seen);
+        // The fallback is chosen once, on the length of the whole slice.
+        if (n >= kF64RollercoasterMin)
+            presorted_radix_sort<F64Traits>(v, n, [](f64* chunk, std::size_t m, u64 radix, bool* nan_free) {
+                rollercoaster_sort<F64Traits>(chunk, m, radix, nan_free);
             });
-        } else {
-            presorted_radix_sort<F64Traits>(v, n, [&](f64* chunk, std::size_t m, u64 radix) {
-                dlsd_sort<F64Traits>(chunk, m, radix, &nan_seen);
+        else
+            presorted_radix_sort<F64Traits>(v, n, [](f64* chunk, std::size_t m, u64 radix, bool* nan_free) {
+                dlsd_sort<F64Traits>(chunk, m, radix, nan_free);
             });
-        }
-        if (nan_seen) [[unlikely]]
-            panic_unless_key_ordered<F64Traits>(v, n);
         return;
     }
     comparison_sort<F64Traits>(v, n);
@@ -51,8 +50,8 @@ void single_threaded_sort(f64* v, std::size_t n) {
 
 void single_threaded_sort(i64* v, std::size_t n) {
     if (n > kI64ComparisonMax) {
-        presorted_radix_sort<I64Traits>(v, n, [](i64* chunk, std::size_t m, u64 radix) {
-            rollercoaster_sort<I64Traits>(chunk, m, radix);
+        presorted_radix_sort<I64Traits>(v, n, [](i64* chunk, std::size_t m, u64 radix, bool* nan_free) {
+            rollercoaster_sort<I64Traits>(chunk, m, radix, nan_free);
         });
         return;
     }

@@ -18,13 +18,19 @@ inline constexpr std::size_t kInsertionSortMax = 20;
 
 // Sorts v[0, n) by comparison: nothing below 2 elements, insertion sort up to
 // kInsertionSortMax, the unstable sort above. Callers bound n by their own thresholds.
+// Sets *nan_free (when given) on return: with two or more elements every one has met the
+// comparator, which panics on NaN; a single element is looked at.
 template <class Traits>
-void comparison_sort(typename Traits::value_type* v, std::size_t n) {
-    if (n < 2) return;
+void comparison_sort(typename Traits::value_type* v, std::size_t n, bool* nan_free = nullptr) {
+    if (n < 2) {
+        if (nan_free) *nan_free = !Traits::has_unordered(v, n);
+        return;
+    }
     if (n <= kInsertionSortMax)
         insertion_sort(v, n, LessOf<Traits>{});
     else
         unstable_sort(v, n, LessOf<Traits>{});
+    if (nan_free) *nan_free = true;
 }
 
 // Number of significant bits of the largest key of v[0, n). The OR of all keys has the
@@ -86,9 +92,11 @@ u64 key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n,
 }
 
 // Ends the call with the comparator's NaN panic unless v[0, n) is ascending by element
-// key with -0.0 and +0.0 taken as equal. Run only after a NaN went through a radix
-// fallback: the merge and the prefix repair compare with IEEE operators, which cannot
-// place a NaN, so such a result must be verified rather than trusted.
+// key with -0.0 and +0.0 taken as equal. Run detection and the merge compare with IEEE
+// operators, which cannot place a NaN, so their result is verified unless every fallback
+// call vouched that its stretch held none (FallbackNanAudit). Accepted runs need no such
+// word: each has at least two elements, and every element of it was in an IEEE comparison
+// that held, which no NaN passes.
 template <class Traits>
 void panic_unless_key_ordered(const typename Traits::value_type* v, std::size_t n) {
     using T = typename Traits::value_type;
@@ -98,5 +106,26 @@ void panic_unless_key_ordered(const typename Traits::value_type* v, std::size_t 
             panic(kNoneUnwrap);
     }
 }
+
+// Wraps a float fallback sort, fallback(chunk, m, radix, &nan_free), for run detection. A
+// stretch counts as NaN-free only when its sort set nan_free after looking at every
+// element (a key scan, or comparisons); one that reports nothing counts as unverified, so
+// a path that forgets to report costs one order check at the end, never a wrong result.
+template <class Traits, class Fallback>
+struct FallbackNanAudit {
+    Fallback sort;
+    bool unverified = false;
+
+    void operator()(typename Traits::value_type* chunk, std::size_t m, u64 radix) {
+        bool nan_free = false;
+        sort(chunk, m, radix, &nan_free);
+        unverified |= !nan_free;
+    }
+    // The final check, skipped when every stretch was vouched for.
+    void verify(const typename Traits::value_type* v, std::size_t n) const {
+        if (unverified) [[unlikely]]
+            panic_unless_key_ordered<Traits>(v, n);
+    }
+};
 
 }  // namespace tamarind

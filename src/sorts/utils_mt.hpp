@@ -58,13 +58,13 @@ KeyScan parallel_key_scan(const typename Traits::value_type* v, std::size_t n, s
 
 // Sorts the stretch v[0, n) (n > 0) with digits of `radix` bits on `pool`. The key scan
 // runs on the pool of the calling thread (the global pool from outside any pool).
-// chunk_size and total_len pass through to peeka_sort. Sets *nan_seen (when given) if a
-// NaN was among the keys.
+// chunk_size and total_len pass through to peeka_sort. Sets *nan_free (when given) to
+// whether no NaN was among the keys (see FallbackNanAudit).
 template <class Traits>
 void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, pool::ThreadPool& pool,
-                 std::size_t chunk_size, std::size_t total_len, bool* nan_seen = nullptr) {
+                 std::size_t chunk_size, std::size_t total_len, bool* nan_free = nullptr) {
     const KeyScan scan = parallel_key_scan<Traits>(v, n, pool::current_num_threads(), false);
-    if (scan.nan && nan_seen != nullptr) *nan_seen = true;
+    if (nan_free != nullptr) *nan_free = !scan.nan;
     const u64 bits = scan.bits;
     const u64 max_level = bits / radix + (bits % radix != 0 ? 1 : 0);
     if (max_level == 0) return;  // every key is 0: the stretch is in order

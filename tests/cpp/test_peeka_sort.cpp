@@ -80,12 +80,12 @@ TEST(PeekaEntryParallel, KeyWidthCases) {
     }
     // The scan notes NaNs; it does not fail on them.
     std::vector<f64> f = make_pattern<f64>("random", n, 4);
-    bool nan_seen = false;
-    peeka_entry<F64Traits>(f.data(), n, 8, workers, 10'000, n, &nan_seen);
-    EXPECT_FALSE(nan_seen);
+    bool nan_free = false;
+    peeka_entry<F64Traits>(f.data(), n, 8, workers, 10'000, n, &nan_free);
+    EXPECT_TRUE(nan_free);
     f[n - 1] = kPosNaN;
-    peeka_entry<F64Traits>(f.data(), n, 8, workers, 10'000, n, &nan_seen);
-    EXPECT_TRUE(nan_seen);
+    peeka_entry<F64Traits>(f.data(), n, 8, workers, 10'000, n, &nan_free);
+    EXPECT_FALSE(nan_free);
     EXPECT_TRUE(std::isnan(f.back()));
 }
 

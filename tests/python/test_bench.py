@@ -26,8 +26,8 @@ def test_quick_run_writes_table_json_and_plot(tmp_path):
     # polars joins the table where it is installed.
     optional = {"polars"} & {r["func"] for r in rows}
     assert {r["func"] for r in rows} == funcs | optional
-    # Each of the 14 distributions: numpy, numpy_stable, three tamarind functions, polars.
-    assert len(rows) == 14 * (5 + len(optional))
+    # Each of the 16 distributions: numpy, numpy_stable, three tamarind functions, polars.
+    assert len(rows) == 16 * (5 + len(optional))
     # The script checks every result against np.sort; a sort that raises is fine here
     # (a path not built yet), one that returns a wrong order is not.
     assert not [r for r in rows if r["note"] == "wrong result"]

@@ -120,3 +120,41 @@ def test_per_call_pools_leave_no_threads_or_memory():
         time.sleep(0.05)
     assert thread_count() <= threads_before
     assert resident_bytes() - memory_before < 32 << 20
+
+
+FORK_CHILD = """
+    import multiprocessing
+    import os
+    import signal
+    import numpy as np
+    import tamarind
+
+    # Every pooled path: the parallel quicksort, sort_* below and above their radix entries.
+    CALLS = [("rayon_sort_f64", 5000), ("rayon_sort_i64", 5000), ("sort_f64", 100_000),
+             ("sort_i64", 100_000), ("sort_f64", 800_000), ("sort_i64", 10_000_000)]
+
+    def sorts(name, n, seed=0):
+        signal.alarm(40)  # a child that hangs ends itself rather than outliving the test
+        rng = np.random.default_rng(seed)
+        a = rng.normal(size=n) if "f64" in name else rng.integers(-2**40, 2**40, n)
+        getattr(tamarind, name)(a)
+        return bool((a[:-1] <= a[1:]).all())
+
+    if __name__ == "__main__":
+        assert sorts("rayon_sort_f64", 100_000) and sorts("sort_f64", 800_000)  # the pools have run
+        signal.alarm(0)
+        pid = os.fork()
+        if pid == 0:
+            os._exit(0 if all(sorts(name, n) for name, n in CALLS) else 1)
+        print(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+        with multiprocessing.get_context("fork").Pool(2) as pool:
+            jobs = [(name, 5000, s) for s in range(4) for name in ("rayon_sort_f64", "sort_i64")]
+            try:
+                print(all(pool.starmap_async(sorts, jobs).get(timeout=50)))
+            except multiprocessing.TimeoutError:
+                print("hung")
+"""
+
+
+def test_forked_children_sort_on_pools_of_their_own():
+    assert run_probe(FORK_CHILD, RAYON_NUM_THREADS="2") == ["0", "True"]
