@@ -4,6 +4,7 @@
 
 #include "borrow.hpp"
 #include "numpy_api.hpp"
+#include "types/messages.hpp"
 #include "types/panic.hpp"
 
 namespace tamarind::py {
@@ -23,7 +24,7 @@ PyError array_cast_error(PyObject* object, PyTypeObject* expected) {
     Ref value(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr));
     if (!value) return PyError::fetch();
     // Python 3.11+ shows notes under the message; elsewhere the note is simply skipped.
-    Ref noted(PyObject_CallMethod(value.get(), "add_note", "s", "while processing 'arr'"));
+    Ref noted(PyObject_CallMethod(value.get(), "add_note", "s", messages::kProcessingArrNote.data()));
     if (!noted) PyErr_Clear();
     return PyError::normalized(Ref::borrow(PyExc_TypeError), std::move(value), Ref());
 }
@@ -55,9 +56,9 @@ Result<TakenArray> TakenArray::take(PyObject* object, int type_num) {
         case kBorrowOk:
             return TakenArray(array.release());
         case kAlreadyBorrowed:
-            panic("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed");
+            panic(messages::kAlreadyBorrowed);
         case kNotWriteable:
-            panic("called `Result::unwrap()` on an `Err` value: NotWriteable");
+            panic(messages::kNotWriteable);
         case kRegistryOutOfMemory:
             throw std::bad_alloc();
         default:
@@ -88,7 +89,7 @@ bool TakenArray::raw_slice(std::uint64_t& n, void*& data) const {
 }
 
 PyError TakenArray::not_contiguous() {
-    return PyError::lazy(PyExc_TypeError, "The given array is not contiguous or is misaligned.");
+    return PyError::lazy(PyExc_TypeError, std::string(messages::kNotContiguous));
 }
 
 }  // namespace tamarind::py

@@ -33,11 +33,11 @@ struct Borrow {
 
 // Few arrays are borrowed at any one time, so a flat list scanned under the lock beats
 // maps keyed by base address; it keeps its capacity, so a call allocates nothing.
-struct Registry {
+struct BorrowRegistry {
     std::mutex mutex;
     std::vector<Borrow> borrows;
 
-    Registry() { borrows.reserve(64); }
+    BorrowRegistry() { borrows.reserve(64); }
 
     Borrow* find(std::uintptr_t base, const BorrowKey& key) {
         for (Borrow& b : borrows)
@@ -96,17 +96,30 @@ BorrowKey borrow_key(PyObject* array) {
     return {low, high + static_cast<std::uintptr_t>(NumpyApi::cached().element_size(a->descr)), data, gcd};
 }
 
-bool conflicts_with_any(const Registry& reg, std::uintptr_t base, const BorrowKey& key, bool exclusive_only) {
+bool conflicts_with_any(const BorrowRegistry& reg, std::uintptr_t base, const BorrowKey& key, bool exclusive_only) {
     for (const Borrow& b : reg.borrows)
         if (b.base == base && (exclusive_only ? b.count < 0 : b.count != 0) && conflicts(key, b.key)) return true;
     return false;
 }
 
-int acquire_shared(void* registry, PyObject* array) noexcept {
-    auto& reg = *static_cast<Registry*>(registry);
+// The opening of every registry operation: the array's base and key, read before the
+// lock is taken (they only read the array), and the registry under its lock.
+struct Operation {
+    BorrowRegistry& reg;
+    std::uintptr_t base;
+    BorrowKey key;
+    std::unique_lock<std::mutex> lock;
+};
+
+Operation open_operation(void* registry, PyObject* array) {
+    auto& reg = *static_cast<BorrowRegistry*>(registry);
     const std::uintptr_t base = base_address(array);
     const BorrowKey key = borrow_key(array);
-    std::lock_guard lock(reg.mutex);
+    return {reg, base, key, std::unique_lock(reg.mutex)};
+}
+
+int acquire_shared(void* registry, PyObject* array) noexcept {
+    auto [reg, base, key, lock] = open_operation(registry, array);
     if (Borrow* same = reg.find(base, key)) {
         if (same->count < 0 || same->count == INT64_MAX) return kAlreadyBorrowed;
         ++same->count;
@@ -123,10 +136,7 @@ int acquire_shared(void* registry, PyObject* array) noexcept {
 
 int acquire_exclusive(void* registry, PyObject* array) noexcept {
     if ((fields(array)->flags & kWriteable) == 0) return kNotWriteable;
-    auto& reg = *static_cast<Registry*>(registry);
-    const std::uintptr_t base = base_address(array);
-    const BorrowKey key = borrow_key(array);
-    std::lock_guard lock(reg.mutex);
+    auto [reg, base, key, lock] = open_operation(registry, array);
     if (reg.find(base, key) != nullptr) return kAlreadyBorrowed;
     if (conflicts_with_any(reg, base, key, /*exclusive_only=*/false)) return kAlreadyBorrowed;
     try {
@@ -140,20 +150,14 @@ int acquire_exclusive(void* registry, PyObject* array) noexcept {
 // Releasing what was never borrowed is a broken protocol; these functions cannot report
 // it, so they end the process.
 void release_shared(void* registry, PyObject* array) noexcept {
-    auto& reg = *static_cast<Registry*>(registry);
-    const std::uintptr_t base = base_address(array);
-    const BorrowKey key = borrow_key(array);
-    std::lock_guard lock(reg.mutex);
+    auto [reg, base, key, lock] = open_operation(registry, array);
     Borrow* b = reg.find(base, key);
     if (b == nullptr) std::abort();
     if (--b->count == 0) reg.remove(b);
 }
 
 void release_exclusive(void* registry, PyObject* array) noexcept {
-    auto& reg = *static_cast<Registry*>(registry);
-    const std::uintptr_t base = base_address(array);
-    const BorrowKey key = borrow_key(array);
-    std::lock_guard lock(reg.mutex);
+    auto [reg, base, key, lock] = open_operation(registry, array);
     Borrow* only = nullptr;
     std::size_t views = 0;
     for (Borrow& b : reg.borrows)
@@ -174,7 +178,7 @@ void destroy_capsule(PyObject* capsule) {
         PyErr_Clear();
         return;
     }
-    delete static_cast<Registry*>(api->registry);
+    delete static_cast<BorrowRegistry*>(api->registry);
     delete api;
 }
 
@@ -182,11 +186,11 @@ std::mutex g_mutex;
 std::atomic<const SharedBorrowApi*> g_api{nullptr};
 
 Result<Ref> create_capsule(PyObject* multiarray) {
-    auto* api = new SharedBorrowApi{1, new Registry(), acquire_shared, acquire_exclusive,
+    auto* api = new SharedBorrowApi{1, new BorrowRegistry(), acquire_shared, acquire_exclusive,
                                     release_shared, release_exclusive};
     Ref capsule(PyCapsule_New(api, kCapsuleName, destroy_capsule));
     if (!capsule) {
-        delete static_cast<Registry*>(api->registry);
+        delete static_cast<BorrowRegistry*>(api->registry);
         delete api;
         return PyError::fetch();
     }

@@ -12,6 +12,7 @@
 #include "sorts/mt_radix_sort.hpp"
 #include "sorts/single_threaded_sort.hpp"
 #include "traits/traits.hpp"
+#include "types/messages.hpp"
 
 namespace tamarind::py {
 namespace {
@@ -26,19 +27,19 @@ Result<PyObject*> parse_arr(const char* function, PyObject* args, PyObject* kwar
     };
     const Py_ssize_t given = PyTuple_Size(args);
     if (given > 1)
-        return error("takes 1 positional arguments but " + std::to_string(given) + " were given");
+        return error(std::string(messages::kTooManyPositional) + std::to_string(given) + " were given");
     PyObject* arr = given == 1 ? PyTuple_GetItem(args, 0) : nullptr;
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;
         PyObject *key, *value;
         while (PyDict_Next(kwargs, &pos, &key, &value)) {
             if (!PyUnicode_Check(key) || PyUnicode_CompareWithASCIIString(key, "arr") != 0)
-                return error("got an unexpected keyword argument '" + to_utf8(key, "?") + "'");
-            if (arr != nullptr) return error("got multiple values for argument 'arr'");
+                return error(std::string(messages::kUnexpectedKeyword) + to_utf8(key, "?") + "'");
+            if (arr != nullptr) return error(std::string(messages::kMultipleArr));
             arr = value;
         }
     }
-    if (arr == nullptr) return error("missing 1 required positional argument: 'arr'");
+    if (arr == nullptr) return error(std::string(messages::kMissingArr));
     return arr;
 }
 
@@ -46,23 +47,18 @@ Result<PyObject*> parse_arr(const char* function, PyObject* args, PyObject* kwar
 
 enum class Entry { kMultiThreaded, kSingleThreaded, kParallelQuicksort };
 
+// NumPy's type number of each element type.
 template <class T>
-struct Element;
+inline constexpr int kTypeNumOf = 0;
 template <>
-struct Element<f64> {
-    using Traits = F64Traits;
-    static constexpr int kTypeNum = kTypeNumF64;
-};
+inline constexpr int kTypeNumOf<f64> = kTypeNumF64;
 template <>
-struct Element<i64> {
-    using Traits = I64Traits;
-    static constexpr int kTypeNum = kTypeNumI64;
-};
+inline constexpr int kTypeNumOf<i64> = kTypeNumI64;
 
 template <class T, Entry E>
 void run_sort(ElementSlice<T> s) {
     if constexpr (E == Entry::kParallelQuicksort) {
-        parallel_quicksort(s.data, s.len, LessOf<typename Element<T>::Traits>{});
+        parallel_quicksort(s.data, s.len, LessOf<traits_of<T>>{});
     } else if constexpr (E == Entry::kSingleThreaded) {
         single_threaded_sort(s.data, s.len);
     } else {
@@ -75,7 +71,7 @@ PyObject* sort_function(const char* function, PyObject* args, PyObject* kwargs) 
     return guard([&]() -> Result<PyObject*> {
         Result<PyObject*> arr = parse_arr(function, args, kwargs);
         if (!arr.ok()) return std::move(arr.error());
-        Result<TakenArray> taken = TakenArray::take(arr.value(), Element<T>::kTypeNum);
+        Result<TakenArray> taken = TakenArray::take(arr.value(), kTypeNumOf<T>);
         if (!taken.ok()) return std::move(taken.error());
         Result<ElementSlice<T>> slice = taken.value().template slice<T>();
         if (!slice.ok()) return std::move(slice.error());

@@ -97,7 +97,6 @@ Result<const NumpyApi*> NumpyApi::get() {
     auto* api = new NumpyApi();
     api->table_ = table;
     api->feature_version_ = feature;
-    api->core_name_ = g_core_name;
     // Builtin dtypes live as long as NumPy; looked up once instead of on every call.
     api->descr_f64_ = descr_from_type(kTypeNumF64);
     // Where C long is 64 bits NumPy's int64 is NPY_LONG (7), an equivalent of type 9 that

@@ -53,13 +53,10 @@ public:
     }
     // Element size of a dtype: a 64-bit field from NumPy 2's layout on, 32-bit before.
     std::intptr_t element_size(PyObject* descr) const;
-    // "numpy.core" before NumPy 2, "numpy._core" from it on.
-    const char* core_name() const { return core_name_; }
 
 private:
     void** table_ = nullptr;
     unsigned feature_version_ = 0;
-    const char* core_name_ = nullptr;
     PyObject* descr_f64_ = nullptr;
     PyObject* descr_i64_ = nullptr;
 };

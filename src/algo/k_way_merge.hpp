@@ -1,5 +1,5 @@
 // Pairwise, level-by-level merge of the ascending stretches that the pre-pass leaves.
-// Comparisons are the element type's own operators; the merge is stable (ties keep the
+// Comparisons are the traits' plain ones; the merge is stable (ties keep the
 // left stretch first). With f64 NaN operands every comparison is false, so the back
 // merge places the left element and the front merge the right one.
 #pragma once
@@ -19,7 +19,7 @@ namespace tamarind {
 template <class Traits>
 void merge_runs(typename Traits::value_type* x, typename Traits::value_type* buf, std::size_t start,
                 std::size_t mid, std::size_t end) noexcept {
-    if (start < mid && mid < end && x[mid - 1] <= x[mid]) return;
+    if (start < mid && mid < end && Traits::less_equal(x[mid - 1], x[mid])) return;
     const std::size_t left = mid - start;
     const std::size_t right = end - mid;
     if (left > right) {
@@ -31,7 +31,7 @@ void merge_runs(typename Traits::value_type* x, typename Traits::value_type* buf
         while (bi > 0 && li > start) {
             const auto b = buf[bi - 1];
             const auto l = x[li - 1];
-            const bool take_buf = b >= l;
+            const bool take_buf = Traits::less_equal(l, b);
             x[--out] = take_buf ? b : l;
             bi -= take_buf;
             li -= !take_buf;
@@ -46,7 +46,7 @@ void merge_runs(typename Traits::value_type* x, typename Traits::value_type* buf
         while (bi < left && ri < end) {
             const auto b = buf[bi];
             const auto r = x[ri];
-            const bool take_buf = b <= r;
+            const bool take_buf = Traits::less_equal(b, r);
             x[out++] = take_buf ? b : r;
             bi += take_buf;
             ri += !take_buf;

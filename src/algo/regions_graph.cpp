@@ -95,44 +95,33 @@ RegionSwap RegionsGraph::swap_regions(std::size_t u, std::vector<RegionEdge>& X,
 }
 
 std::vector<RegionSwap> RegionsGraph::cycle_swaps(std::size_t u) {
-    Node& node = nodes_[u];
-    std::vector<RegionSwap> swaps;
-    if (node.own_elsewhere.empty() && node.foreign_here.empty()) return swaps;
-    std::vector<RegionEdge> X = std::move(node.own_elsewhere);
-    std::vector<RegionEdge> Y = std::move(node.foreign_here);
-    // Both totals are equal, so the lists run out together.
-    while (!X.empty() || !Y.empty()) swaps.push_back(swap_regions(u, X, Y, 0, 0));
-    node.own_elsewhere = std::move(X);
-    node.foreign_here = std::move(Y);
-    return swaps;
+    return with_lists_taken(u, [&](std::vector<RegionEdge>& X, std::vector<RegionEdge>& Y,
+                                   std::vector<RegionSwap>& swaps) {
+        // Both totals are equal, so the lists run out together.
+        while (!X.empty() || !Y.empty()) swaps.push_back(swap_regions(u, X, Y, 0, 0));
+    });
 }
 
 std::vector<RegionSwap> RegionsGraph::two_cycle_swaps(std::size_t u) {
-    Node& node = nodes_[u];
-    std::vector<RegionSwap> swaps;
-    if (node.own_elsewhere.empty() && node.foreign_here.empty()) return swaps;
-    std::vector<RegionEdge> X = std::move(node.own_elsewhere);
-    std::vector<RegionEdge> Y = std::move(node.foreign_here);
-    // Stable, so the runs of one node keep their slice order.
-    const auto by_node = [](const RegionEdge& l, const RegionEdge& r) { return l.node < r.node; };
-    std::stable_sort(X.begin(), X.end(), by_node);
-    std::stable_sort(Y.begin(), Y.end(), by_node);
-
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < X.size() && j < Y.size()) {
-        if (X[i].node == Y[j].node) {
-            // Both entries are replaced or removed: look at the same indices again.
-            swaps.push_back(swap_regions(u, X, Y, i, j));
-        } else if (X[i].node < Y[j].node) {
-            ++i;
-        } else {
-            ++j;
+    return with_lists_taken(u, [&](std::vector<RegionEdge>& X, std::vector<RegionEdge>& Y,
+                                   std::vector<RegionSwap>& swaps) {
+        // Stable, so the runs of one node keep their slice order.
+        const auto by_node = [](const RegionEdge& l, const RegionEdge& r) { return l.node < r.node; };
+        std::stable_sort(X.begin(), X.end(), by_node);
+        std::stable_sort(Y.begin(), Y.end(), by_node);
+        std::size_t i = 0;
+        std::size_t j = 0;
+        while (i < X.size() && j < Y.size()) {
+            if (X[i].node == Y[j].node) {
+                // Both entries are replaced or removed: look at the same indices again.
+                swaps.push_back(swap_regions(u, X, Y, i, j));
+            } else if (X[i].node < Y[j].node) {
+                ++i;
+            } else {
+                ++j;
+            }
         }
-    }
-    node.own_elsewhere = std::move(X);
-    node.foreign_here = std::move(Y);
-    return swaps;
+    });
 }
 
 }  // namespace tamarind

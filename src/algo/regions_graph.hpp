@@ -87,6 +87,22 @@ public:
     const Node& node(std::size_t u) const { return nodes_[u]; }
 
 private:
+    // Takes u's lists out of the graph as X (own_elsewhere) and Y (foreign_here), so that
+    // swap_regions may edit them while it adds edges to other nodes, runs
+    // step(X, Y, swaps) and puts what is left back.
+    template <class Step>
+    std::vector<RegionSwap> with_lists_taken(std::size_t u, Step&& step) {
+        Node& node = nodes_[u];
+        std::vector<RegionSwap> swaps;
+        if (node.own_elsewhere.empty() && node.foreign_here.empty()) return swaps;
+        std::vector<RegionEdge> X = std::move(node.own_elsewhere);
+        std::vector<RegionEdge> Y = std::move(node.foreign_here);
+        step(X, Y, swaps);
+        node.own_elsewhere = std::move(X);
+        node.foreign_here = std::move(Y);
+        return swaps;
+    }
+
     void add_edge(u64 owner, u64 region, u64 pos, u64 len) {
         nodes_[region].foreign_here.push_back({owner, pos, len});
         nodes_[owner].own_elsewhere.push_back({region, pos, len});

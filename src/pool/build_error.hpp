@@ -5,10 +5,10 @@
 
 namespace tamarind::pool {
 
+// The one way building fails here: a worker thread could not be started; os_error holds
+// the system's code.
 enum class ThreadPoolBuildErrorKind {
-    GlobalPoolAlreadyInitialized,
-    CurrentThreadAlreadyInPool,
-    IOError,  // a worker thread could not be started; os_error holds the system's code
+    IOError,
 };
 
 struct ThreadPoolBuildError {

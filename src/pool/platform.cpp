@@ -46,7 +46,7 @@ void* thread_main(void* raw) {
 
 std::size_t processor_count() noexcept {
     const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
-    return online > 0 ? static_cast<std::size_t>(online) : 1;
+    return online > 0 ? static_cast<std::size_t>(online) : 0;
 }
 
 int start_thread(void (*entry)(void*), void* arg) noexcept {
@@ -82,11 +82,6 @@ void wake_by_address_single(std::atomic<std::uint32_t>& word) noexcept {
               nullptr, 0);
 }
 
-void wake_by_address_all(std::atomic<std::uint32_t>& word) noexcept {
-    ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX,
-              nullptr, nullptr, 0);
-}
-
 #else
 
 void wait_on_address(std::atomic<std::uint32_t>& word, std::uint32_t expected) noexcept {
@@ -94,8 +89,6 @@ void wait_on_address(std::atomic<std::uint32_t>& word, std::uint32_t expected) n
 }
 
 void wake_by_address_single(std::atomic<std::uint32_t>& word) noexcept { word.notify_one(); }
-
-void wake_by_address_all(std::atomic<std::uint32_t>& word) noexcept { word.notify_all(); }
 
 #endif
 

@@ -12,7 +12,7 @@ namespace tamarind::pool::platform {
 // Stack reserved for every worker thread.
 inline constexpr std::size_t kWorkerStackSize = 2u << 20;
 
-// Logical processors online; 1 when the system reports none.
+// Logical processors online; 0 when the system reports none (callers choose the fallback).
 std::size_t processor_count() noexcept;
 
 // Starts a detached thread running entry(arg) on a kWorkerStackSize stack. Returns 0, or the
@@ -22,10 +22,9 @@ int start_thread(void (*entry)(void*), void* arg) noexcept;
 // Blocks while word still holds expected; may return spuriously, so callers re-check.
 void wait_on_address(std::atomic<std::uint32_t>& word, std::uint32_t expected) noexcept;
 
-// Wakes one / every thread blocked in wait_on_address on word. Waking an address that no
+// Wakes one thread blocked in wait_on_address on word. Waking an address that no
 // longer holds a live object is harmless: the address only serves as a key.
 void wake_by_address_single(std::atomic<std::uint32_t>& word) noexcept;
-void wake_by_address_all(std::atomic<std::uint32_t>& word) noexcept;
 
 // Registers handlers run around fork(): prepare in the forking thread before it, parent and
 // child after it in the respective process. Returns 0 or the OS error code.

@@ -13,14 +13,6 @@
 namespace tamarind::pool {
 
 std::string ThreadPoolBuildError::to_string() const {
-    switch (kind) {
-        case ThreadPoolBuildErrorKind::GlobalPoolAlreadyInitialized:
-            return "ThreadPoolBuildError { kind: GlobalPoolAlreadyInitialized }";
-        case ThreadPoolBuildErrorKind::CurrentThreadAlreadyInPool:
-            return "ThreadPoolBuildError { kind: CurrentThreadAlreadyInPool }";
-        case ThreadPoolBuildErrorKind::IOError:
-            break;
-    }
     return "ThreadPoolBuildError { kind: IOError(Os { code: " + std::to_string(os_error) +
            ", message: \"" + std::strerror(os_error) + "\" }) }";
 }

@@ -19,9 +19,7 @@
 
 namespace tamarind::pool {
 
-// Message of the broken invariant "an injected job runs on a thread that is not a worker".
-inline constexpr const char* kInjectedOffPool =
-    "assertion failed: injected && !worker_thread.is_null()";
+using messages::kInjectedOffPool;
 
 // What the calling thread is: a worker of some pool, or (nullptr) an outside thread.
 struct WorkerThread;

@@ -28,8 +28,6 @@ namespace tamarind {
 
 namespace quicksort {
 
-// Slices of at most this many elements are insertion-sorted.
-inline constexpr std::size_t kInsertionThreshold = 20;
 // Partitions whose sides both have at most this many elements stay on the current thread.
 inline constexpr std::size_t kSequentialThreshold = 2000;
 // From this length each pivot candidate is first replaced by the median of its neighbourhood.
@@ -47,21 +45,21 @@ inline constexpr std::size_t kBlock = 128;
 inline constexpr std::size_t kBalanceDivisor = 8;
 
 static_assert(kBlock <= 256, "block offsets are stored in bytes");
-static_assert(kInsertionThreshold >= 8,
+static_assert(kInsertionSortMax >= 8,
               "pivot choice and pattern breaking index around len / 4 and need a few elements");
 
 // Slices the sequential sort hands whole to its branch-free base case when it runs on a
 // comparator that cannot fail (the slice was checked for NaN): a network-and-merge sort of
 // 64 elements costs less than partitioning them.
 inline constexpr std::size_t kOrderedBaseCase = kSmallSortMax;
-static_assert(kOrderedBaseCase >= kInsertionThreshold, "the ordered base case takes over from insertion sort");
+static_assert(kOrderedBaseCase >= kInsertionSortMax, "the ordered base case takes over from insertion sort");
 
 template <bool kMayJoin, class Less>
 constexpr std::size_t base_case_max() {
     if constexpr (!kMayJoin && kIsOrderedLess<Less>) {
         return kOrderedBaseCase;
     } else {
-        return kInsertionThreshold;
+        return kInsertionSortMax;
     }
 }
 
@@ -70,7 +68,7 @@ struct PivotChoice {
     bool likely_sorted;
 };
 
-// Picks a pivot index of v[0, n), n > kInsertionThreshold: the median of three candidates
+// Picks a pivot index of v[0, n), n > kInsertionSortMax: the median of three candidates
 // at n/4, n/2 and 3n/4 (each first the median of its neighbours when n is large enough).
 // No swap at all suggests sorted input; all of them suggest descending input, which is
 // reversed here so that the caller may find it sorted.

@@ -11,26 +11,22 @@
 #include <memory>
 #include <utility>
 
+#include "sorts/histograms.hpp"
 #include "sorts/lsd_sort.hpp"
-#include "types/scratch.hpp"
 #include "sorts/prefix_insertion_sort.hpp"
 #include "sorts/utils.hpp"
 #include "sorts/voracious_sort.hpp"
-#include "types/histograms.hpp"
 #include "types/params.hpp"
+#include "types/scratch.hpp"
 
 namespace tamarind {
 
-// dlsd_sort entry: slices up to this long are sorted by comparison.
-inline constexpr std::size_t kDlsdComparisonMax = 128;
 // Diverted buckets up to this long are sorted by comparison, longer ones by radix.
 inline constexpr std::size_t kDlsdBucketComparisonMax = 250;
 // Radix buckets up to this long always go to voracious_sort...
 inline constexpr std::size_t kDlsdBucketVoraciousMax = 3000;
 // ...and so do longer ones while fewer key bits than this are known to be shared.
 inline constexpr u64 kDlsdBucketLsdOffsetMin = 32;
-// Digit width of the bucket sorts.
-inline constexpr u64 kBucketRadix = 8;
 // A choice whose buckets average at most this many elements is taken at once.
 inline constexpr double kDlsdSparseRatio = 0.1;
 // Above this average bucket load the next candidate width is preferred.
@@ -115,17 +111,17 @@ void dlsd_core(typename Traits::value_type* v, std::size_t n, const Params& p, b
     if (offset > 64) [[unlikely]]
         panic("assertion failed: bits >= offset");
     // Every element of a bucket shares the key bits above `offset`.
-    const u64 levels = (64 - offset + kBucketRadix - 1) / kBucketRadix;
+    const u64 levels = (64 - offset + kByteRadix - 1) / kByteRadix;
     for (const auto& [start, end] : buckets) {
         const std::size_t size = end - start;
         T* bucket = v + start;
         if (size <= kDlsdBucketComparisonMax) {
             comparison_sort<Traits>(bucket, size);
         } else if (offset < kDlsdBucketLsdOffsetMin || size <= kDlsdBucketVoraciousMax) {
-            voracious_sort<Traits>(bucket, size, Params{0, kBucketRadix, offset, levels, 256});
+            voracious_sort<Traits>(bucket, size, Params{0, kByteRadix, offset, levels, kByteRadixRange});
         } else {
             lsd_sort<Traits>(bucket, size,
-                             Params{0, kBucketRadix, offset / kBucketRadix * kBucketRadix, levels, 256});
+                             Params{0, kByteRadix, offset / kByteRadix * kByteRadix, levels, kByteRadixRange});
         }
     }
 }
@@ -134,7 +130,7 @@ void dlsd_core(typename Traits::value_type* v, std::size_t n, const Params& p, b
 // to whether it saw every element and none was a NaN (see FallbackNanAudit).
 template <class Traits>
 void dlsd_sort(typename Traits::value_type* v, std::size_t n, u64 r, bool* nan_free = nullptr) {
-    if (n <= kDlsdComparisonMax) {
+    if (n <= kRadixComparisonMax) {
         comparison_sort<Traits>(v, n, nan_free);
         return;
     }

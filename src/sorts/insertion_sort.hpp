@@ -9,6 +9,10 @@
 
 namespace tamarind {
 
+// Slices up to this long are insertion-sorted by the comparison sorts; longer ones are
+// partitioned (or merged, in small_sort) first.
+inline constexpr std::size_t kInsertionSortMax = 20;
+
 // Inserts v[i] into the sorted prefix v[0, i), leaving v[0, i] sorted; equal elements are
 // not moved past each other. The element being inserted is held aside and written back
 // into the gap before a comparator panic continues, so v stays a permutation.
@@ -29,7 +33,7 @@ inline void insert_tail(T* v, std::size_t i, const Less& less) {
     v[hole] = held;
 }
 
-// Sorts v[0, n); meant for n <= 20. With an element type's own comparator, a NaN stops
+// Sorts v[0, n); meant for n <= kInsertionSortMax. With an element type's own comparator, a NaN stops
 // the call before anything moves and the rest runs branch-free (random input makes the
 // insertion loop mispredict about once per element). With any other comparator it is a
 // plain insertion sort: n - 1 comparisons on sorted input, and every element takes part

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <memory>
 
-#include "types/histograms.hpp"
-#include "types/scratch.hpp"
+#include "sorts/histograms.hpp"
 #include "types/params.hpp"
+#include "types/scratch.hpp"
 
 namespace tamarind {
 

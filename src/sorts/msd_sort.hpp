@@ -6,17 +6,14 @@
 #include <cstring>
 #include <memory>
 
+#include "sorts/histograms.hpp"
 #include "sorts/utils.hpp"
-#include "types/histograms.hpp"
-#include "types/scratch.hpp"
 #include "types/params.hpp"
+#include "types/scratch.hpp"
 
 namespace tamarind {
 
-// Buckets from this size on are split again; smaller ones are sorted by comparison.
-inline constexpr std::size_t kMsdSplitMin = 129;
-
-// One stable scatter of v[0, n) (n >= kMsdSplitMin) by the top-aligned digit of p.level,
+// One stable scatter of v[0, n) (n > kRadixComparisonMax) by the top-aligned digit of p.level,
 // then the same for every bucket at the next level, down to p.max_level - 1.
 template <class Traits>
 void msd_sort(typename Traits::value_type* v, std::size_t n, const Params& p) {
@@ -48,7 +45,7 @@ void msd_sort(typename Traits::value_type* v, std::size_t n, const Params& p) {
         if (counts[b] < 2) continue;
         T* bucket = v + sums[b];
         const std::size_t m = counts[b];
-        if (m >= kMsdSplitMin)
+        if (m > kRadixComparisonMax)
             msd_sort<Traits>(bucket, m, child);
         else
             comparison_sort<Traits>(bucket, m);

@@ -6,32 +6,10 @@
 
 #include <cstddef>
 
-#include "traits/traits.hpp"
+#include "sorts/entry_thresholds.hpp"
+#include "types/element.hpp"
 
 namespace tamarind {
-
-// f64 slices below this length take the comparison path.
-inline constexpr std::size_t kMtF64ComparisonBelow = 800'000;
-// i64 slices below this length take the comparison path.
-inline constexpr std::size_t kMtI64ComparisonBelow = 10'000'000;
-
-// Chunk length of the parallel partition for an f64 slice of n elements (a chunk count
-// from 5 000 000 000 elements on, which is why the last row is small).
-constexpr std::size_t mt_f64_chunk_size(std::size_t n) noexcept {
-    if (n < 1'000'000) return 100'000;
-    if (n < 5'000'000) return 200'000;
-    if (n < 20'000'000) return 500'000;
-    if (n < 500'000'000) return 400'000;
-    if (n < 5'000'000'000ULL) return 500'000;
-    return 5'000;
-}
-
-// The same for i64.
-constexpr std::size_t mt_i64_chunk_size(std::size_t n) noexcept {
-    if (n < 60'000'000) return 500'000;
-    if (n < 5'000'000'000ULL) return 700'000;
-    return 5'000;
-}
 
 // The processor count, or 4 when the platform reports none.
 std::size_t mt_thread_count() noexcept;

@@ -15,10 +15,10 @@
 #include "pool/join.hpp"
 #include "pool/thread_pool.hpp"
 #include "sorts/comparative_sort.hpp"
+#include "sorts/histograms.hpp"
 #include "sorts/rollercoaster_sort.hpp"
 #include "sorts/ska_sort.hpp"
 #include "traits/traits.hpp"
-#include "types/histograms.hpp"
 #include "types/panic.hpp"
 #include "types/params.hpp"
 
@@ -31,16 +31,13 @@ inline constexpr u64 kPeekaChunkCountMin = 5'000'000'000ULL;
 inline constexpr std::size_t kPeekaSmallMax = 128'000;
 // Settled regions up to this long are sorted inline by the settling thread, not as tasks.
 inline constexpr std::size_t kPeekaInlineRegionMax = 3'000;
-// Region lists shorter than this are ordered by insertion sort.
-inline constexpr std::size_t kPeekaRegionInsertionMax = 21;
 
 static_assert(kPeekaInlineRegionMax <= kRollercoasterSmallMax,
               "inline regions are finished by rollercoaster_small");
 static_assert(kPeekaSmallMax == kRollercoasterSmallMax,
               "slices handed to rollercoaster_small must fit its limit");
 
-inline constexpr const char* kRegionsSortBadImplementation =
-    "[Regions sort -> swapping] Bad implementation.";
+using messages::kRegionsSortBadImplementation;
 
 namespace detail {
 
@@ -122,8 +119,7 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
     if (n <= chunk_len) {
         histograms.resize(range);
         u64 sums[kMaxRadixRange + 1];
-        digit_histogram<Traits>(v, n, histograms.data(), range, digit);
-        ska_partition<Traits>(v, histograms.data(), sums, range, digit);
+        count_and_partition<Traits>(v, n, histograms.data(), sums, range, digit);
     } else {
         const std::size_t chunks = (n + chunk_len - 1) / chunk_len;
         // One slot per chunk: each task writes only its own, read after the scope ends.
@@ -135,8 +131,7 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
                     const std::size_t len = std::min(chunk_len, n - c * chunk_len);
                     u64* counts = histograms.data() + c * range;
                     u64 sums[kMaxRadixRange + 1];
-                    digit_histogram<Traits>(chunk, len, counts, range, digit);
-                    ska_partition<Traits>(chunk, counts, sums, range, digit);
+                    count_and_partition<Traits>(chunk, len, counts, sums, range, digit);
                 });
             }
         });
@@ -151,7 +146,7 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
         regions[b] = {v + sums[b], static_cast<std::size_t>(global[b]), b, static_cast<std::size_t>(sums[b])};
     // Longest last, so settling pops the biggest region first and its task starts first.
     const auto shorter = [](const BucketRegion<T>& a, const BucketRegion<T>& b) { return a.len < b.len; };
-    if (regions.size() < kPeekaRegionInsertionMax)
+    if (regions.size() <= kInsertionSortMax)
         insertion_sort(regions.data(), regions.size(), shorter);
     else
         unstable_sort(regions.data(), regions.size(), shorter);

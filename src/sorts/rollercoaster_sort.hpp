@@ -7,22 +7,19 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <type_traits>
 #include <vector>
 
 #include "algo/k_way_merge.hpp"
 #include "algo/verge_sort_heuristic.hpp"
 #include "sorts/dlsd_sort.hpp"
+#include "sorts/histograms.hpp"
 #include "sorts/lsd_sort.hpp"
 #include "sorts/ska_sort.hpp"
 #include "sorts/utils.hpp"
-#include "types/histograms.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
 
-// Chunks up to this long are sorted by comparison.
-inline constexpr std::size_t kRollercoasterComparisonMax = 128;
 // Buckets up to this long are not split further (below the top call).
 inline constexpr std::size_t kRollercoasterSmallMax = 128000;
 // Unsplit buckets up to this long are sorted by comparison.
@@ -43,7 +40,7 @@ inline constexpr std::size_t kI64SmallNonNegativeVergeMin = 350;
 template <class Traits>
 void rollercoaster_small(typename Traits::value_type* v, std::size_t m, const Params& p) {
     if (m > kRollercoasterSmallMax) [[unlikely]]
-        panic("assertion failed: size <= 128_000");
+        panic(messages::kRollercoasterSmallTooLarge);
     if (m <= kRollercoasterSmallComparisonMax) {
         comparison_sort<Traits>(v, m);
         return;
@@ -77,7 +74,7 @@ inline void sort_i64_one_sign_bucket(i64* b, std::size_t m) {
 
 // digit_histogram of v[0, n) that also returns the OR of (key ^ first key) over the slice:
 // the key bits on which its elements differ, 0 when every key is the same. Needs a digit
-// below `range` (<= kMaxRadixRange) buckets, as every 8-bit step has.
+// below `range` (<= kMaxRadixRange) buckets, as every kByteRadix step has.
 template <class Traits>
 u64 digit_histogram_and_spread(const typename Traits::value_type* v, std::size_t n, u64* counts,
                                std::size_t range, Digit digit) {
@@ -121,70 +118,60 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
         rollercoaster_small<Traits>(v, n, p);
         return;
     }
-    Digit digit = top_aligned_digit(p, p.level);
-    const std::size_t range = p.radix_range;
-    std::vector<u64> arrays(2 * range + 1);
-    u64* counts = arrays.data();
-    u64* sums = counts + range;
-    u64 level = p.level;
-    if (top_counts) {
-        std::copy(top_counts, top_counts + range, counts);
-    } else if (check_depth == 0 && !top_level && range <= kMaxRadixRange && (digit.mask >> digit.shift) < range) {
-        // Unchecked levels below: a step whose digit all keys share moves nothing and
-        // hands the whole slice to the next level unchanged. The keys' spread says at once
-        // which level first splits them, so those steps are skipped, and with no such level
-        // (all keys equal) nothing is left to do.
-        const u64 spread = detail::digit_histogram_and_spread<Traits>(v, n, counts, range, digit);
-        if ((digit.mask & spread) == 0) {
+    // Unchecked levels below the top: a step whose digit all keys share moves nothing and
+    // hands the whole slice to the next level unchanged. The keys' spread, counted with the
+    // first histogram, says at once which level first splits them, so those steps are
+    // skipped, and with no such level (all keys equal) nothing is left to do.
+    Params step = p;
+    const u64* counted = top_counts;
+    u64 counts[kMaxRadixRange];
+    const Digit digit = top_aligned_digit(p, p.level);
+    if (!counted && check_depth == 0 && !top_level && p.radix_range <= kMaxRadixRange &&
+        (digit.mask >> digit.shift) < p.radix_range) {
+        const u64 spread = detail::digit_histogram_and_spread<Traits>(v, n, counts, p.radix_range, digit);
+        if ((digit.mask & spread) != 0) {
+            counted = counts;
+        } else {
             do {
-                ++level;
-            } while (level < p.max_level && (top_aligned_digit(p, level).mask & spread) == 0);
-            if (level >= p.max_level) return;
-            digit = top_aligned_digit(p, level);
-            digit_histogram<Traits>(v, n, counts, range, digit);
+                ++step.level;
+            } while (step.level < p.max_level && (top_aligned_digit(p, step.level).mask & spread) == 0);
+            if (step.level >= p.max_level) return;
         }
-    } else {
-        digit_histogram<Traits>(v, n, counts, range, digit);
     }
-    ska_partition<Traits>(v, counts, sums, range, digit);
-    if (level + 1 >= p.max_level) return;
-
-    Params child = p;
-    child.level = level + 1;
-    for (std::size_t b = 0; b < range; ++b) {
-        const std::size_t m = counts[b];
-        if (m < 2) continue;
-        T* bucket = v + sums[b];
-        if constexpr (std::is_same_v<Traits, I64Traits>) {
-            if (top_level && p.radix == 8 && b == kI64SmallNonNegativeBucket) {
+    Params child = step;
+    child.level = step.level + 1;
+    auto on_bucket = [&](T* bucket, std::size_t m, std::size_t b) {
+        if constexpr (Traits::kSmallNonNegativeAsU64) {
+            if (top_level && p.radix == kByteRadix && b == kI64SmallNonNegativeBucket) {
                 detail::sort_i64_one_sign_bucket(bucket, m);
-                continue;
+                return;
             }
         }
         if (check_depth == 0) {
             rollercoaster_rec<Traits>(bucket, m, child, 0, false);
-            continue;
+            return;
         }
         switch (check_order<Traits>(bucket, m)) {
             case Order::Ascending: break;
             case Order::Descending: std::reverse(bucket, bucket + m); break;
             case Order::Neither: rollercoaster_rec<Traits>(bucket, m, child, check_depth - 1, false); break;
         }
-    }
+    };
+    msd_step<Traits>(v, n, step, on_bucket, counted);
 }
 
 // Sorts v[0, n) with digits of width r (8 from every caller). Sets *nan_free (when given)
 // to whether it saw every element and none was a NaN (see FallbackNanAudit).
 template <class Traits>
 void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r, bool* nan_free = nullptr) {
-    if (n <= kRollercoasterComparisonMax) {
+    if (n <= kRadixComparisonMax) {
         comparison_sort<Traits>(v, n, nan_free);
         return;
     }
     // With 8-bit digits, count the top key byte during the width scan: when the keys use
     // all 64 bits (any non-negative element) that is the first step's histogram.
-    u64 top_counts[256];
-    const bool count_top = r == 8;
+    u64 top_counts[kByteRadixRange];
+    const bool count_top = r == kByteRadix;
     bool nan = false;
     const u64 bits = count_top ? key_bits_and_top_counts<Traits>(v, n, top_counts, &nan)
                                : key_bits<Traits>(v, n, &nan);

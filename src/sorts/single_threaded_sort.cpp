@@ -5,19 +5,13 @@
 #include "algo/k_way_merge.hpp"
 #include "algo/verge_sort_heuristic.hpp"
 #include "sorts/dlsd_sort.hpp"
+#include "sorts/entry_thresholds.hpp"
 #include "sorts/rollercoaster_sort.hpp"
 #include "sorts/utils.hpp"
 
 namespace tamarind {
 
 namespace {
-
-// f64 slices up to this long are sorted by comparison.
-constexpr std::size_t kF64ComparisonMax = 300;
-// f64 slices from this long use the rollercoaster fallback, shorter ones dlsd_sort.
-constexpr std::size_t kF64RollercoasterMin = 800;
-// i64 slices up to this long are sorted by comparison.
-constexpr std::size_t kI64ComparisonMax = 7000;
 
 // Run detection, the fallback on every other stretch, then the merge of the stretches.
 // Where a NaN may hide, the result is checked unless every fallback call vouched that
@@ -33,9 +27,9 @@ void presorted_radix_sort(typename Traits::value_type* v, std::size_t n, Fallbac
 }  // namespace
 
 void single_threaded_sort(f64* v, std::size_t n) {
-    if (n > kF64ComparisonMax) {
+    if (n > kStF64ComparisonMax) {
         // The fallback is chosen once, on the length of the whole slice.
-        if (n >= kF64RollercoasterMin)
+        if (n >= kStF64RollercoasterMin)
             presorted_radix_sort<F64Traits>(v, n, [](f64* chunk, std::size_t m, u64 radix, bool* nan_free) {
                 rollercoaster_sort<F64Traits>(chunk, m, radix, nan_free);
             });
@@ -49,7 +43,7 @@ void single_threaded_sort(f64* v, std::size_t n) {
 }
 
 void single_threaded_sort(i64* v, std::size_t n) {
-    if (n > kI64ComparisonMax) {
+    if (n > kStI64ComparisonMax) {
         presorted_radix_sort<I64Traits>(v, n, [](i64* chunk, std::size_t m, u64 radix, bool* nan_free) {
             rollercoaster_sort<I64Traits>(chunk, m, radix, nan_free);
         });

@@ -4,16 +4,17 @@
 
 #include <cstddef>
 
-#include "traits/traits.hpp"
+#include "sorts/entry_thresholds.hpp"
+#include "types/element.hpp"
 
 namespace tamarind {
 
-// f64: comparison sorts up to kF64ComparisonMax elements, above that run detection with a
+// f64: comparison sorts up to kStF64ComparisonMax elements, above that run detection with a
 // radix fallback and a merge. A NaN met by a comparison ends the call with a panic; a NaN
 // that only radix passes met ends it with the same panic unless the result is in key order.
 void single_threaded_sort(f64* v, std::size_t n);
 
-// i64: comparison sorts up to kI64ComparisonMax elements, above that run detection with
+// i64: comparison sorts up to kStI64ComparisonMax elements, above that run detection with
 // the rollercoaster radix sort and a merge. Cannot fail.
 void single_threaded_sort(i64* v, std::size_t n);
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "sorts/histograms.hpp"
 #include "traits/traits.hpp"
-#include "types/histograms.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
@@ -86,6 +86,38 @@ void ska_partition(typename Traits::value_type* v, const u64* counts, u64* sums,
     u64 heads[kMaxRadixRange];
     std::copy(sums, sums + range, heads);
     ska_swap<Traits>(v, heads, sums + 1, range, digit);
+}
+
+// Counts the digit of v[0, n) into counts (range counters) and partitions v by it in
+// place; sums as for ska_partition.
+template <class Traits>
+void count_and_partition(typename Traits::value_type* v, std::size_t n, u64* counts, u64* sums,
+                         std::size_t range, Digit digit) {
+    digit_histogram<Traits>(v, n, counts, range, digit);
+    ska_partition<Traits>(v, counts, sums, range, digit);
+}
+
+// The one-level MSD step of the in-place sorts: partitions v[0, n) by the top-aligned digit
+// of p.level (counted is that digit's histogram when the caller has it already), then,
+// unless p.level is the last level, calls on_bucket(bucket, m, b) for every bucket b of
+// m >= 2 elements, in digit order.
+template <class Traits, class OnBucket>
+void msd_step(typename Traits::value_type* v, std::size_t n, const Params& p, OnBucket&& on_bucket,
+              const u64* counted = nullptr) {
+    const Digit digit = top_aligned_digit(p, p.level);
+    const std::size_t range = p.radix_range;
+    std::vector<u64> arrays(2 * range + 1);
+    u64* counts = arrays.data();
+    u64* sums = counts + range;
+    if (counted) {
+        std::copy(counted, counted + range, counts);
+        ska_partition<Traits>(v, counts, sums, range, digit);
+    } else {
+        count_and_partition<Traits>(v, n, counts, sums, range, digit);
+    }
+    if (p.level + 1 >= p.max_level) return;
+    for (std::size_t b = 0; b < range; ++b)
+        if (counts[b] >= 2) on_bucket(v + sums[b], static_cast<std::size_t>(counts[b]), b);
 }
 
 }  // namespace tamarind

@@ -19,10 +19,6 @@
 #include <type_traits>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "traits/traits.hpp"
 
 namespace tamarind {
@@ -60,17 +56,10 @@ inline constexpr Exchange kNetwork16[] = {
 // turn it back into a branch (it does so with a pair of conditional selects).
 template <class T, class Less>
 [[gnu::always_inline]] inline void compare_exchange(T& a, T& b, const Less& less) {
-#if defined(__SSE2__)
-    if constexpr (std::is_same_v<Less, OrderedLessOf<F64Traits>>) {
-        // minsd x, y gives x < y ? x : y and maxsd x, y gives x > y ? x : y: exactly the
-        // exchange under '<', with a kept in place when the two are equal.
-        const __m128d va = _mm_set_sd(a);
-        const __m128d vb = _mm_set_sd(b);
-        a = _mm_cvtsd_f64(_mm_min_sd(vb, va));
-        b = _mm_cvtsd_f64(_mm_max_sd(va, vb));
+    if constexpr (kIsOrderedLess<Less>) {
+        Less::traits_type::ordered_min_max(a, b);
         return;
     }
-#endif
     if constexpr (std::is_integral_v<T>) {
         const T lo = less(b, a) ? b : a;
         const T hi = a ^ b ^ lo;

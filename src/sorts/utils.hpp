@@ -2,9 +2,7 @@
 // the key-width scan, and the order check that guards NaN results.
 #pragma once
 
-#include <bit>
 #include <cstddef>
-#include <type_traits>
 
 #include "sorts/comparative_sort.hpp"
 #include "traits/traits.hpp"
@@ -13,8 +11,9 @@
 
 namespace tamarind {
 
-// Slices up to this long are insertion-sorted, longer ones by the unstable sort.
-inline constexpr std::size_t kInsertionSortMax = 20;
+// The radix sorts' entries (dlsd, msd, voracious, rollercoaster) sort slices up to this
+// long by comparison: below it a histogram pass costs more than it saves.
+inline constexpr std::size_t kRadixComparisonMax = 128;
 
 // Sorts v[0, n) by comparison: nothing below 2 elements, insertion sort up to
 // kInsertionSortMax, the unstable sort above. Callers bound n by their own thresholds.
@@ -42,13 +41,10 @@ u64 key_bits(const typename Traits::value_type* v, std::size_t n, bool* nan_seen
     // Plain loops of integer operations, which the compiler vectorizes.
     u64 acc = 0;
     if constexpr (Traits::kMayBeUnordered) {
-        // A NaN's magnitude bits exceed those of infinity, which sets the top bit of
-        // (infinity - magnitude); the OR of those differences tells whether one went by.
-        constexpr u64 kInfinity = 0x7FF0'0000'0000'0000ULL;
         u64 nan_bits = 0;
         for (std::size_t i = 0; i < n; ++i) {
             acc |= Traits::to_key(v[i]);
-            nan_bits |= kInfinity - (std::bit_cast<u64>(v[i]) & ~kSignBit);
+            nan_bits |= Traits::unordered_bits(v[i]);
         }
         if (nan_seen && (nan_bits & kSignBit)) *nan_seen = true;
     } else {
@@ -64,15 +60,14 @@ u64 key_bits(const typename Traits::value_type* v, std::size_t n, bool* nan_seen
 template <class Traits>
 u64 key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n, u64* counts,
                             bool* nan_seen = nullptr) {
-    u64 c[4][256] = {};
+    u64 c[4][kByteRadixRange] = {};
     u64 acc = 0;
     u64 nan_bits = 0;
-    constexpr u64 kInfinity = 0x7FF0'0000'0000'0000ULL;
     auto visit = [&](std::size_t i, u64* sub) {
         const u64 key = Traits::to_key(v[i]);
         acc |= key;
-        if constexpr (Traits::kMayBeUnordered) nan_bits |= kInfinity - (std::bit_cast<u64>(v[i]) & ~kSignBit);
-        ++sub[key >> 56];
+        if constexpr (Traits::kMayBeUnordered) nan_bits |= Traits::unordered_bits(v[i]);
+        ++sub[key >> (64 - kByteRadix)];
     };
     std::size_t i = 0;
     for (; i + 4 <= n; i += 4) {
@@ -82,7 +77,7 @@ u64 key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n,
         visit(i + 3, c[3]);
     }
     for (; i < n; ++i) visit(i, c[0]);
-    for (std::size_t d = 0; d < 256; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
+    for (std::size_t d = 0; d < kByteRadixRange; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
     if constexpr (Traits::kMayBeUnordered) {
         if (nan_seen && (nan_bits & kSignBit)) *nan_seen = true;
     } else {

@@ -1,5 +1,6 @@
 // The fallback that run detection hands every unsorted stretch to on the multi-threaded
-// path: a parallel scan for the widest key, then peeka_sort on the call's dedicated pool.
+// path (peeka_entry): a parallel scan for the widest key on the global pool, then
+// peeka_sort on the call's dedicated pool.
 #pragma once
 
 #include <algorithm>

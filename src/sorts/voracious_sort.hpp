@@ -3,10 +3,10 @@
 
 #include <cstddef>
 
+#include "sorts/histograms.hpp"
 #include "sorts/msd_sort.hpp"
 #include "sorts/ska_sort.hpp"
 #include "sorts/utils.hpp"
-#include "types/histograms.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
@@ -19,7 +19,7 @@ inline constexpr std::size_t kVoraciousScatterMax = 30000;
 // comparison sorts where the buckets get small.
 template <class Traits>
 void voracious_sort(typename Traits::value_type* v, std::size_t n, const Params& p) {
-    if (n < kMsdSplitMin) {
+    if (n <= kRadixComparisonMax) {
         comparison_sort<Traits>(v, n);
         return;
     }
@@ -27,18 +27,11 @@ void voracious_sort(typename Traits::value_type* v, std::size_t n, const Params&
         msd_sort<Traits>(v, n, p);
         return;
     }
-    const Digit digit = top_aligned_digit(p, p.level);
-    const std::size_t range = p.radix_range;
-    std::vector<u64> arrays(2 * range + 1);
-    u64* counts = arrays.data();
-    u64* sums = counts + range;
-    digit_histogram<Traits>(v, n, counts, range, digit);
-    ska_partition<Traits>(v, counts, sums, range, digit);
-    if (p.level + 1 >= p.max_level) return;
     Params child = p;
     child.level = p.level + 1;
-    for (std::size_t b = 0; b < range; ++b)
-        if (counts[b] >= 2) voracious_sort<Traits>(v + sums[b], counts[b], child);
+    msd_step<Traits>(v, n, p, [&](typename Traits::value_type* bucket, std::size_t m, std::size_t) {
+        voracious_sort<Traits>(bucket, m, child);
+    });
 }
 
 }  // namespace tamarind

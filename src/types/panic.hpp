@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "types/messages.hpp"
+
 namespace tamarind {
 
 class Panic : public std::exception {
@@ -30,10 +32,6 @@ private:
 // The report alone, for panics that arrive from elsewhere (a fetched Python exception).
 void report_panic(std::string_view message, const std::source_location& where);
 
-// Name shown in panic reports for the calling thread; "<unnamed>" until one is set.
-void set_current_thread_name(std::string name);
-
-// The comparator's message for an unordered pair (a NaN operand).
-inline constexpr std::string_view kNoneUnwrap = "called `Option::unwrap()` on a `None` value";
+using messages::kNoneUnwrap;
 
 }  // namespace tamarind

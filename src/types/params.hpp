@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "traits/traits.hpp"
+#include "types/element.hpp"
 #include "types/panic.hpp"
 
 namespace tamarind {
@@ -25,6 +25,11 @@ struct Params {
     u64 max_level;    // number of digit levels in play
     u64 radix_range;  // buckets per level, 2^radix
 };
+
+// One-byte digits: the width run detection hands every fallback sort, and the width of the
+// bucket sorts and the parallel sort; a level then has kByteRadixRange buckets.
+inline constexpr u64 kByteRadix = 8;
+inline constexpr std::size_t kByteRadixRange = std::size_t{1} << kByteRadix;
 
 // The most buckets any level uses (9-bit digits).
 inline constexpr std::size_t kMaxRadixRange = 512;

@@ -26,11 +26,6 @@ inline constexpr bool kSanitized = true;
 inline constexpr bool kSanitized = false;
 #endif
 
-template <class T> struct TraitsOf;
-template <> struct TraitsOf<f64> { using type = F64Traits; };
-template <> struct TraitsOf<i64> { using type = I64Traits; };
-template <> struct TraitsOf<u64> { using type = U64Traits; };
-
 using ElementTraits = ::testing::Types<F64Traits, I64Traits, U64Traits>;
 
 inline const f64 kPosNaN = std::bit_cast<f64>(0x7FF8000000000000ULL);

@@ -4,12 +4,32 @@
 #include <numeric>
 
 #include "sort_test_support.hpp"
+#include "sorts/histograms.hpp"
 #include "sorts/ska_sort.hpp"
-#include "types/histograms.hpp"
 #include "types/params.hpp"
 
 using namespace tamarind;
 using namespace tamarind::testing;
+
+namespace {
+
+// A one-byte digit's histogram and prefix sums: heads sums[0, 256), tails sums[1, 257).
+struct Buckets {
+    std::vector<u64> sums, heads, tails;
+};
+
+template <class Traits>
+Buckets buckets_of(const typename Traits::value_type* v, std::size_t n, Digit d) {
+    std::vector<u64> counts(256);
+    Buckets b{std::vector<u64>(257), {}, {}};
+    digit_histogram<Traits>(v, n, counts.data(), 256, d);
+    prefix_sums_into(counts.data(), 256, b.sums.data());
+    b.heads.assign(b.sums.begin(), b.sums.end() - 1);
+    b.tails.assign(b.sums.begin() + 1, b.sums.end());
+    return b;
+}
+
+}  // namespace
 
 TEST(Digits, TopAlignedNarrowsTheLastLevel) {
     const Params p{0, 8, 0, 8, 256};
@@ -52,8 +72,7 @@ TEST(Histograms, ScatterIsStableAndLeavesHeadsAtBucketEnds) {
             std::vector<u64> src(n);
             for (auto& x : src) x = ((rng() % spread) << 56) | (rng() >> 8);
             const Digit d{0xFFull << 56, 56};
-            const std::vector<u64> counts = digit_histogram<U64Traits>(src.data(), n, 256, d);
-            PrefixSums s = prefix_sums(counts.data(), 256);
+            Buckets s = buckets_of<U64Traits>(src.data(), n, d);
             std::vector<u64> dst(n);
             scatter_by_digit<U64Traits>(src.data(), dst.data(), n, s.heads.data(), d, 256);
             EXPECT_EQ(s.heads, s.tails) << spread << " " << n;
@@ -63,7 +82,8 @@ TEST(Histograms, ScatterIsStableAndLeavesHeadsAtBucketEnds) {
         }
     }
     std::vector<u64> wide = {0x1FF};
-    EXPECT_THROW(digit_histogram<U64Traits>(wide.data(), 1, 256, Digit{0x1FF, 0}), Panic);
+    std::vector<u64> counts(256);
+    EXPECT_THROW(digit_histogram<U64Traits>(wide.data(), 1, counts.data(), 256, Digit{0x1FF, 0}), Panic);
 }
 
 // Every bucket holds exactly its own elements afterwards, and unwalked data is untouched.
@@ -73,8 +93,7 @@ TEST(SkaSwap, EachBucketHoldsExactlyItsElements) {
             std::vector<f64> v = make_pattern<f64>(pattern, n, 11);
             const std::vector<f64> in = v;
             const Digit d = top_aligned_digit(Params{0, 8, 0, 8, 256}, 0);
-            const std::vector<u64> counts = digit_histogram<F64Traits>(v.data(), n, 256, d);
-            PrefixSums s = prefix_sums(counts.data(), 256);
+            Buckets s = buckets_of<F64Traits>(v.data(), n, d);
             ska_swap<F64Traits>(v.data(), s.heads.data(), s.tails.data(), 256, d);
             EXPECT_TRUE(std::is_permutation(v.begin(), v.end(), in.begin(), in.end(),
                                             [](f64 a, f64 b) { return std::bit_cast<u64>(a) == std::bit_cast<u64>(b); }));

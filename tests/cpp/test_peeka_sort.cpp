@@ -6,9 +6,9 @@
 
 #include <limits>
 
-#include "sort_test_support.hpp"
 #include "pool/platform.hpp"
 #include "pool/thread_pool.hpp"
+#include "sort_test_support.hpp"
 #include "sorts/mt_radix_sort.hpp"
 #include "sorts/utils_mt.hpp"
 
@@ -95,7 +95,7 @@ TEST(PeekaEntryParallel, KeyWidthCases) {
 // way the array keeps its elements.
 TEST(MtRadixSortParallel, NaNOutcomes) {
     auto sort = [](f64* v, std::size_t n) { mt_radix_sort(v, n); };
-    std::vector<f64> v = make_pattern<f64>("random", 800'000, 11);
+    std::vector<f64> v = make_pattern<f64>("random", kMtF64ComparisonBelow, 11);
     v[3] = kPosNaN;
     v[5] = kNegNaN;
     ASSERT_EQ(sort_outcome(v, sort), "no panic");
@@ -114,14 +114,14 @@ TEST(MtRadixSortParallel, NaNOutcomes) {
     short_one[10] = kPosNaN;
     EXPECT_EQ(sort_outcome(short_one, sort), kNoneUnwrap) << "comparison range";
 
-    v = make_pattern<f64>("random", 800'000, 14);
+    v = make_pattern<f64>("random", kMtF64ComparisonBelow, 14);
     v[7] = kPosNaN;
     v[70'000] = kPosNaN;
     EXPECT_EQ(sort_outcome(v, sort), kNoneUnwrap) << "small bucket";
 }
 
 TEST(MtRadixSortParallel, PoolThatCannotBeBuiltPanicsBeforeSorting) {
-    std::vector<f64> v = make_pattern<f64>("random", 800'000, 15);
+    std::vector<f64> v = make_pattern<f64>("random", kMtF64ComparisonBelow, 15);
     const std::vector<f64> before = v;
     pool::platform::fail_thread_starts_after(1);
     std::string message;

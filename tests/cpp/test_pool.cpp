@@ -259,3 +259,37 @@ TEST(Pool, ThreadLifecycle) {
         }));
     });
 }
+
+// The owner pushes far past the deque's first capacity, popping some back, while thieves
+// steal: every job leaves exactly once, by one end or the other. Under ThreadSanitizer this
+// is where a growing buffer races a steal reading the old one.
+TEST(PoolConcurrent, DequeGrowsWhileThievesSteal) {
+    with_timeout(kTimeout, [] {
+        constexpr std::size_t kJobs = 20'000;
+        std::vector<pool::Job> jobs(kJobs);  // only their addresses travel through the deque
+        std::vector<std::atomic<int>> taken(kJobs);
+        auto take = [&](pool::Job* job) { taken[static_cast<std::size_t>(job - jobs.data())].fetch_add(1); };
+        pool::JobDeque deque;
+        std::atomic<bool> owner_done{false};
+        std::vector<std::thread> thieves;
+        for (int t = 0; t < 3; ++t) {
+            thieves.emplace_back([&] {
+                for (;;) {
+                    const bool last_look = owner_done.load();
+                    const pool::Stolen s = deque.steal();
+                    if (s.status == pool::StealStatus::kSuccess) take(s.job);
+                    else if (s.status == pool::StealStatus::kEmpty && last_look) return;
+                }
+            });
+        }
+        for (std::size_t next = 0; next < kJobs;) {
+            for (std::size_t k = 0; k < 300 && next < kJobs; ++k) deque.push(&jobs[next++]);
+            for (int k = 0; k < 100; ++k)
+                if (pool::Job* job = deque.pop()) take(job);
+        }
+        while (pool::Job* job = deque.pop()) take(job);
+        owner_done = true;
+        for (auto& t : thieves) t.join();
+        for (std::size_t i = 0; i < kJobs; ++i) ASSERT_EQ(taken[i].load(), 1) << "job " << i;
+    });
+}

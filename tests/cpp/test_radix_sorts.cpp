@@ -23,8 +23,15 @@ class RadixSorts : public ::testing::Test {};
 using ElementTypes = ::testing::Types<f64, i64, u64>;
 TYPED_TEST_SUITE(RadixSorts, ElementTypes);
 
-const std::vector<std::size_t> kLengths = {0, 1, 2, 20, 21, 128, 129, 250, 251, 256, 257, 349, 350, 512, 513,
-                                           1000, 3000, 3001, 30000, 30001};
+// Short lengths, then each threshold of the radix sorts and one past it.
+std::vector<std::size_t> lengths() {
+    std::vector<std::size_t> l = {0, 1, 2, 512, 513, 1000, kI64SmallNonNegativeVergeMin - 1};
+    for (std::size_t t : {kInsertionSortMax, kRadixComparisonMax, kDlsdBucketComparisonMax,
+                          kRollercoasterSmallComparisonMax, kI64SmallNonNegativeVergeMin, kDlsdBucketVoraciousMax,
+                          kVoraciousScatterMax})
+        l.insert(l.end(), {t, t + 1});
+    return l;
+}
 
 // Every radix sort, as a function of (pointer, length).
 template <class Traits>
@@ -45,28 +52,15 @@ TYPED_TEST(RadixSorts, SortEveryPatternAtEveryThreshold) {
     using Traits = typename TraitsOf<T>::type;
     for (const auto& [name, sort] : sorts<Traits>()) {
         for (const std::string& pattern : pattern_names()) {
-            for (std::size_t n : kLengths) {
+            for (std::size_t n : lengths()) {
                 if (kSanitized && n > 5000 && pattern != "random") continue;
                 const std::vector<T> in = make_pattern<T>(pattern, n, 1);
                 const std::vector<T> out = sorted_with_guards(in, sort);
                 // Above the comparison thresholds every sort orders by key (-0.0 first).
-                ASSERT_TRUE(sorted_permutation(in, out, n > 256)) << name << " " << pattern << " n=" << n;
+                ASSERT_TRUE(sorted_permutation(in, out, n > kRollercoasterSmallComparisonMax)) << name << " " << pattern << " n=" << n;
             }
         }
     }
-}
-
-TEST(DlsdSort, ZeroKeysAndSmallKeysAreNotDiverted) {
-    std::vector<u64> zeros(500, 0);
-    dlsd_sort<U64Traits>(zeros.data(), zeros.size(), 8);
-    EXPECT_TRUE(std::all_of(zeros.begin(), zeros.end(), [](u64 x) { return x == 0; }));
-    std::mt19937_64 rng(2);
-    std::vector<u64> small(1000);
-    for (auto& x : small) x = rng() % 1024;  // 10 significant bits
-    std::vector<u64> want = small;
-    std::sort(want.begin(), want.end());
-    dlsd_sort<U64Traits>(small.data(), small.size(), 8);
-    EXPECT_EQ(small, want);
 }
 
 // A NaN alone in its bucket survives a radix path (placed last by its key); a comparison
@@ -93,13 +87,13 @@ TEST(Thresholds, ComparisonBelowRadixAtTheBound) {
         std::function<void(f64*, std::size_t)> sort;
     };
     const Case cases[] = {
-        {"dlsd_sort", 129, ordinary, [](f64* v, std::size_t n) { dlsd_sort<F64Traits>(v, n, 8); }},
-        {"voracious_sort", 129, ordinary,
+        {"dlsd_sort", kRadixComparisonMax + 1, ordinary, [](f64* v, std::size_t n) { dlsd_sort<F64Traits>(v, n, 8); }},
+        {"voracious_sort", kRadixComparisonMax + 1, ordinary,
          [](f64* v, std::size_t n) { voracious_sort<F64Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
-        {"rollercoaster_sort", 129, ordinary, [](f64* v, std::size_t n) { rollercoaster_sort<F64Traits>(v, n, 8); }},
-        {"rollercoaster_small", 257, shared_top,
+        {"rollercoaster_sort", kRadixComparisonMax + 1, ordinary, [](f64* v, std::size_t n) { rollercoaster_sort<F64Traits>(v, n, 8); }},
+        {"rollercoaster_small", kRollercoasterSmallComparisonMax + 1, shared_top,
          [](f64* v, std::size_t n) { rollercoaster_small<F64Traits>(v, n, Params{1, 8, 0, 8, 256}); }},
-        {"dlsd_core bucket", 251, diverted,
+        {"dlsd_core bucket", kDlsdBucketComparisonMax + 1, diverted,
          [](f64* v, std::size_t n) { dlsd_core<F64Traits>(v, n, Params{0, 8, 0, 1, 256}, true); }},
     };
     for (const Case& c : cases) {
@@ -118,14 +112,15 @@ TEST(Thresholds, ComparisonBelowRadixAtTheBound) {
         }
     }
     // rollercoaster_small only takes buckets that were not split further.
-    std::vector<f64> big(128001, 1.0);
+    std::vector<f64> big(kRollercoasterSmallMax + 1, 1.0);
     EXPECT_THROW(rollercoaster_small<F64Traits>(big.data(), big.size(), Params{1, 8, 0, 8, 256}), Panic);
 }
 
 TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
-    // Radix buckets of 3000 and 3001 with a shared offset of 16 and of 32 bits.
-    for (u64 offset : {16, 32}) {
-        for (std::size_t size : {3000, 3001}) {
+    // Radix buckets either side of the voracious bound, with a shared offset either side of
+    // the LSD offset bound.
+    for (u64 offset : {kDlsdBucketLsdOffsetMin / 2, kDlsdBucketLsdOffsetMin}) {
+        for (std::size_t size : {kDlsdBucketVoraciousMax, kDlsdBucketVoraciousMax + 1}) {
             std::mt19937_64 rng(size + offset);
             std::vector<u64> v(size);
             for (auto& x : v) x = (u64{0xABCD} << 48) | (rng() >> (offset + 10));
@@ -135,16 +130,6 @@ TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
             EXPECT_EQ(v, want) << offset << " " << size;
         }
     }
-}
-
-TEST(MsdSort, ScatterIsStable) {
-    std::mt19937_64 rng(8);
-    std::vector<u64> v(5000);
-    for (auto& x : v) x = rng();
-    std::vector<u64> want = v;
-    std::stable_sort(want.begin(), want.end(), [](u64 a, u64 b) { return (a >> 56) < (b >> 56); });
-    msd_sort<U64Traits>(v.data(), v.size(), Params{0, 8, 0, 1, 256});  // one level: no recursion
-    EXPECT_EQ(v, want);
 }
 
 // One group: `descending` strictly falling values (descending - 1 out-of-order elements),
@@ -174,35 +159,15 @@ TEST(PrefixInsertionSort, ThirtyThreeOutOfOrderElementsMakeABucket) {
     }
 }
 
-TEST(PrefixInsertionSort, NaNIsNeverMoved) {
-    std::vector<f64> v = {3.0, 2.0, kPosNaN, 1.0, 0.5};
-    EXPECT_TRUE(prefix_insertion_sort<F64Traits>(v.data(), v.size(), 0).empty());
-    EXPECT_EQ(v[0], 2.0);
-    EXPECT_TRUE(std::isnan(v[2]));
-    EXPECT_EQ(v[3], 0.5);
-}
-
+// Buckets above the split bound on unchecked levels whose keys share digits: all equal, or
+// first differing in a lower byte, so the shared levels are skipped.
 TEST(Rollercoaster, BucketsAroundTheSplitBound) {
-    if (kSanitized) GTEST_SKIP() << "large sizes";
-    // One top digit: the single first-level bucket is as long as the slice.
-    for (std::size_t n : {128000, 128001}) {
-        for (const std::string pattern : {"one_top_digit", "reversed"}) {
-            std::vector<f64> in = make_pattern<f64>(pattern, n, 6);
-            if (pattern == "reversed") for (auto& x : in) x = 1.0 + std::fabs(x) / 1e20;
-            std::vector<f64> v = in;
-            rollercoaster_sort<F64Traits>(v.data(), v.size(), 8);
-            EXPECT_TRUE(sorted_permutation(in, v, true)) << pattern << " n=" << n;
-        }
-    }
-    // Buckets above the bound on unchecked levels whose keys share digits: all equal, or
-    // first differing in a lower byte, so the shared levels are skipped.
     std::mt19937_64 rng(7);
     for (const u64 low : {0ULL, 0xFFULL, 0x01'0000ULL, 0xFF'00FF'0000ULL}) {
-        std::vector<i64> in(600000);
-        for (auto& x : in)
-            x = static_cast<i64>(0xC123'4500'0000'0000ULL | (rng() % 2) << 40 | (rng() % 2 ? low : 0));
+        std::vector<i64> in(5 * kRollercoasterSmallMax);
+        for (auto& x : in) x = static_cast<i64>(0xC123'4500'0000'0000ULL | (rng() % 2 ? low : 0));
         std::vector<i64> v = in;
-        rollercoaster_sort<I64Traits>(v.data(), v.size(), 8);
+        rollercoaster_sort<I64Traits>(v.data(), v.size(), kByteRadix);
         EXPECT_TRUE(sorted_permutation(in, v)) << std::hex << low;
     }
 }

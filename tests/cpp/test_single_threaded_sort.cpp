@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "sort_test_support.hpp"
+#include "sorts/rollercoaster_sort.hpp"
 #include "sorts/single_threaded_sort.hpp"
+#include "sorts/voracious_sort.hpp"
 
 using namespace tamarind;
 using namespace tamarind::testing;
@@ -25,9 +27,12 @@ void check(const std::vector<T>& in, const std::string& what) {
 TYPED_TEST(SingleThreadedSort, EveryPatternAtEveryThreshold) {
     std::vector<std::size_t> lengths(41);
     std::iota(lengths.begin(), lengths.end(), std::size_t{0});
-    for (std::size_t n : {128, 129, 250, 251, 256, 257, 300, 301, 349, 350, 799, 800, 1100, 3000, 3001, 7000, 7001,
-                          30000, 30001, 65536, 65537, 128000, 128001})
-        lengths.push_back(n);
+    // Each threshold the single-threaded path passes through, one either side of it.
+    for (std::size_t t : {kRadixComparisonMax, kDlsdBucketComparisonMax, kRollercoasterSmallComparisonMax,
+                          kStF64ComparisonMax, kI64SmallNonNegativeVergeMin, kStF64RollercoasterMin,
+                          kDlsdBucketVoraciousMax, kStI64ComparisonMax, kVoraciousScatterMax,
+                          kRollercoasterTwoLevelMax, kRollercoasterSmallMax})
+        lengths.insert(lengths.end(), {t - 1, t, t + 1});
     for (const std::string& pattern : pattern_names()) {
         for (std::size_t n : lengths) {
             if (kSanitized && n > 10000 && pattern != "random" && pattern != "one_top_digit") continue;
@@ -62,7 +67,7 @@ TEST(SingleThreadedSortF64, SpecialsByKeyInRadixChunks) {
     std::mt19937_64 rng(13);
     const f64 specials[] = {INFINITY, -INFINITY, 0.0, -0.0, std::numeric_limits<f64>::denorm_min(),
                             -std::numeric_limits<f64>::denorm_min(), 5e-310, -5e-310};
-    for (std::size_t n : {301, 799, 800, 100000}) {
+    for (std::size_t n : {kStF64ComparisonMax + 1, kStF64RollercoasterMin - 1, kStF64RollercoasterMin, std::size_t{100000}}) {
         std::vector<f64> in(n);
         for (auto& x : in) x = rng() % 2 ? specials[rng() % 8] : std::ldexp(static_cast<f64>(rng() % 1000) - 500, -1060);
         const std::vector<f64> out = sorted_with_guards(in, [](f64* v, std::size_t m) { single_threaded_sort(v, m); });
@@ -75,12 +80,13 @@ TEST(SingleThreadedSortF64, SpecialsByKeyInRadixChunks) {
 // order check panics. Either way the array keeps its elements.
 TEST(SingleThreadedSortF64, NaNOutcomes) {
     auto sort = [](f64* v, std::size_t n) { single_threaded_sort(v, n); };
-    for (std::size_t n : {1, 2, 20, 21, 300}) {
+    for (std::size_t n : {std::size_t{1}, std::size_t{2}, kInsertionSortMax, kInsertionSortMax + 1, kStF64ComparisonMax}) {
         std::vector<f64> v = make_pattern<f64>("random", n, 5);
         v[n / 2] = kPosNaN;
         EXPECT_EQ(sort_outcome(v, sort), n > 1 ? std::string(kNoneUnwrap) : "no panic") << n;
     }
-    for (std::size_t n : {301, 500, 799, 800, 1000, 100000}) {
+    for (std::size_t n : {kStF64ComparisonMax + 1, std::size_t{500}, kStF64RollercoasterMin - 1, kStF64RollercoasterMin,
+                          std::size_t{1000}, std::size_t{100000}}) {
         std::vector<f64> v = make_pattern<f64>("random", n, 6);
         v[3] = kPosNaN;
         v[5] = kNegNaN;

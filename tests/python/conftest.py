@@ -1,3 +1,6 @@
+import pathlib
+import re
+
 import numpy as np
 import pytest
 
@@ -7,6 +10,11 @@ F64_FUNCS = ["sort_f64", "sort_f64_st", "rayon_sort_f64"]
 I64_FUNCS = ["sort_i64", "sort_i64_st", "rayon_sort_i64"]
 ALL_FUNCS = F64_FUNCS + I64_FUNCS
 NONE_UNWRAP = "called `Option::unwrap()` on a `None` value"
+
+# The entries' length thresholds, read from the one table the engine compiles.
+_TABLE = pathlib.Path(__file__).parents[2] / "src" / "sorts" / "entry_thresholds.hpp"
+THRESHOLDS = {name: int(value.replace("'", "")) for name, value in
+              re.findall(r"inline constexpr std::size_t (k\w+) = ([\d']+);", _TABLE.read_text())}
 
 
 def dtype_of(name):

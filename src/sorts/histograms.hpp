@@ -26,7 +26,6 @@ public:
     u64* operator[](std::size_t level) noexcept { return counts_.get() + level * range_; }
     const u64* operator[](std::size_t level) const noexcept { return counts_.get() + level * range_; }
     std::size_t levels() const noexcept { return levels_; }
-    std::size_t range() const noexcept { return range_; }
 
 private:
     std::unique_ptr<u64[]> counts_;
@@ -115,14 +114,8 @@ inline bool level_needs_pass(const u64* h, std::size_t range) noexcept {
     return false;
 }
 
-struct PrefixSums {
-    std::vector<u64> sums;   // R + 1 entries, sums[0] = 0
-    std::vector<u64> heads;  // where each bucket starts
-    std::vector<u64> tails;  // where each bucket ends
-};
-
-// Running totals of h[0, range) into sums[0, range]; heads are sums[0, range), tails
-// sums[1, range]. The allocation-free form the sorts use.
+// Running totals of h[0, range) into sums[0, range]: bucket d's heads is sums[d], its
+// tail sums[d + 1].
 inline void prefix_sums_into(const u64* h, std::size_t range, u64* sums) noexcept {
     u64 total = 0;
     sums[0] = 0;
@@ -130,15 +123,6 @@ inline void prefix_sums_into(const u64* h, std::size_t range, u64* sums) noexcep
         total += h[d];
         sums[d + 1] = total;
     }
-}
-
-inline PrefixSums prefix_sums(const u64* h, std::size_t range) {
-    PrefixSums s;
-    s.sums.resize(range + 1);
-    prefix_sums_into(h, range, s.sums.data());
-    s.heads.assign(s.sums.begin(), s.sums.end() - 1);
-    s.tails.assign(s.sums.begin() + 1, s.sums.end());
-    return s;
 }
 
 // Scatters of at least this many elements into at most this many non-empty buckets
@@ -233,14 +217,6 @@ void digit_histogram(const typename Traits::value_type* v, std::size_t n, u64* c
     }
     for (; i < n; ++i) ++c[0][(Traits::to_key(v[i]) & mask) >> shift];
     for (std::size_t d = 0; d < range; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
-}
-
-template <class Traits>
-std::vector<u64> digit_histogram(const typename Traits::value_type* v, std::size_t n,
-                                 std::size_t range, Digit digit) {
-    std::vector<u64> counts(range);
-    digit_histogram<Traits>(v, n, counts.data(), range, digit);
-    return counts;
 }
 
 }  // namespace tamarind
