@@ -292,20 +292,22 @@ def applies(name, dtype):
     return name in NUMPY_FUNCS or name in OPTIONAL_FUNCS or TAMARIND_FUNCS[name] is dtype
 
 
-VECTOR_FLAGS = ("sse4_2", "avx", "avx2", "avx512f", "avx512bw", "avx512vl", "avx512dq", "neon", "asimd", "sve")
-
-
 def cpu_model_and_vectors():
-    """CPU model name and the vector extensions it reports (Linux /proc/cpuinfo), or None."""
+    """The CPU model and its vector extensions as Linux reports them (else what platform says)."""
+    model, flags = platform.processor() or platform.machine(), []
     try:
         with open("/proc/cpuinfo") as f:
-            info = f.read()
+            for line in f:
+                key, _, value = line.partition(":")
+                if key.strip() == "model name":
+                    model = value.strip()
+                elif key.strip() == "flags":
+                    flags = value.split()
+                    break
     except OSError:
-        return None, None
-    fields = dict(line.split(":", 1) for line in info.splitlines() if ":" in line)
-    fields = {k.strip(): v.strip() for k, v in fields.items()}
-    flags = set((fields.get("flags") or fields.get("Features") or "").split())
-    return fields.get("model name"), ",".join(f for f in VECTOR_FLAGS if f in flags) or "none"
+        pass
+    vectors = [f for f in ("sse4_2", "avx", "avx2", "avx512f", "avx512dq", "avx512vl", "avx512bw") if f in flags]
+    return model, " ".join(vectors) or "none reported"
 
 
 def machine_info(tamarind):
@@ -320,8 +322,8 @@ def machine_info(tamarind):
         **versions,
         "machine": platform.machine(),
         "processor": platform.processor() or platform.machine(),
-        "cpu": f"'{model}'" if model else None,
-        "vector": vectors,
+        "cpu": model,
+        "vectors": vectors,
         "cpus": os.cpu_count(),
         "RAYON_NUM_THREADS": os.environ.get("RAYON_NUM_THREADS"),
         "RAYON_RS_NUM_CPUS": os.environ.get("RAYON_RS_NUM_CPUS"),

@@ -55,14 +55,27 @@ inline constexpr int kTypeNumOf<f64> = kTypeNumF64;
 template <>
 inline constexpr int kTypeNumOf<i64> = kTypeNumI64;
 
+// Length from which sort_f64 / sort_i64 take the multi-threaded radix sort; shorter slices
+// take the parallel comparison sort on the global pool.
+template <class T>
+inline constexpr std::size_t kMtRadixMinOf = 0;
+template <>
+inline constexpr std::size_t kMtRadixMinOf<f64> = kMtF64ComparisonBelow;
+template <>
+inline constexpr std::size_t kMtRadixMinOf<i64> = kMtI64ComparisonBelow;
+
 template <class T, Entry E>
 void run_sort(ElementSlice<T> s) {
-    if constexpr (E == Entry::kParallelQuicksort) {
-        parallel_quicksort(s.data, s.len, LessOf<traits_of<T>>{});
-    } else if constexpr (E == Entry::kSingleThreaded) {
+    if constexpr (E == Entry::kMultiThreaded) {
+        if (s.len >= kMtRadixMinOf<T>) {
+            mt_radix_sort(s.data, s.len);
+            return;
+        }
+    }
+    if constexpr (E == Entry::kSingleThreaded) {
         single_threaded_sort(s.data, s.len);
     } else {
-        mt_radix_sort(s.data, s.len);
+        parallel_quicksort(s.data, s.len, LessOf<traits_of<T>>{});
     }
 }
 

@@ -12,8 +12,8 @@
 #include <limits>
 #include <vector>
 
+#include "simd/cpu.hpp"
 #include "traits/traits.hpp"
-#include "types/cpu_features.hpp"
 #include "types/panic.hpp"
 #include "types/params.hpp"
 
@@ -61,7 +61,7 @@ __attribute__((target("avx2"))) std::size_t avx2_scan_backward(const typename Tr
 template <class Traits, PairTest test>
 inline std::size_t vector_scan_forward(const typename Traits::value_type* x, std::size_t k, std::size_t n) noexcept {
 #if defined(__x86_64__)
-    if (cpu_has_avx2()) return avx2_scan_forward<Traits, test>(x, k, n);
+    if (simd::cpu_supports(simd::Isa::kAvx2)) return avx2_scan_forward<Traits, test>(x, k, n);
 #endif
     (void)x;
     (void)n;
@@ -70,7 +70,7 @@ inline std::size_t vector_scan_forward(const typename Traits::value_type* x, std
 template <class Traits, PairTest test>
 inline std::size_t vector_scan_backward(const typename Traits::value_type* x, std::size_t s, std::size_t k) noexcept {
 #if defined(__x86_64__)
-    if (cpu_has_avx2()) return avx2_scan_backward<Traits, test>(x, s, k);
+    if (simd::cpu_supports(simd::Isa::kAvx2)) return avx2_scan_backward<Traits, test>(x, s, k);
 #endif
     (void)x;
     (void)s;

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "slice/parallel_quicksort.hpp"
 #include "sorts/insertion_sort.hpp"
+#include "sorts/quicksort.hpp"
 #include "sorts/small_sort.hpp"
 #include "traits/traits.hpp"
 
@@ -21,22 +21,25 @@ namespace tamarind {
 //
 // With an element type's own comparator (LessOf), a NaN stops the call before anything
 // moves: one scan, failing through the comparator, so with its message. The sort then runs
-// on the order that cannot fail, up to kSmallSortMax elements without a data-dependent
-// branch and with that as the quicksort's base case above; the comparison counts above
+// on the order that cannot fail, with the vector kernels where the processor has them: up
+// to kOrderedBaseCase elements without a data-dependent branch (after the two order
+// scans) and with that as the quicksort's base case above; the comparison counts above
 // hold for other comparators.
 template <class T, class Less>
 void unstable_sort(T* v, std::size_t n, Less less) {
     const auto limit = static_cast<std::uint32_t>(std::bit_width(n));
     if constexpr (kIsTraitsLess<Less>) {
-        check_ordered(v, n, less);
-        const OrderedLessOf<typename Less::traits_type> ordered;
-        if (n <= kSmallSortMax) {
-            small_sort(v, n, ordered);
-            return;
-        }
-        quicksort_step<false>(v, n, ordered, nullptr, limit);
+        using Traits = typename Less::traits_type;
+        if (!kIsOrderedLess<Less> && has_unordered<Traits>(v, n)) check_ordered(v, n, less);
+        with_ordered_less<Traits>([&](const auto& ordered) {
+            if (n <= quicksort::kOrderedBaseCase) {
+                sort_short_ordered(v, n, ordered);
+            } else {
+                quicksort_step<SequentialFork>(v, n, ordered, nullptr, limit);
+            }
+        });
     } else {
-        quicksort_step<false>(v, n, less, nullptr, limit);
+        quicksort_step<SequentialFork>(v, n, less, nullptr, limit);
     }
 }
 

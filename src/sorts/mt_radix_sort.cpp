@@ -6,7 +6,6 @@
 #include "algo/verge_sort_heuristic.hpp"
 #include "pool/platform.hpp"
 #include "pool/thread_pool.hpp"
-#include "slice/parallel_quicksort.hpp"
 #include "sorts/peeka_sort.hpp"
 #include "sorts/utils.hpp"
 #include "sorts/utils_mt.hpp"
@@ -46,19 +45,14 @@ constexpr std::size_t mt_i64_chunk_size(std::size_t n) noexcept {
 }
 
 template <class Traits>
-void mt_sort(typename Traits::value_type* v, std::size_t n, std::size_t comparison_below,
-             std::size_t chunk_size) {
+void mt_sort(typename Traits::value_type* v, std::size_t n, std::size_t chunk_size) {
     if (n == 0) return;
-    if (n < comparison_below) {
-        parallel_quicksort(v, n, LessOf<Traits>{});
-        return;
-    }
     // Read only where a pool is built: the processor count costs a system call.
     const std::size_t thread_count = mt_thread_count();
     // Dropped on return (also while a panic passes): its threads end on their own, unwaited.
     pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(thread_count).build().unwrap();
     auto peeka = [&](typename Traits::value_type* chunk, std::size_t m, u64 radix, bool* nan_free) {
-        peeka_entry<Traits>(chunk, m, radix, workers, chunk_size, n, nan_free);
+        peeka_entry<Traits>(chunk, m, radix, global_key_scan<Traits>, workers, chunk_size, n, nan_free);
     };
     FallbackNanAudit<Traits, decltype(peeka)> fallback{peeka};
     std::vector<u64> boundaries = verge_sort_heuristic<Traits>(v, n, fallback);
@@ -74,11 +68,11 @@ std::size_t mt_thread_count() noexcept {
 }
 
 void mt_radix_sort(f64* v, std::size_t n) {
-    mt_sort<F64Traits>(v, n, kMtF64ComparisonBelow, mt_f64_chunk_size(n));
+    mt_sort<F64Traits>(v, n, mt_f64_chunk_size(n));
 }
 
 void mt_radix_sort(i64* v, std::size_t n) {
-    mt_sort<I64Traits>(v, n, kMtI64ComparisonBelow, mt_i64_chunk_size(n));
+    mt_sort<I64Traits>(v, n, mt_i64_chunk_size(n));
 }
 
 }  // namespace tamarind

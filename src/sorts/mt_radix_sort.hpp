@@ -1,7 +1,8 @@
-// Multi-threaded sort of a whole slice, in place: the parallel comparison sort on the
-// global pool for short slices; above that, on a worker pool built for the call, run
-// detection with peeka_sort on every unsorted stretch and a merge of the stretches.
-// Compiled once for f64 and once for i64 (mt_radix_sort.cpp).
+// Multi-threaded radix sort of a whole slice, in place: on a worker pool built for the
+// call, run detection with peeka_sort on every unsorted stretch and a merge of the
+// stretches. Compiled once for f64 and once for i64 (mt_radix_sort.cpp). Slices below the
+// comparison thresholds are the parallel comparison sort's (the module's entry chooses;
+// that sort lives in slice/, which builds on this folder).
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,5 @@
 // The fallback that run detection hands every unsorted stretch to on the multi-threaded
-// path (peeka_entry): a parallel scan for the widest key on the global pool, then
+// path (peeka_entry): a scan for the widest key (on the global pool, global_key_scan), then
 // peeka_sort on the call's dedicated pool.
 #pragma once
 
@@ -57,14 +57,23 @@ KeyScan parallel_key_scan(const typename Traits::value_type* v, std::size_t n, s
     return {std::max(left.bits, right.bits), left.nan || right.nan};
 }
 
-// Sorts the stretch v[0, n) (n > 0) with digits of `radix` bits on `pool`. The key scan
-// runs on the pool of the calling thread (the global pool from outside any pool).
+// Key width of v[0, n), scanned on the global pool: the multi-threaded sort calls from the
+// interpreter's thread, outside every pool, so pool::join injects the halves there rather
+// than into the call's dedicated pool (which is busy with nothing yet).
+template <class Traits>
+KeyScan global_key_scan(const typename Traits::value_type* v, std::size_t n) {
+    return parallel_key_scan<Traits>(v, n, pool::current_num_threads(), false);
+}
+
+// Sorts the stretch v[0, n) (n > 0) with digits of `radix` bits on `pool`, after
+// `key_scan(v, n)` found the widest key (global_key_scan from the multi-threaded sort).
 // chunk_size and total_len pass through to peeka_sort. Sets *nan_free (when given) to
 // whether no NaN was among the keys (see FallbackNanAudit).
-template <class Traits>
-void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, pool::ThreadPool& pool,
-                 std::size_t chunk_size, std::size_t total_len, bool* nan_free = nullptr) {
-    const KeyScan scan = parallel_key_scan<Traits>(v, n, pool::current_num_threads(), false);
+template <class Traits, class KeyScanFn>
+void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, KeyScanFn&& key_scan,
+                 pool::ThreadPool& pool, std::size_t chunk_size, std::size_t total_len,
+                 bool* nan_free = nullptr) {
+    const KeyScan scan = key_scan(v, n);
     if (nan_free != nullptr) *nan_free = !scan.nan;
     const u64 bits = scan.bits;
     const u64 max_level = bits / radix + (bits % radix != 0 ? 1 : 0);

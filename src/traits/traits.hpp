@@ -13,7 +13,7 @@
 //   avx2_pairs_hold<test>(x)
 //                          (x86-64) the pair test `test` over the 32 neighbouring pairs
 //                          of x[0..32] with AVX2, for long runs; only for callers that
-//                          checked cpu_has_avx2();
+//                          checked simd::cpu_supports(simd::Isa::kAvx2);
 //   ordered_min_max(a, b)  a, b = the lesser, the other under less, without a branch;
 //                          equal elements stay where they are;
 //   unordered_bits(x)      a word whose sign bit is set iff is_less would fail on x; OR it

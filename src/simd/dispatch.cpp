@@ -1,0 +1,38 @@
+// Picks the kernels from what the processor reports, once per process.
+#include "simd/kernels.hpp"
+
+namespace tamarind::simd {
+
+#if defined(__x86_64__)
+extern const KernelSet kAvx2Kernels;
+extern const KernelSet kAvx512Kernels;
+#endif
+
+const KernelSet* kernels_for(Isa isa, const char** why_not) noexcept {
+    const char* reason = nullptr;
+    const KernelSet* found = nullptr;
+#if defined(__x86_64__)
+    if (isa == Isa::kAvx2) {
+        if (cpu_supports(Isa::kAvx2)) found = &kAvx2Kernels;
+        else reason = "this processor does not report AVX2";
+    } else {
+        if (cpu_supports(Isa::kAvx512)) found = &kAvx512Kernels;
+        else reason = "this processor does not report AVX-512F";
+    }
+#else
+    (void)isa;
+    reason = "the vector kernels exist for x86-64 only";
+#endif
+    if (why_not != nullptr) *why_not = reason;
+    return found;
+}
+
+const KernelSet* best_kernels() noexcept {
+    static const KernelSet* const best = [] {
+        const KernelSet* k = kernels_for(Isa::kAvx512);
+        return k != nullptr ? k : kernels_for(Isa::kAvx2);
+    }();
+    return best;
+}
+
+}  // namespace tamarind::simd

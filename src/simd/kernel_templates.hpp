@@ -1,0 +1,347 @@
+// The kernels written once over a vector-operations type Ops, instantiated by each
+// instruction set's translation unit with its own Ops. Included there inside the target
+// region and inside an anonymous namespace (no include guard, no includes of its own), so
+// every instruction set gets its own private copies compiled for its own target.
+//
+// Ops provides, for element type T and N lanes of vector type V:
+//   load(p), store(p, x), set1(t);
+//   load_padded(p, count): lanes from count on hold the greatest value of T;
+//   store_first(p, x, count): writes lanes [0, count) only;
+//   less_mask(x, y): bit i set when x[i] < y[i]; not_greater_mask(x, y): when !(y[i] < x[i]);
+//   store_split(left, right_end, x, mask, nl): the nl lanes of x whose mask bit is set go
+//       to left[0, nl), the others to right_end - (N - nl) .. right_end; writes may touch
+//       left[0, N) and right_end[-N, 0) but put nothing else there than x's lanes;
+//   min(a, b) = a < b ? a : b and max(a, b) = a > b ? a : b lane by lane (so with equal
+//       lanes each returns b);
+//   reverse(x); partner<J>(x): lane i gets lane i ^ J; blend<M>(a, b): lane i from b when
+//       bit i of M is set;
+//   kCanTranspose4, and with it transpose4(a, b, c, d) for N = 4: the 4 x 4 block of
+//       lanes transposed in place.
+
+// Compare-exchange of two vectors lane by lane: a gets the smaller, b the larger. With
+// equal lanes the two trade places (min gives b's lane, max(b, a) gives a's), so no value
+// is ever duplicated, not even -0.0 next to +0.0.
+template <class Ops>
+[[gnu::always_inline]] inline void exchange(typename Ops::V& a, typename Ops::V& b) {
+    const typename Ops::V lo = Ops::min(a, b);
+    b = Ops::max(b, a);
+    a = lo;
+}
+
+// Lane i takes the larger of itself and its partner i ^ J when the two bits say so: in an
+// ascending block (bit K of i clear) the upper lane of each pair, in a descending one the
+// lower. Lane i computes min(own, partner) and its partner max(own, partner): for equal
+// values they swap, so again nothing is duplicated.
+template <class Ops, unsigned J, unsigned K>
+constexpr unsigned lane_step_mask() {
+    unsigned m = 0;
+    for (unsigned i = 0; i < Ops::N; ++i) {
+        if (((i & J) != 0) != ((i & K) != 0)) m |= 1u << i;
+    }
+    return m;
+}
+
+template <class Ops, unsigned J, unsigned K>
+[[gnu::always_inline]] inline typename Ops::V lane_step(typename Ops::V x) {
+    const typename Ops::V y = Ops::template partner<J>(x);
+    return Ops::template blend<lane_step_mask<Ops, J, K>()>(Ops::min(x, y), Ops::max(x, y));
+}
+
+// Sorts the lanes of x ascending (bitonic).
+template <class Ops>
+[[gnu::always_inline]] inline typename Ops::V sort_lanes(typename Ops::V x) {
+    // K is the size of the blocks being made; K = 2N would mean "ascending everywhere",
+    // which bit N of a lane index (always clear) gives as well.
+    x = lane_step<Ops, 1, 2>(x);
+    x = lane_step<Ops, 2, 4>(x);
+    x = lane_step<Ops, 1, 4>(x);
+    if constexpr (Ops::N == 8) {
+        x = lane_step<Ops, 4, 8>(x);
+        x = lane_step<Ops, 2, 8>(x);
+        x = lane_step<Ops, 1, 8>(x);
+    }
+    return x;
+}
+
+// Sorts the lanes of a bitonic vector ascending (the last levels of a bitonic merge).
+template <class Ops>
+[[gnu::always_inline]] inline typename Ops::V clean_lanes(typename Ops::V x) {
+    constexpr unsigned kAscending = 2 * Ops::N;
+    if constexpr (Ops::N == 8) x = lane_step<Ops, 4, kAscending>(x);
+    x = lane_step<Ops, 2, kAscending>(x);
+    x = lane_step<Ops, 1, kAscending>(x);
+    return x;
+}
+
+// Calls f(std::integral_constant<std::size_t, I>) for I = 0 .. Count - 1, unrolled: the
+// networks index their vectors with constants only, so that the vectors stay in registers.
+template <std::size_t Count, class F>
+[[gnu::always_inline]] inline void unroll(F&& f) {
+    [&]<std::size_t... I>(std::index_sequence<I...>) __attribute__((always_inline)) {
+        (f(std::integral_constant<std::size_t, I>{}), ...);
+    }(std::make_index_sequence<Count>{});
+}
+
+// The half-cleaners at vector distances D, D / 2, .. 1 within blocks of 2 * D vectors.
+template <class Ops, std::size_t Count, std::size_t D>
+[[gnu::always_inline]] inline void clean_vectors(typename Ops::V* a) {
+    if constexpr (D >= 1) {
+        unroll<Count>([&](auto i) __attribute__((always_inline)) {
+            constexpr std::size_t I = decltype(i)::value;
+            if constexpr ((I & D) == 0) exchange<Ops>(a[I], a[I + D]);
+        });
+        clean_vectors<Ops, Count, D / 2>(a);
+    }
+}
+
+// Merges sorted blocks of w vectors pairwise, for w from `w` up to W / 2, leaving r[0, W)
+// (W a power of two) sorted across all its lanes. Each merge is bitonic: the second block
+// reversed makes the pair one bitonic sequence.
+template <class Ops, std::size_t W, std::size_t w>
+[[gnu::always_inline]] inline void merge_blocks(typename Ops::V* r) {
+    using V = typename Ops::V;
+    if constexpr (w < W) {
+        unroll<W / (2 * w)>([&](auto block) __attribute__((always_inline)) {
+            V* a = r + decltype(block)::value * 2 * w;
+            V* c = a + w;
+            // The first half-cleaner compares a[i] with the reversed c[w - 1 - i].
+            unroll<w / 2>([&](auto i) __attribute__((always_inline)) {
+                constexpr std::size_t I = decltype(i)::value;
+                const V hi = Ops::reverse(c[w - 1 - I]);
+                const V lo = Ops::reverse(c[I]);
+                c[I] = hi;
+                c[w - 1 - I] = lo;
+            });
+            if constexpr (w % 2 != 0) c[0] = Ops::reverse(c[0]);
+            unroll<w>([&](auto i) __attribute__((always_inline)) { exchange<Ops>(a[i], c[i]); });
+            // Both halves are now bitonic, every lane of a at most every lane of c.
+            clean_vectors<Ops, 2 * w, w / 2>(a);
+            unroll<2 * w>([&](auto i) __attribute__((always_inline)) { a[i] = clean_lanes<Ops>(a[i]); });
+        });
+        merge_blocks<Ops, W, 2 * w>(r);
+    }
+}
+
+// Batcher's odd-even merge sort network on W inputs, as (lo, hi) index pairs.
+template <std::size_t W>
+struct ColumnNetwork {
+    static constexpr std::size_t count() {
+        std::size_t c = 0;
+        for (std::size_t p = 1; p < W; p *= 2)
+            for (std::size_t k = p; k >= 1; k /= 2)
+                for (std::size_t j = k % p; j + k < W; j += 2 * k)
+                    for (std::size_t i = 0; i < k && i + j + k < W; ++i)
+                        if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) ++c;
+        return c;
+    }
+    struct Pairs {
+        unsigned char lo[count()];
+        unsigned char hi[count()];
+    };
+    static constexpr Pairs pairs() {
+        Pairs out{};
+        std::size_t c = 0;
+        for (std::size_t p = 1; p < W; p *= 2)
+            for (std::size_t k = p; k >= 1; k /= 2)
+                for (std::size_t j = k % p; j + k < W; j += 2 * k)
+                    for (std::size_t i = 0; i < k && i + j + k < W; ++i)
+                        if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) {
+                            out.lo[c] = static_cast<unsigned char>(i + j);
+                            out.hi[c] = static_cast<unsigned char>(i + j + k);
+                            ++c;
+                        }
+        return out;
+    }
+    static constexpr Pairs kPairs = pairs();
+};
+
+// Sorts the W * N lanes of r[0, W) (W a power of two), each vector's lanes in order and
+// the vectors in order.
+//
+// Where Ops can transpose 4 x 4 blocks (N = 4) and W >= 4: the columns (lane j of every
+// vector) are sorted by a network of whole-vector exchanges, the blocks transposed so that
+// each column lies in W / 4 consecutive vectors, and the four columns merged. Otherwise
+// every vector's lanes are sorted on their own and the vectors merged from one up.
+template <class Ops, std::size_t W>
+[[gnu::always_inline]] inline void sort_vectors(typename Ops::V* r) {
+    using V = typename Ops::V;
+    if constexpr (Ops::kCanTranspose4 && W >= 4) {
+        using Net = ColumnNetwork<W>;
+        unroll<Net::count()>([&](auto e) __attribute__((always_inline)) {
+            exchange<Ops>(r[Net::kPairs.lo[decltype(e)::value]], r[Net::kPairs.hi[decltype(e)::value]]);
+        });
+        V t[W];
+        unroll<W / 4>([&](auto block) __attribute__((always_inline)) {
+            constexpr std::size_t b = 4 * decltype(block)::value;
+            t[b] = r[b];
+            t[b + 1] = r[b + 1];
+            t[b + 2] = r[b + 2];
+            t[b + 3] = r[b + 3];
+            Ops::transpose4(t[b], t[b + 1], t[b + 2], t[b + 3]);
+        });
+        // Vector j of the transposed block k holds rows 4k..4k+3 of column j.
+        constexpr std::size_t kLength = W / 4;
+        unroll<W>([&](auto i) __attribute__((always_inline)) {
+            constexpr std::size_t column = decltype(i)::value / kLength;
+            constexpr std::size_t k = decltype(i)::value % kLength;
+            r[i] = t[4 * k + column];
+        });
+        merge_blocks<Ops, W, kLength>(r);
+    } else {
+        unroll<W>([&](auto i) __attribute__((always_inline)) { r[i] = sort_lanes<Ops>(r[i]); });
+        merge_blocks<Ops, W, 1>(r);
+    }
+}
+
+template <class Ops, std::size_t W>
+void sort_padded(typename Ops::T* v, std::size_t n) {
+    typename Ops::V r[W];
+    unroll<W>([&](auto i) __attribute__((always_inline)) {
+        const std::size_t at = decltype(i)::value * Ops::N;
+        // Vectors wholly past the end are all padding, loaded through v itself.
+        r[i] = at + Ops::N <= n ? Ops::load(v + at) : at < n ? Ops::load_padded(v + at, n - at) : Ops::load_padded(v, 0);
+    });
+    sort_vectors<Ops, W>(r);
+    unroll<W>([&](auto i) __attribute__((always_inline)) {
+        const std::size_t at = decltype(i)::value * Ops::N;
+        if (at + Ops::N <= n) Ops::store(v + at, r[i]);
+        else if (at < n) Ops::store_first(v + at, r[i], n - at);
+    });
+}
+
+// Sorts v[0, n), n <= kNetworkMax: the slice in the fewest vectors (a power of two), the
+// lanes past n padded with the greatest value, which the network leaves at the end.
+template <class Ops>
+void sort_network(typename Ops::T* v, std::size_t n) {
+    if (n < 2) return;
+    const std::size_t vectors = (n + Ops::N - 1) / Ops::N;
+    if (vectors <= 1) return sort_padded<Ops, 1>(v, n);
+    if (vectors <= 2) return sort_padded<Ops, 2>(v, n);
+    if (vectors <= 4) return sort_padded<Ops, 4>(v, n);
+    if (vectors <= 8) return sort_padded<Ops, 8>(v, n);
+    if constexpr (kNetworkMax / Ops::N >= 16) return sort_padded<Ops, 16>(v, n);
+}
+
+// Moves the elements of v[0, n) that pass the test (less than pivot, or with kOrEqual not
+// greater) to the front; returns how many pass.
+//
+// In place, branch-free in the data: vectors are read alternately from both ends and each
+// is split by one permutation into its passing lanes, stored at the left write cursor,
+// and the others, stored at the right one. kUnroll vectors from each end are first copied
+// aside, which leaves that much room at both ends; every round then reads from the end
+// with less room, so stores never reach data not yet read. The copies are split last,
+// into the gap that remains, and the n % N elements past the last whole vector are put in
+// place one by one.
+template <class Ops, bool kOrEqual>
+std::size_t partition(typename Ops::T* v, std::size_t n, typename Ops::T pivot) {
+    using T = typename Ops::T;
+    using V = typename Ops::V;
+    constexpr std::size_t N = Ops::N;
+    constexpr std::size_t kUnroll = Ops::kPartitionUnroll;
+    constexpr std::size_t kBlock = kUnroll * N;
+    auto passes = [pivot](T x) { return kOrEqual ? !Ops::scalar_less(pivot, x) : Ops::scalar_less(x, pivot); };
+    auto mask_of = [](V x, V p) { return kOrEqual ? Ops::not_greater_mask(x, p) : Ops::less_mask(x, p); };
+
+    if (n < 2 * kBlock + N) {
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (passes(v[i])) std::swap(v[i], v[k++]);
+        }
+        return k;
+    }
+
+    const V p = Ops::set1(pivot);
+    const std::size_t m = n - n % N;
+    T saved[2 * kBlock];
+    for (std::size_t i = 0; i < kBlock; ++i) {
+        saved[i] = v[i];
+        saved[kBlock + i] = v[m - kBlock + i];
+    }
+    T* wl = v;
+    T* wr = v + m;
+    T* l = v + kBlock;
+    T* r = v + m - kBlock;
+
+    auto split = [&](V x) {
+        const unsigned mask = mask_of(x, p);
+        const std::size_t nl = static_cast<std::size_t>(__builtin_popcount(mask));
+        Ops::store_split(wl, wr, x, mask, nl);
+        wl += nl;
+        wr -= N - nl;
+    };
+
+    // Room at the left end is l - wl, at the right end wr - r; they always add up to
+    // 2 * kBlock before a read, so the end with less has at most kBlock and gets kBlock
+    // more: both ends then have room for a whole block of stores.
+    while (static_cast<std::size_t>(r - l) >= kBlock) {
+        const bool from_left = (l - wl) <= (wr - r);
+        const T* src = from_left ? l : r - kBlock;
+        l += from_left ? kBlock : 0;
+        r -= from_left ? 0 : kBlock;
+        V x[kUnroll];
+#pragma GCC unroll 8
+        for (std::size_t u = 0; u < kUnroll; ++u) x[u] = Ops::load(src + u * N);
+#pragma GCC unroll 8
+        for (std::size_t u = 0; u < kUnroll; ++u) split(x[u]);
+    }
+    while (r != l) {
+        const bool from_left = (l - wl) <= (wr - r);
+        const T* src = from_left ? l : r - N;
+        l += from_left ? N : 0;
+        r -= from_left ? 0 : N;
+        split(Ops::load(src));
+    }
+    // The gap [wl, wr) is now as long as the copies; a split stores into both of its ends,
+    // which are disjoint while two or more vectors remain and the same range (with the
+    // same vector) for the last.
+    for (std::size_t i = 0; i < 2 * kBlock; i += N) split(Ops::load(saved + i));
+
+    std::size_t k = static_cast<std::size_t>(wl - v);
+    for (std::size_t i = m; i < n; ++i) {
+        if (passes(v[i])) std::swap(v[i], v[k++]);
+    }
+    return k;
+}
+
+template <class Ops>
+std::size_t partition_less(typename Ops::T* v, std::size_t n, typename Ops::T pivot) {
+    return partition<Ops, false>(v, n, pivot);
+}
+
+template <class Ops>
+std::size_t partition_not_greater(typename Ops::T* v, std::size_t n, typename Ops::T pivot) {
+    return partition<Ops, true>(v, n, pivot);
+}
+
+// Whether no element is less than its predecessor: each vector against the same vector
+// shifted by one element.
+template <class Ops>
+bool is_non_descending(const typename Ops::T* v, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + Ops::N < n; i += Ops::N) {
+        if (Ops::less_mask(Ops::load(v + i + 1), Ops::load(v + i)) != 0) return false;
+    }
+    for (++i; i < n; ++i) {
+        if (Ops::scalar_less(v[i], v[i - 1])) return false;
+    }
+    return true;
+}
+
+template <class Ops>
+bool is_strictly_descending(const typename Ops::T* v, std::size_t n) {
+    constexpr unsigned kAll = (1u << Ops::N) - 1;
+    std::size_t i = 0;
+    for (; i + Ops::N < n; i += Ops::N) {
+        if (Ops::less_mask(Ops::load(v + i + 1), Ops::load(v + i)) != kAll) return false;
+    }
+    for (++i; i < n; ++i) {
+        if (!Ops::scalar_less(v[i], v[i - 1])) return false;
+    }
+    return true;
+}
+
+template <class Ops>
+constexpr Kernels<typename Ops::T> kernels_of() {
+    return {&partition_less<Ops>, &partition_not_greater<Ops>, &sort_network<Ops>, &is_non_descending<Ops>,
+            &is_strictly_descending<Ops>};
+}

@@ -1,0 +1,207 @@
+// The kernels for AVX2: four 64-bit lanes per vector. Everything below the target line
+// is compiled for AVX2 and reached only through the table, which dispatch.cpp hands out
+// after the processor reported AVX2.
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "simd/kernels.hpp"
+
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,popcnt"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,popcnt")
+#endif
+
+namespace tamarind::simd {
+namespace {
+
+// For each 4-bit lane mask, the 32-bit permutation that moves the masked 64-bit lanes to
+// the front (in order) and the others behind them (in order).
+struct CompressTable {
+    alignas(32) std::int32_t index[16][8];
+};
+
+constexpr CompressTable make_compress_table() {
+    CompressTable t{};
+    for (unsigned mask = 0; mask < 16; ++mask) {
+        unsigned k = 0;
+        for (unsigned pass = 0; pass < 2; ++pass) {
+            for (unsigned lane = 0; lane < 4; ++lane) {
+                if (((mask >> lane) & 1) == (pass == 0 ? 1u : 0u)) {
+                    t.index[mask][2 * k] = static_cast<std::int32_t>(2 * lane);
+                    t.index[mask][2 * k + 1] = static_cast<std::int32_t>(2 * lane + 1);
+                    ++k;
+                }
+            }
+        }
+    }
+    return t;
+}
+
+constexpr CompressTable kCompress = make_compress_table();
+
+inline __m256i compress_index(unsigned mask) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(kCompress.index[mask]));
+}
+
+// Lanes [0, count) all ones.
+inline __m256i first_lanes(std::size_t count) {
+    return _mm256_cmpgt_epi64(_mm256_set1_epi64x(static_cast<long long>(count)), _mm256_setr_epi64x(0, 1, 2, 3));
+}
+
+// Each bit of a 4-lane mask doubled, for the 32-bit blend.
+constexpr int dword_mask(unsigned m) {
+    int r = 0;
+    for (unsigned i = 0; i < 4; ++i) {
+        if ((m >> i) & 1) r |= 3 << (2 * i);
+    }
+    return r;
+}
+
+struct F64Ops {
+    using T = f64;
+    using V = __m256d;
+    static constexpr std::size_t N = 4;
+    static constexpr std::size_t kPartitionUnroll = 4;
+    static bool scalar_less(T a, T b) { return a < b; }
+    static V load(const T* p) { return _mm256_loadu_pd(p); }
+    static void store(T* p, V x) { _mm256_storeu_pd(p, x); }
+    static V set1(T t) { return _mm256_set1_pd(t); }
+    static V load_padded(const T* p, std::size_t count) {
+        const __m256i m = first_lanes(count);
+        const V x = _mm256_maskload_pd(p, m);
+        return _mm256_blendv_pd(set1(std::numeric_limits<T>::infinity()), x, _mm256_castsi256_pd(m));
+    }
+    static void store_first(T* p, V x, std::size_t count) { _mm256_maskstore_pd(p, first_lanes(count), x); }
+    static unsigned less_mask(V x, V y) { return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(x, y, _CMP_LT_OQ))); }
+    static unsigned not_greater_mask(V x, V y) {
+        return static_cast<unsigned>(_mm256_movemask_pd(_mm256_cmp_pd(x, y, _CMP_LE_OQ)));
+    }
+    static void store_split(T* left, T* right_end, V x, unsigned mask, std::size_t) {
+        const V y = _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(x), compress_index(mask)));
+        store(left, y);
+        store(right_end - N, y);
+    }
+    static V min(V a, V b) { return _mm256_min_pd(a, b); }
+    static V max(V a, V b) { return _mm256_max_pd(a, b); }
+    static V reverse(V x) { return _mm256_permute4x64_pd(x, 0x1B); }
+    template <unsigned J>
+    static V partner(V x) {
+        if constexpr (J == 1) return _mm256_permute_pd(x, 0x5);
+        else return _mm256_permute4x64_pd(x, 0x4E);
+    }
+    template <unsigned M>
+    static V blend(V a, V b) { return _mm256_blend_pd(a, b, M); }
+    static constexpr bool kCanTranspose4 = true;
+    static void transpose4(V& a, V& b, V& c, V& d) {
+        const V ab_even = _mm256_unpacklo_pd(a, b);
+        const V ab_odd = _mm256_unpackhi_pd(a, b);
+        const V cd_even = _mm256_unpacklo_pd(c, d);
+        const V cd_odd = _mm256_unpackhi_pd(c, d);
+        a = _mm256_permute2f128_pd(ab_even, cd_even, 0x20);
+        b = _mm256_permute2f128_pd(ab_odd, cd_odd, 0x20);
+        c = _mm256_permute2f128_pd(ab_even, cd_even, 0x31);
+        d = _mm256_permute2f128_pd(ab_odd, cd_odd, 0x31);
+    }
+};
+
+// i64 and u64: no 64-bit min, max or unsigned compare in AVX2, so both are built on the
+// signed greater-than, u64 with the sign bits flipped first.
+template <class Elem>
+struct IntOps {
+    using T = Elem;
+    using V = __m256i;
+    static constexpr std::size_t N = 4;
+    static constexpr std::size_t kPartitionUnroll = 4;
+    static constexpr bool kUnsigned = std::is_same_v<T, u64>;
+    static bool scalar_less(T a, T b) { return a < b; }
+    static V load(const T* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static void store(T* p, V x) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x); }
+    static V set1(T t) { return _mm256_set1_epi64x(static_cast<long long>(t)); }
+    static V gt(V a, V b) {
+        if constexpr (kUnsigned) {
+            const V sign = _mm256_set1_epi64x(static_cast<long long>(kSignBit));
+            return _mm256_cmpgt_epi64(_mm256_xor_si256(a, sign), _mm256_xor_si256(b, sign));
+        } else {
+            return _mm256_cmpgt_epi64(a, b);
+        }
+    }
+    static unsigned bits(V m) { return static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(m))); }
+    static V load_padded(const T* p, std::size_t count) {
+        const __m256i m = first_lanes(count);
+        const V x = _mm256_maskload_epi64(reinterpret_cast<const long long*>(p), m);
+        return _mm256_blendv_epi8(set1(std::numeric_limits<T>::max()), x, m);
+    }
+    static void store_first(T* p, V x, std::size_t count) {
+        _mm256_maskstore_epi64(reinterpret_cast<long long*>(p), first_lanes(count), x);
+    }
+    static unsigned less_mask(V x, V y) { return bits(gt(y, x)); }
+    static unsigned not_greater_mask(V x, V y) { return bits(gt(x, y)) ^ 0xF; }
+    static void store_split(T* left, T* right_end, V x, unsigned mask, std::size_t) {
+        const V y = _mm256_permutevar8x32_epi32(x, compress_index(mask));
+        store(left, y);
+        store(right_end - N, y);
+    }
+    static V min(V a, V b) { return _mm256_blendv_epi8(a, b, gt(a, b)); }
+    static V max(V a, V b) { return _mm256_blendv_epi8(b, a, gt(a, b)); }
+    static V reverse(V x) { return _mm256_permute4x64_epi64(x, 0x1B); }
+    template <unsigned J>
+    static V partner(V x) {
+        if constexpr (J == 1) return _mm256_shuffle_epi32(x, 0x4E);
+        else return _mm256_permute4x64_epi64(x, 0x4E);
+    }
+    template <unsigned M>
+    static V blend(V a, V b) { return _mm256_blend_epi32(a, b, dword_mask(M)); }
+    static constexpr bool kCanTranspose4 = true;
+    static void transpose4(V& a, V& b, V& c, V& d) {
+        const V ab_even = _mm256_unpacklo_epi64(a, b);
+        const V ab_odd = _mm256_unpackhi_epi64(a, b);
+        const V cd_even = _mm256_unpacklo_epi64(c, d);
+        const V cd_odd = _mm256_unpackhi_epi64(c, d);
+        a = _mm256_permute2x128_si256(ab_even, cd_even, 0x20);
+        b = _mm256_permute2x128_si256(ab_odd, cd_odd, 0x20);
+        c = _mm256_permute2x128_si256(ab_even, cd_even, 0x31);
+        d = _mm256_permute2x128_si256(ab_odd, cd_odd, 0x31);
+    }
+};
+
+#include "simd/kernel_templates.hpp"
+
+bool has_nan(const f64* v, std::size_t n) {
+    __m256d acc0 = _mm256_setzero_pd();
+    __m256d acc1 = _mm256_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256d a = _mm256_loadu_pd(v + i);
+        const __m256d b = _mm256_loadu_pd(v + i + 4);
+        acc0 = _mm256_or_pd(acc0, _mm256_cmp_pd(a, a, _CMP_UNORD_Q));
+        acc1 = _mm256_or_pd(acc1, _mm256_cmp_pd(b, b, _CMP_UNORD_Q));
+    }
+    bool found = _mm256_movemask_pd(_mm256_or_pd(acc0, acc1)) != 0;
+    for (; i < n; ++i) found |= v[i] != v[i];
+    return found;
+}
+
+}  // namespace
+
+extern const KernelSet kAvx2Kernels;
+const KernelSet kAvx2Kernels = {
+    Isa::kAvx2, "AVX2", kernels_of<F64Ops>(), kernels_of<IntOps<i64>>(), kernels_of<IntOps<u64>>(), &has_nan,
+};
+
+}  // namespace tamarind::simd
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+#endif  // __x86_64__

@@ -1,0 +1,142 @@
+// The kernels for AVX-512 (the foundation instructions only): eight 64-bit lanes per
+// vector, with native 64-bit min, max and unsigned compares and the compressing store.
+// Everything below the target line is compiled for AVX-512 and reached only through the
+// table, which dispatch.cpp hands out after the processor reported AVX-512F.
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "simd/kernels.hpp"
+
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,popcnt"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx512f,popcnt")
+// GCC 12's AVX-512 headers start some permutes from a deliberately undefined vector.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+namespace tamarind::simd {
+namespace {
+
+inline __mmask8 first_lanes(std::size_t count) { return static_cast<__mmask8>((1u << count) - 1); }
+
+struct F64Ops {
+    using T = f64;
+    using V = __m512d;
+    static constexpr std::size_t N = 8;
+    static constexpr std::size_t kPartitionUnroll = 2;
+    static bool scalar_less(T a, T b) { return a < b; }
+    static V load(const T* p) { return _mm512_loadu_pd(p); }
+    static void store(T* p, V x) { _mm512_storeu_pd(p, x); }
+    static V set1(T t) { return _mm512_set1_pd(t); }
+    static V load_padded(const T* p, std::size_t count) {
+        return _mm512_mask_loadu_pd(set1(std::numeric_limits<T>::infinity()), first_lanes(count), p);
+    }
+    static void store_first(T* p, V x, std::size_t count) { _mm512_mask_storeu_pd(p, first_lanes(count), x); }
+    static unsigned less_mask(V x, V y) { return _mm512_cmp_pd_mask(x, y, _CMP_LT_OQ); }
+    static unsigned not_greater_mask(V x, V y) { return _mm512_cmp_pd_mask(x, y, _CMP_LE_OQ); }
+    static void store_split(T* left, T* right_end, V x, unsigned mask, std::size_t nl) {
+        _mm512_mask_compressstoreu_pd(left, static_cast<__mmask8>(mask), x);
+        _mm512_mask_compressstoreu_pd(right_end - (N - nl), static_cast<__mmask8>(~mask), x);
+    }
+    static V min(V a, V b) { return _mm512_min_pd(a, b); }
+    static V max(V a, V b) { return _mm512_max_pd(a, b); }
+    static V reverse(V x) { return _mm512_permutexvar_pd(_mm512_setr_epi64(7, 6, 5, 4, 3, 2, 1, 0), x); }
+    template <unsigned J>
+    static V partner(V x) {
+        if constexpr (J == 1) return _mm512_permute_pd(x, 0x55);
+        else if constexpr (J == 2) return _mm512_permutex_pd(x, 0x4E);
+        else return _mm512_shuffle_f64x2(x, x, 0x4E);
+    }
+    template <unsigned M>
+    static V blend(V a, V b) { return _mm512_mask_blend_pd(static_cast<__mmask8>(M), a, b); }
+    static constexpr bool kCanTranspose4 = false;
+};
+
+template <class Elem>
+struct IntOps {
+    using T = Elem;
+    using V = __m512i;
+    static constexpr std::size_t N = 8;
+    static constexpr std::size_t kPartitionUnroll = 2;
+    static constexpr bool kUnsigned = std::is_same_v<T, u64>;
+    static bool scalar_less(T a, T b) { return a < b; }
+    static V load(const T* p) { return _mm512_loadu_si512(p); }
+    static void store(T* p, V x) { _mm512_storeu_si512(p, x); }
+    static V set1(T t) { return _mm512_set1_epi64(static_cast<long long>(t)); }
+    static V load_padded(const T* p, std::size_t count) {
+        return _mm512_mask_loadu_epi64(set1(std::numeric_limits<T>::max()), first_lanes(count), p);
+    }
+    static void store_first(T* p, V x, std::size_t count) { _mm512_mask_storeu_epi64(p, first_lanes(count), x); }
+    static unsigned less_mask(V x, V y) {
+        if constexpr (kUnsigned) return _mm512_cmplt_epu64_mask(x, y);
+        else return _mm512_cmplt_epi64_mask(x, y);
+    }
+    static unsigned not_greater_mask(V x, V y) {
+        if constexpr (kUnsigned) return _mm512_cmple_epu64_mask(x, y);
+        else return _mm512_cmple_epi64_mask(x, y);
+    }
+    static void store_split(T* left, T* right_end, V x, unsigned mask, std::size_t nl) {
+        _mm512_mask_compressstoreu_epi64(left, static_cast<__mmask8>(mask), x);
+        _mm512_mask_compressstoreu_epi64(right_end - (N - nl), static_cast<__mmask8>(~mask), x);
+    }
+    static V min(V a, V b) {
+        if constexpr (kUnsigned) return _mm512_min_epu64(a, b);
+        else return _mm512_min_epi64(a, b);
+    }
+    static V max(V a, V b) {
+        if constexpr (kUnsigned) return _mm512_max_epu64(a, b);
+        else return _mm512_max_epi64(a, b);
+    }
+    static V reverse(V x) { return _mm512_permutexvar_epi64(_mm512_setr_epi64(7, 6, 5, 4, 3, 2, 1, 0), x); }
+    template <unsigned J>
+    static V partner(V x) {
+        if constexpr (J == 1) return _mm512_shuffle_epi32(x, static_cast<_MM_PERM_ENUM>(0x4E));
+        else if constexpr (J == 2) return _mm512_permutex_epi64(x, 0x4E);
+        else return _mm512_shuffle_i64x2(x, x, 0x4E);
+    }
+    template <unsigned M>
+    static V blend(V a, V b) { return _mm512_mask_blend_epi64(static_cast<__mmask8>(M), a, b); }
+    static constexpr bool kCanTranspose4 = false;
+};
+
+#include "simd/kernel_templates.hpp"
+
+bool has_nan(const f64* v, std::size_t n) {
+    __mmask8 found = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m512d a = _mm512_loadu_pd(v + i);
+        found |= _mm512_cmp_pd_mask(a, a, _CMP_UNORD_Q);
+    }
+    found |= _mm512_cmp_pd_mask(_mm512_maskz_loadu_pd(first_lanes(n - i), v + i),
+                                _mm512_maskz_loadu_pd(first_lanes(n - i), v + i), _CMP_UNORD_Q);
+    return found != 0;
+}
+
+}  // namespace
+
+extern const KernelSet kAvx512Kernels;
+const KernelSet kAvx512Kernels = {
+    Isa::kAvx512, "AVX-512", kernels_of<F64Ops>(), kernels_of<IntOps<i64>>(), kernels_of<IntOps<u64>>(), &has_nan,
+};
+
+}  // namespace tamarind::simd
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC diagnostic pop
+#pragma GCC pop_options
+#endif
+
+#endif  // __x86_64__
