@@ -2,7 +2,9 @@
 """Benchmark tamarind's six sorts against NumPy's in-place ``ndarray.sort()``.
 
 Every function runs on fresh copies of the same arrays in one process, next to
-NumPy's default sort and its ``kind="stable"`` sort. Each timing is the median
+NumPy's default sort and its ``kind="stable"`` sort, and, when polars is
+installed (``pip install .[bench]``), polars' multi-threaded ``Series.sort``
+(the copy into a Series is not timed). Each timing is the median
 of ``--repeat`` runs; every run sorts a fresh copy (the copy is not timed), and
 small arrays are sorted in batches of fresh copies so that one timing spans
 enough work for the clock. Each result is checked against ``np.sort``.
@@ -27,7 +29,8 @@ Options:
                     --overhead and --pool use their own sizes)
     --dist LIST     distributions to run; shell patterns allowed ('*_i64')
     --funcs LIST    functions to run; tamarind's names plus 'numpy' (default
-                    kind) and 'numpy_stable'; shell patterns allowed
+                    kind), 'numpy_stable' and, when installed, 'polars';
+                    shell patterns allowed
     --repeat N      runs per timing, median reported (default 5)
     --seed N        seed of the array generator (default 12345)
     --threads N     set RAYON_NUM_THREADS before tamarind is loaded (the global
@@ -49,6 +52,7 @@ import argparse
 import fnmatch
 import functools
 import gc
+import importlib.util
 import json
 import math
 import os
@@ -72,7 +76,11 @@ NUMPY_FUNCS = {
     "numpy": np.ndarray.sort,
     "numpy_stable": functools.partial(np.ndarray.sort, kind="stable"),
 }
-ALL_FUNCS = list(NUMPY_FUNCS) + list(TAMARIND_FUNCS)
+# Other libraries, listed only when installed: name -> module.
+OPTIONAL_FUNCS = {"polars": "polars"}
+ALL_FUNCS = (list(NUMPY_FUNCS) + [name for name, module in OPTIONAL_FUNCS.items()
+                                  if importlib.util.find_spec(module) is not None]
+             + list(TAMARIND_FUNCS))
 
 DEFAULT_SIZES = "1e3,1e4,1e5,1e6"
 MEMORY_SIZES = "5e7"
@@ -224,10 +232,40 @@ def load_tamarind(threads):
     return tamarind
 
 
+class PolarsSort:
+    """polars.Series.sort in place (its multi-threaded sort) on a Series made from the array
+    before the clock starts; `result` hands the sorted values back as an ndarray."""
+
+    def __init__(self):
+        import polars
+        self.polars = polars
+
+    def prepare(self, a):
+        return self.polars.Series(a)
+
+    def __call__(self, s):
+        s.sort(in_place=True)
+
+    @staticmethod
+    def result(s):
+        return s.to_numpy()
+
+
+def prepare(fn, a):
+    """What fn sorts for the array a (a itself, except for other libraries' containers)."""
+    return fn.prepare(a) if hasattr(fn, "prepare") else a
+
+
+def as_array(fn, sorted_obj):
+    return fn.result(sorted_obj) if hasattr(fn, "result") else sorted_obj
+
+
 def resolve(tamarind, name):
     """The callable for a function name, or an exception explaining why there is none."""
     if name in NUMPY_FUNCS:
         return NUMPY_FUNCS[name]
+    if name == "polars":
+        return PolarsSort()
     fn = getattr(tamarind, name, None)
     return fn if fn is not None else AttributeError(f"tamarind has no {name}")
 
@@ -251,7 +289,7 @@ def sort_each(fn, arrays):
 
 
 def applies(name, dtype):
-    return name in NUMPY_FUNCS or TAMARIND_FUNCS[name] is dtype
+    return name in NUMPY_FUNCS or name in OPTIONAL_FUNCS or TAMARIND_FUNCS[name] is dtype
 
 
 def cpu_model_and_vectors():
@@ -274,9 +312,14 @@ def cpu_model_and_vectors():
 
 def machine_info(tamarind):
     model, vectors = cpu_model_and_vectors()
+    versions = {}
+    for name, module in OPTIONAL_FUNCS.items():
+        if name in ALL_FUNCS:
+            versions[name] = getattr(__import__(module), "__version__", "?")
     return {
         "python": platform.python_version(),
         "numpy": np.__version__,
+        **versions,
         "machine": platform.machine(),
         "processor": platform.processor() or platform.machine(),
         "cpu": model,
@@ -305,12 +348,12 @@ def time_case(dist, n, names, fns, repeat, seed):
         for name in names:
             if name in failed:
                 continue
-            copies = [base.copy() for _ in range(batch)]
+            copies = [prepare(fns[name], base.copy()) for _ in range(batch)]
             elapsed, error = sort_each(fns[name], copies)
             if error:  # a path not built yet, or a panic: report it, keep going
                 failed[name] = error
                 continue
-            if not all(np.array_equal(a, expected) for a in copies):
+            if not all(np.array_equal(as_array(fns[name], a), expected) for a in copies):
                 failed[name] = "wrong result"
                 continue
             samples[name].append(elapsed / batch)
@@ -391,10 +434,10 @@ def plot(results, path):
     rows = -(-len(dists) // cols)
     fig, axes = plt.subplots(rows, cols, figsize=(4 * cols, 3.2 * rows), squeeze=False)
     # One colour per function family, so sort_f64 and sort_i64 look alike across panels.
-    families = ["numpy_stable", "sort", "sort_st", "rayon_sort"]
+    families = ["numpy_stable", "sort", "sort_st", "rayon_sort", "polars"]
     family = lambda name: name.replace("_f64", "").replace("_i64", "")
     label = {"numpy_stable": "numpy_stable", "sort": "sort_*64",
-             "sort_st": "sort_*64_st", "rayon_sort": "rayon_sort_*64"}
+             "sort_st": "sort_*64_st", "rayon_sort": "rayon_sort_*64", "polars": "polars"}
     handles = {}
     for ax, dist in zip(axes.flat, dists):
         for name in ALL_FUNCS[1:]:
@@ -448,7 +491,7 @@ def run_overhead(args, tamarind):
                 for name in order:
                     if name in failed:
                         continue
-                    arrays = [base.copy() for _ in range(OVERHEAD_CALLS)]
+                    arrays = [prepare(fns[name], base.copy()) for _ in range(OVERHEAD_CALLS)]
                     elapsed, error = sort_each(fns[name], arrays)
                     if error:
                         failed[name] = error
@@ -559,10 +602,10 @@ def memory_child(func, dist, n, seed, threads):
     """Runs in its own process: peak resident memory added by one sort."""
     tamarind = load_tamarind(threads)
     fn = resolve(tamarind, func)
-    a = make_array(dist, n, seed)
+    a = prepare(fn, make_array(dist, n, seed))
     gc.collect()
     rss_before = _proc_status_kib("VmRSS")
-    result = {"func": func, "dist": dist, "n": n, "array_kib": a.nbytes // 1024}
+    result = {"func": func, "dist": dist, "n": n, "array_kib": n * 8 // 1024}
     try:
         # Resets the peak (VmHWM) to the current size, so generation temporaries don't count.
         with open("/proc/self/clear_refs", "w") as f:

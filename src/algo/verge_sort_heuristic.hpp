@@ -12,6 +12,7 @@
 #include <limits>
 #include <vector>
 
+#include "simd/cpu.hpp"
 #include "traits/traits.hpp"
 #include "types/panic.hpp"
 #include "types/params.hpp"
@@ -37,12 +38,53 @@ inline u64 min_run(std::size_t n) noexcept {
 
 namespace detail {
 
+#if defined(__x86_64__)
+// Advances k by whole blocks of 32 while the pairs (x[k + j], x[k + j + 1]), j < 32, pass.
+template <class Traits, PairTest test>
+__attribute__((target("avx2"))) std::size_t avx2_scan_forward(const typename Traits::value_type* x, std::size_t k,
+                                                              std::size_t n) noexcept {
+    while (k + 33 <= n && Traits::template avx2_pairs_hold<test>(x + k)) k += 32;
+    return k;
+}
+// Moves k down by whole blocks of 32 (not below s) while the 32 pairs below it pass.
+template <class Traits, PairTest test>
+__attribute__((target("avx2"))) std::size_t avx2_scan_backward(const typename Traits::value_type* x, std::size_t s,
+                                                               std::size_t k) noexcept {
+    while (k >= s + 32 && Traits::template avx2_pairs_hold<test>(x + k - 32)) k -= 32;
+    return k;
+}
+#endif
+
+// The fast prefix of the run scans on long runs: whole blocks of 32 pairs where the
+// processor has AVX2, k unchanged otherwise. The 8-pair blocks and the scalar loop after
+// it find the exact end, so the result is that of the element-by-element scan.
+template <class Traits, PairTest test>
+inline std::size_t vector_scan_forward(const typename Traits::value_type* x, std::size_t k, std::size_t n) noexcept {
+#if defined(__x86_64__)
+    if (simd::cpu_supports(simd::Isa::kAvx2)) return avx2_scan_forward<Traits, test>(x, k, n);
+#endif
+    (void)x;
+    (void)n;
+    return k;
+}
+template <class Traits, PairTest test>
+inline std::size_t vector_scan_backward(const typename Traits::value_type* x, std::size_t s, std::size_t k) noexcept {
+#if defined(__x86_64__)
+    if (simd::cpu_supports(simd::Isa::kAvx2)) return avx2_scan_backward<Traits, test>(x, s, k);
+#endif
+    (void)x;
+    (void)s;
+    return k;
+}
+
 // First index f > from with x[f - 1] != x[f], or n (from < n).
 template <class Traits>
 std::size_t plateau_end(const typename Traits::value_type* x, std::size_t from, std::size_t n) noexcept {
     std::size_t f = from + 1;
-    if (n - from >= kBlockScanMin)
+    if (n - from >= kBlockScanMin) {
+        f = vector_scan_forward<Traits, PairTest::Equal>(x, f - 1, n) + 1;
         while (f + 8 <= n && Traits::block_equal(x + f - 1)) f += 8;
+    }
     while (f < n && Traits::equal(x[f - 1], x[f])) ++f;
     return f;
 }
@@ -51,8 +93,10 @@ std::size_t plateau_end(const typename Traits::value_type* x, std::size_t from, 
 template <class Traits>
 std::size_t plateau_start(const typename Traits::value_type* x, std::size_t s, std::size_t p) noexcept {
     std::size_t e = p;
-    if (p - s >= kBlockScanMin)
+    if (p - s >= kBlockScanMin) {
+        e = vector_scan_backward<Traits, PairTest::Equal>(x, s, e);
         while (e >= s + 8 && Traits::block_equal(x + e - 8)) e -= 8;
+    }
     while (e > s && Traits::equal(x[e - 1], x[e])) --e;
     return e;
 }
@@ -61,16 +105,20 @@ std::size_t plateau_start(const typename Traits::value_type* x, std::size_t s, s
 template <class Traits>
 std::size_t ascending_end(const typename Traits::value_type* x, std::size_t from, std::size_t n) noexcept {
     std::size_t k = from;
-    if (n - from >= kBlockScanMin)
+    if (n - from >= kBlockScanMin) {
+        k = vector_scan_forward<Traits, PairTest::Ascending>(x, k, n);
         while (k + 9 <= n && Traits::block_ascending(x + k)) k += 8;
+    }
     while (k + 1 < n && Traits::less_equal(x[k], x[k + 1])) ++k;
     return k + 1;
 }
 template <class Traits>
 std::size_t descending_end(const typename Traits::value_type* x, std::size_t from, std::size_t n) noexcept {
     std::size_t k = from;
-    if (n - from >= kBlockScanMin)
+    if (n - from >= kBlockScanMin) {
+        k = vector_scan_forward<Traits, PairTest::Descending>(x, k, n);
         while (k + 9 <= n && Traits::block_descending(x + k)) k += 8;
+    }
     while (k + 1 < n && Traits::less_equal(x[k + 1], x[k])) ++k;
     return k + 1;
 }
@@ -79,16 +127,20 @@ std::size_t descending_end(const typename Traits::value_type* x, std::size_t fro
 template <class Traits>
 std::size_t ascending_start(const typename Traits::value_type* x, std::size_t s, std::size_t p) noexcept {
     std::size_t k = p;
-    if (p - s >= kBlockScanMin)
+    if (p - s >= kBlockScanMin) {
+        k = vector_scan_backward<Traits, PairTest::Ascending>(x, s, k);
         while (k >= s + 8 && Traits::block_ascending(x + k - 8)) k -= 8;
+    }
     while (k > s && Traits::less_equal(x[k - 1], x[k])) --k;
     return k;
 }
 template <class Traits>
 std::size_t descending_start(const typename Traits::value_type* x, std::size_t s, std::size_t p) noexcept {
     std::size_t k = p;
-    if (p - s >= kBlockScanMin)
+    if (p - s >= kBlockScanMin) {
+        k = vector_scan_backward<Traits, PairTest::Descending>(x, s, k);
         while (k >= s + 8 && Traits::block_descending(x + k - 8)) k -= 8;
+    }
     while (k > s && Traits::less_equal(x[k], x[k - 1])) --k;
     return k;
 }

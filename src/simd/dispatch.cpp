@@ -12,12 +12,11 @@ const KernelSet* kernels_for(Isa isa, const char** why_not) noexcept {
     const char* reason = nullptr;
     const KernelSet* found = nullptr;
 #if defined(__x86_64__)
-    __builtin_cpu_init();
     if (isa == Isa::kAvx2) {
-        if (__builtin_cpu_supports("avx2")) found = &kAvx2Kernels;
+        if (cpu_supports(Isa::kAvx2)) found = &kAvx2Kernels;
         else reason = "this processor does not report AVX2";
     } else {
-        if (__builtin_cpu_supports("avx512f")) found = &kAvx512Kernels;
+        if (cpu_supports(Isa::kAvx512)) found = &kAvx512Kernels;
         else reason = "this processor does not report AVX-512F";
     }
 #else

@@ -14,11 +14,10 @@
 #include <cstddef>
 #include <type_traits>
 
+#include "simd/cpu.hpp"
 #include "traits/traits.hpp"
 
 namespace tamarind::simd {
-
-enum class Isa { kAvx2, kAvx512 };
 
 // Longest slice a sorting network takes.
 inline constexpr std::size_t kNetworkMax = 64;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "algo/regions_graph.hpp"
+#include "pool/join.hpp"
 #include "pool/thread_pool.hpp"
 #include "sorts/comparative_sort.hpp"
 #include "sorts/histograms.hpp"
@@ -37,6 +38,53 @@ static_assert(kPeekaSmallMax == kRollercoasterSmallMax,
               "slices handed to rollercoaster_small must fit its limit");
 
 using messages::kRegionsSortBadImplementation;
+
+namespace detail {
+
+// Exchanges of one region move at least this many elements before they are spread over
+// two workers.
+inline constexpr std::size_t kSpreadSwapMin = 1 << 16;
+
+// apply_swaps for all the exchanges that settle `here`, the two-cycle ones first. Every
+// one of them exchanges a run inside here's region with a run of here's own elements
+// elsewhere, and no two of them share a position, so they may run in any order and at
+// once: the larger half by length goes to a second worker through join when the pool has
+// one.
+template <class T>
+void apply_swaps_spread(std::vector<RegionSwap>& swaps, const BucketRegion<T>& here,
+                        std::span<const BucketRegion<T>> regions, std::span<const std::size_t> region_of,
+                        pool::ThreadPool& pool) {
+    u64 total = 0;
+    for (const RegionSwap& s : swaps) total += s.len;
+    if (total < kSpreadSwapMin || pool.current_num_threads() < 2) {
+        apply_swaps<T>(swaps, here, regions, region_of);
+        return;
+    }
+    // Cut the list where half the elements are behind, splitting the swap that straddles it.
+    std::vector<RegionSwap> second;
+    u64 seen = 0;
+    for (std::size_t k = 0; k < swaps.size(); ++k) {
+        RegionSwap& s = swaps[k];
+        if (seen + s.len <= total / 2) {
+            seen += s.len;
+            continue;
+        }
+        const u64 keep = total / 2 - seen;
+        RegionSwap tail = s;
+        tail.here_pos += keep;
+        tail.there_pos += keep;
+        tail.len -= keep;
+        s.len = keep;
+        second.push_back(tail);
+        second.insert(second.end(), swaps.begin() + static_cast<std::ptrdiff_t>(k) + 1, swaps.end());
+        swaps.resize(k + 1);
+        break;
+    }
+    pool::join([&] { apply_swaps<T>(swaps, here, regions, region_of); },
+               [&] { apply_swaps<T>(second, here, regions, region_of); });
+}
+
+}  // namespace detail
 
 // Sorts v[0, n), whose keys agree on every digit before p.level, by the digits p.level to
 // p.max_level - 1 on `pool`. Returns once the slice is sorted, every task it started
@@ -117,10 +165,10 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
                 panic(kRegionsSortBadImplementation);
             const BucketRegion<T> here = regions.back();
             regions.pop_back();
-            const std::vector<RegionSwap> two = graph.two_cycle_swaps(here.bucket);
-            apply_swaps<T>(two, here, regions, region_of);
+            std::vector<RegionSwap> swaps = graph.two_cycle_swaps(here.bucket);
             const std::vector<RegionSwap> rest = graph.cycle_swaps(here.bucket);
-            apply_swaps<T>(rest, here, regions, region_of);
+            swaps.insert(swaps.end(), rest.begin(), rest.end());
+            detail::apply_swaps_spread<T>(swaps, here, regions, region_of, pool);
 
             if (last_level) continue;
             if (here.len <= kPeekaInlineRegionMax) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "algo/k_way_merge.hpp"
@@ -71,6 +72,38 @@ inline void sort_i64_one_sign_bucket(i64* b, std::size_t m) {
     }
 }
 
+// digit_histogram of v[0, n) that also returns the OR of (key ^ first key) over the slice:
+// the key bits on which its elements differ, 0 when every key is the same. Needs a digit
+// below `range` (<= kMaxRadixRange) buckets, as every kByteRadix step has.
+template <class Traits>
+u64 digit_histogram_and_spread(const typename Traits::value_type* v, std::size_t n, u64* counts,
+                               std::size_t range, Digit digit) {
+    const u64 mask = digit.mask;
+    const u64 shift = digit.shift;
+    const u64 first = Traits::to_key(v[0]);
+    u64 c[4][kMaxRadixRange];
+    for (auto& sub : c) std::memset(sub, 0, range * sizeof(u64));
+    u64 s0 = 0, s1 = 0;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const u64 k0 = Traits::to_key(v[i]), k1 = Traits::to_key(v[i + 1]);
+        const u64 k2 = Traits::to_key(v[i + 2]), k3 = Traits::to_key(v[i + 3]);
+        s0 |= (k0 ^ first) | (k1 ^ first);
+        s1 |= (k2 ^ first) | (k3 ^ first);
+        ++c[0][(k0 & mask) >> shift];
+        ++c[1][(k1 & mask) >> shift];
+        ++c[2][(k2 & mask) >> shift];
+        ++c[3][(k3 & mask) >> shift];
+    }
+    for (; i < n; ++i) {
+        const u64 k = Traits::to_key(v[i]);
+        s0 |= k ^ first;
+        ++c[0][(k & mask) >> shift];
+    }
+    for (std::size_t d = 0; d < range; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
+    return s0 | s1;
+}
+
 }  // namespace detail
 
 // One in-place MSD step on v[0, n) by the top-aligned digit of p.level, then each bucket:
@@ -85,8 +118,28 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
         rollercoaster_small<Traits>(v, n, p);
         return;
     }
-    Params child = p;
-    child.level = p.level + 1;
+    // Unchecked levels below the top: a step whose digit all keys share moves nothing and
+    // hands the whole slice to the next level unchanged. The keys' spread, counted with the
+    // first histogram, says at once which level first splits them, so those steps are
+    // skipped, and with no such level (all keys equal) nothing is left to do.
+    Params step = p;
+    const u64* counted = top_counts;
+    u64 counts[kMaxRadixRange];
+    const Digit digit = top_aligned_digit(p, p.level);
+    if (!counted && check_depth == 0 && !top_level && p.radix_range <= kMaxRadixRange &&
+        (digit.mask >> digit.shift) < p.radix_range) {
+        const u64 spread = detail::digit_histogram_and_spread<Traits>(v, n, counts, p.radix_range, digit);
+        if ((digit.mask & spread) != 0) {
+            counted = counts;
+        } else {
+            do {
+                ++step.level;
+            } while (step.level < p.max_level && (top_aligned_digit(p, step.level).mask & spread) == 0);
+            if (step.level >= p.max_level) return;
+        }
+    }
+    Params child = step;
+    child.level = step.level + 1;
     auto on_bucket = [&](T* bucket, std::size_t m, std::size_t b) {
         if constexpr (Traits::kSmallNonNegativeAsU64) {
             if (top_level && p.radix == kByteRadix && b == kI64SmallNonNegativeBucket) {
@@ -104,7 +157,7 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
             case Order::Neither: rollercoaster_rec<Traits>(bucket, m, child, check_depth - 1, false); break;
         }
     };
-    msd_step<Traits>(v, n, p, on_bucket, top_counts);
+    msd_step<Traits>(v, n, step, on_bucket, counted);
 }
 
 // Sorts v[0, n) with digits of width r (8 from every caller). Sets *nan_free (when given)

@@ -10,6 +10,10 @@
 //   block_ascending, block_descending, block_equal (x)
 //                          the same tests over the eight neighbouring pairs of x[0..8],
 //                          without short-circuit (the block scans of run detection);
+//   avx2_pairs_hold<test>(x)
+//                          (x86-64) the pair test `test` over the 32 neighbouring pairs
+//                          of x[0..32] with AVX2, for long runs; only for callers that
+//                          checked simd::cpu_supports(simd::Isa::kAvx2);
 //   ordered_min_max(a, b)  a, b = the lesser, the other under less, without a branch;
 //                          equal elements stay where they are;
 //   unordered_bits(x)      a word whose sign bit is set iff is_less would fail on x; OR it
@@ -37,11 +41,17 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "types/element.hpp"
 #include "types/panic.hpp"
 
 namespace tamarind {
+
+// The pair tests of run detection: x[j] <= x[j + 1], x[j + 1] <= x[j], x[j] == x[j + 1].
+enum class PairTest { Ascending, Descending, Equal };
 
 namespace traits_detail {
 
@@ -126,6 +136,23 @@ struct F64Traits {
 #endif
     }
 
+#if defined(__x86_64__)
+    // The ordered IEEE predicates, four pairs at a time.
+    template <PairTest test>
+    __attribute__((target("avx2"))) static bool avx2_pairs_hold(const f64* x) noexcept {
+        __m256d ok = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+        for (int j = 0; j < 32; j += 4) {
+            const __m256d a = _mm256_loadu_pd(x + j), b = _mm256_loadu_pd(x + j + 1);
+            __m256d r;
+            if constexpr (test == PairTest::Ascending) r = _mm256_cmp_pd(a, b, _CMP_LE_OQ);
+            else if constexpr (test == PairTest::Descending) r = _mm256_cmp_pd(b, a, _CMP_LE_OQ);
+            else r = _mm256_cmp_pd(a, b, _CMP_EQ_OQ);
+            ok = _mm256_and_pd(ok, r);
+        }
+        return _mm256_movemask_pd(ok) == 0xF;
+    }
+#endif
+
     static void ordered_min_max(f64& a, f64& b) noexcept {
 #if defined(__SSE2__)
         // minsd x, y gives x < y ? x : y and maxsd x, y gives x > y ? x : y: exactly the
@@ -192,6 +219,31 @@ struct IntegerTraits {
         return traits_detail::block_equal(x);
 #endif
     }
+#if defined(__x86_64__)
+    // Four pairs at a time. AVX2 compares 64-bit lanes signed only: the key with its top bit
+    // flipped (the value itself for i64) orders that way for both element types. An
+    // ascending pair is one where a > b is false.
+    template <PairTest test>
+    __attribute__((target("avx2"))) static bool avx2_pairs_hold(const T* x) noexcept {
+        constexpr u64 kFlip = kKeyFlip ^ kSignBit;
+        __m256i bad = _mm256_setzero_si256();
+        __m256i eq = _mm256_set1_epi64x(-1);
+        for (int j = 0; j < 32; j += 4) {
+            __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j));
+            __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j + 1));
+            if constexpr (kFlip != 0 && test != PairTest::Equal) {
+                const __m256i flip = _mm256_set1_epi64x(static_cast<long long>(kFlip));
+                a = _mm256_xor_si256(a, flip);
+                b = _mm256_xor_si256(b, flip);
+            }
+            if constexpr (test == PairTest::Ascending) bad = _mm256_or_si256(bad, _mm256_cmpgt_epi64(a, b));
+            else if constexpr (test == PairTest::Descending) bad = _mm256_or_si256(bad, _mm256_cmpgt_epi64(b, a));
+            else eq = _mm256_and_si256(eq, _mm256_cmpeq_epi64(a, b));
+        }
+        if constexpr (test == PairTest::Equal) return _mm256_movemask_epi8(eq) == -1;
+        else return _mm256_testz_si256(bad, bad) != 0;
+    }
+#endif
     // A conditional select (cmov) for the lesser, XOR for the other.
     static void ordered_min_max(T& a, T& b) noexcept {
         const T lo = b < a ? b : a;

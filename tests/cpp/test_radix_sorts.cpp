@@ -159,3 +159,15 @@ TEST(PrefixInsertionSort, ThirtyThreeOutOfOrderElementsMakeABucket) {
     }
 }
 
+// Buckets above the split bound on unchecked levels whose keys share digits: all equal, or
+// first differing in a lower byte, so the shared levels are skipped.
+TEST(Rollercoaster, BucketsAroundTheSplitBound) {
+    std::mt19937_64 rng(7);
+    for (const u64 low : {0ULL, 0xFFULL, 0x01'0000ULL, 0xFF'00FF'0000ULL}) {
+        std::vector<i64> in(5 * kRollercoasterSmallMax);
+        for (auto& x : in) x = static_cast<i64>(0xC123'4500'0000'0000ULL | (rng() % 2 ? low : 0));
+        std::vector<i64> v = in;
+        rollercoaster_sort<I64Traits>(v.data(), v.size(), kByteRadix);
+        EXPECT_TRUE(sorted_permutation(in, v)) << std::hex << low;
+    }
+}

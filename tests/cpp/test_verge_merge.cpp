@@ -153,3 +153,54 @@ TEST(Verge, PlateausOfSignedZerosAndNaN) {
     ints[400] = 7;
     EXPECT_EQ(check_order<I64Traits>(ints.data(), ints.size()), Order::Neither);
 }
+
+// The run scans take long runs in vector blocks where the processor allows; wherever a run
+// breaks and wherever a scan starts, they must stop where the element-by-element scan does.
+template <class T>
+void expect_scans_match_pairwise() {
+    using namespace tamarind::detail;
+    using Traits = traits_of<T>;
+    const std::size_t n = 150;
+    auto fwd = [&](const std::vector<T>& x, std::size_t k, auto ok) {
+        while (k + 1 < n && ok(x[k], x[k + 1])) ++k;
+        return k + 1;
+    };
+    auto back = [&](const std::vector<T>& x, std::size_t s, std::size_t k, auto ok) {
+        while (k > s && ok(x[k - 1], x[k])) --k;
+        return k;
+    };
+    auto le = [](T a, T b) { return a <= b; };
+    auto ge = [](T a, T b) { return b <= a; };
+    auto eq = [](T a, T b) { return a == b; };
+    // The runs cross zero (i64, f64) and 2^63 (u64), where signed and unsigned order part.
+    const T base = std::is_same_v<T, u64> ? T(kSignBit - 40) : T(-40);
+    for (std::size_t brk = 0; brk < n; ++brk) {
+        std::vector<T> up(n), down(n), flat(n, T(7));
+        for (std::size_t i = 0; i < n; ++i) {
+            up[i] = base + T(i / 2);
+            down[i] = base + T((n - i) / 2);
+        }
+        up[brk] = base - T(1000);
+        down[brk] = base + T(1000);
+        flat[brk] = T(3);
+        for (std::size_t a = 0; a < n; a += 3) {
+            const T* u = up.data();
+            const T* d = down.data();
+            const T* f = flat.data();
+            ASSERT_EQ(ascending_end<Traits>(u, a, n), fwd(up, a, le)) << brk << " " << a;
+            ASSERT_EQ(descending_end<Traits>(d, a, n), fwd(down, a, ge)) << brk << " " << a;
+            ASSERT_EQ(plateau_end<Traits>(f, a, n), fwd(flat, a, eq)) << brk << " " << a;
+            for (std::size_t s = 0; s <= a; s += 11) {
+                ASSERT_EQ(ascending_start<Traits>(u, s, a), back(up, s, a, le)) << brk << " " << s << " " << a;
+                ASSERT_EQ(descending_start<Traits>(d, s, a), back(down, s, a, ge)) << brk << " " << s << " " << a;
+                ASSERT_EQ(plateau_start<Traits>(f, s, a), back(flat, s, a, eq)) << brk << " " << s << " " << a;
+            }
+        }
+    }
+}
+
+TEST(Verge, BlockScansStopWherePairwiseScansDo) {
+    expect_scans_match_pairwise<f64>();
+    expect_scans_match_pairwise<i64>();
+    expect_scans_match_pairwise<u64>();
+}
