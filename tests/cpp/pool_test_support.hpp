@@ -39,9 +39,7 @@ inline void with_timeout(int seconds, const std::function<void()>& body) {
 inline std::vector<long> task_ids() {
     std::vector<long> ids;
     if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] != '.') ids.push_back(std::atol(entry->d_name));
-        }
+        while (dirent* entry = ::readdir(dir)) if (entry->d_name[0] != '.') ids.push_back(std::atol(entry->d_name));
         ::closedir(dir);
     }
     return ids;
@@ -53,10 +51,8 @@ inline std::size_t thread_count() { return task_ids().size(); }
 template <class Pred>
 bool eventually(Pred pred, int seconds = 20) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!pred()) {
+    for (; !pred(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
         if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
     return true;
 }
 

@@ -1,4 +1,4 @@
-// Digits, histogram sweeps, prefix sums, the stable scatter and the in-place bucket swap.
+// Histogram sweeps, prefix sums, the stable scatter and the in-place bucket swap.
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -14,9 +14,7 @@ using namespace tamarind::testing;
 namespace {
 
 // A one-byte digit's histogram and prefix sums: heads sums[0, 256), tails sums[1, 257).
-struct Buckets {
-    std::vector<u64> sums, heads, tails;
-};
+struct Buckets { std::vector<u64> sums, heads, tails; };
 
 template <class Traits>
 Buckets buckets_of(const typename Traits::value_type* v, std::size_t n, Digit d) {
@@ -30,38 +28,6 @@ Buckets buckets_of(const typename Traits::value_type* v, std::size_t n, Digit d)
 }
 
 }  // namespace
-
-TEST(Digits, TopAlignedNarrowsTheLastLevel) {
-    const Params p{0, 8, 0, 8, 256};
-    EXPECT_EQ(top_aligned_digit(p, 0).shift, 56u);
-    EXPECT_EQ(top_aligned_digit(p, 0).of(0xAB00000000000000ULL), 0xABu);
-    // 60 bits below an offset of 4, in 7-bit digits: level 8 holds only the last 4 bits.
-    const Params q{0, 7, 4, 9, 128};
-    const Digit last = top_aligned_digit(q, 8);
-    EXPECT_EQ(last.shift, 0u);
-    EXPECT_EQ(last.mask, 0xFu);
-    EXPECT_EQ(top_aligned_digit(q, 0).of(0x0FE0000000000000ULL), 0x7Fu);
-}
-
-TEST(Digits, BottomAlignedAndItsAssertion) {
-    const Params p{0, 8, 0, 8, 256};
-    EXPECT_EQ(bottom_aligned_digit(p, 7).of(0x11223344556677AAULL), 0xAAu);
-    EXPECT_EQ(bottom_aligned_digit(p, 0).of(0x11223344556677AAULL), 0x11u);
-    EXPECT_EQ(panic_message([&] { bottom_aligned_digit(p, 8); }), "assertion failed: p.level < p.max_level");
-    EXPECT_EQ(significant_bits(0), 0u);
-    EXPECT_EQ(significant_bits(1), 1u);
-    EXPECT_EQ(significant_bits(~0ULL), 64u);
-}
-
-TEST(Histograms, PartialCountsDigitsBelowTheOffset) {
-    std::vector<u64> v = {0x00ABCD0000000000ULL, 0x00ABCE0000000000ULL};
-    const HistogramSet h = partial_histograms<U64Traits>(v.data(), v.size(), Params{0, 8, 8, 2, 256});
-    EXPECT_EQ(h[0][0xAB], 2u);
-    EXPECT_EQ(h[1][0xCD], 1u);
-    EXPECT_EQ(h[1][0xCE], 1u);
-    EXPECT_EQ(panic_message([&] { partial_histograms<U64Traits>(v.data(), v.size(), Params{0, 8, 0, 6, 256}); }),
-              "[Partial histogram] Array size can't be that huge !");
-}
 
 // Many buckets (one write stream) and few buckets (streams from both ends of each bucket),
 // on odd and even lengths.

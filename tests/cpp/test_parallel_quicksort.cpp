@@ -10,10 +10,7 @@ using namespace tamarind::testing;
 
 namespace {
 
-struct ParallelQuicksort {
-    template <class T, class Less>
-    void operator()(T* v, std::size_t n, Less less) const { parallel_quicksort(v, n, less); }
-};
+const auto ParallelQuicksort = [](auto* v, std::size_t n, auto less) { parallel_quicksort(v, n, less); };
 
 template <class Traits>
 class ParallelQuicksortTest : public ::testing::Test {};
@@ -22,7 +19,7 @@ TYPED_TEST_SUITE(ParallelQuicksortTest, ElementTraits);
 TYPED_TEST(ParallelQuicksortTest, EveryPattern) {
     std::vector<std::size_t> lengths = {0, 1, 2, 20, 21, 49, 50, 51, 300, 1999, 2000, 2001, 4001, 20'000, 100'000};
     if (!kSanitized) lengths.push_back(1'000'000);
-    expect_sorts_every_pattern<TypeParam>(ParallelQuicksort{}, lengths);
+    expect_sorts_every_pattern<TypeParam>(ParallelQuicksort, lengths);
     for (std::size_t n : {0, 1}) {
         std::vector<typename TypeParam::value_type> v(n);
         std::atomic<u64> count{0};
@@ -32,13 +29,13 @@ TYPED_TEST(ParallelQuicksortTest, EveryPattern) {
 }
 
 TYPED_TEST(ParallelQuicksortTest, AdversarialPivotsStayLinearithmic) {
-    for (std::size_t n : {1000, 5000, 50'000}) expect_adversary_bounded<TypeParam>(ParallelQuicksort{}, n, 2.0);
+    for (std::size_t n : {1000, 5000, 50'000}) expect_adversary_bounded<TypeParam>(ParallelQuicksort, n, 2.0);
 }
 
 TYPED_TEST(ParallelQuicksortTest, InterruptedComparisonLeavesPermutation) {
-    expect_permutation_when_interrupted<TypeParam>(ParallelQuicksort{});
+    expect_permutation_when_interrupted<TypeParam>(ParallelQuicksort);
 }
 
-TEST(ParallelQuicksortNaN, PanicsAndLeavesPermutation) { expect_nan_panics(ParallelQuicksort{}); }
+TEST(ParallelQuicksortNaN, PanicsAndLeavesPermutation) { expect_nan_panics(ParallelQuicksort); }
 
 }  // namespace

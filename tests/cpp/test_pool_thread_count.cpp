@@ -27,11 +27,7 @@ TEST(ThreadCount, ParsesOnlyPlainUnsignedDecimals) {
 }
 
 TEST(ThreadCount, ResolvesInTheDocumentedOrder) {
-    struct Row {
-        std::size_t requested;
-        std::optional<std::string_view> num_threads, num_cpus;
-        std::size_t processors, expected;
-    };
+    struct Row { std::size_t requested; std::optional<std::string_view> num_threads, num_cpus; std::size_t processors, expected; };
     const Row rows[] = {
         {8, "3", "5", 4, 8},        // an explicit request ignores the environment
         {0, "3", unset, 4, 3},
@@ -47,11 +43,8 @@ TEST(ThreadCount, ResolvesInTheDocumentedOrder) {
         {0, "70000", unset, 4, 65535},
         {0, unset, "18446744073709551615", 4, 65535},
     };
-    for (const Row& r : rows) {
-        EXPECT_EQ(resolve_num_threads(r.requested, r.num_threads, r.num_cpus, r.processors),
-                  r.expected)
-            << "requested " << r.requested << " RAYON_NUM_THREADS="
-            << r.num_threads.value_or("<unset>")
+    for (const Row& r : rows)
+        EXPECT_EQ(resolve_num_threads(r.requested, r.num_threads, r.num_cpus, r.processors), r.expected)
+            << "requested " << r.requested << " RAYON_NUM_THREADS=" << r.num_threads.value_or("<unset>")
             << " RAYON_RS_NUM_CPUS=" << r.num_cpus.value_or("<unset>");
-    }
 }

@@ -1,6 +1,6 @@
 // The vector kernels of every instruction set this processor runs, against plain scalar
 // reference results: every length up to 600, the lengths around the vector, block and
-// network sizes above, on named patterns. An instruction set the processor lacks is
+// network sizes above, on named patterns (both zeros, infinities and subnormals among them). An instruction set the processor lacks is
 // reported as skipped, with the reason.
 #include <gtest/gtest.h>
 
@@ -21,36 +21,6 @@ std::vector<std::size_t> kernel_lengths() {
     return l;
 }
 
-// The support patterns and a few that matter to vector code: two values, both zeros among
-// other values, infinities, subnormals.
-template <class T>
-std::vector<T> kernel_pattern(const std::string& name, std::size_t n, u64 seed) {
-    std::vector<std::string> extra = {"two_values", "zeros", "infinities", "subnormals"};
-    if (std::find(extra.begin(), extra.end(), name) == extra.end()) return make_pattern<T>(name, n, seed);
-    std::mt19937_64 rng(seed + n);
-    std::vector<T> v(n);
-    for (auto& x : v) {
-        const u64 r = rng();
-        if constexpr (std::is_same_v<T, f64>) {
-            using L = std::numeric_limits<f64>;
-            if (name == "two_values") x = r % 2 ? 1.5 : -2.0;
-            else if (name == "zeros") x = r % 3 == 0 ? -0.0 : r % 3 == 1 ? 0.0 : rank_value<f64>(r % 7);
-            else if (name == "infinities") x = r % 3 == 0 ? L::infinity() : r % 3 == 1 ? -L::infinity() : random_value<f64>(rng);
-            else x = std::bit_cast<f64>((r % 2 ? kSignBit : 0) | (r >> 14));  // subnormal or zero
-        } else {
-            if (name == "two_values") x = r % 2 ? std::numeric_limits<T>::max() : std::numeric_limits<T>::min();
-            else x = static_cast<T>(r % 5) - T(2);
-        }
-    }
-    return v;
-}
-
-std::vector<std::string> kernel_pattern_names() {
-    std::vector<std::string> names = pattern_names();
-    for (const char* p : {"two_values", "zeros", "infinities", "subnormals"}) names.push_back(p);
-    return names;
-}
-
 // Runs check(kernels, set) on the kernels of one instruction set, or skips with the reason
 // the processor gave.
 template <class T, class Check>
@@ -67,8 +37,8 @@ template <class T>
 void check_partition(const simd::Kernels<T>& k, const simd::KernelSet&) {
     std::mt19937_64 rng(5);
     for (std::size_t n : kernel_lengths()) {
-        for (const std::string& p : kernel_pattern_names()) {
-            const std::vector<T> in = kernel_pattern<T>(p, n, 3);
+        for (const std::string& p : pattern_names()) {
+            const std::vector<T> in = make_pattern<T>(p, n, 3);
             const T pivot = n == 0 ? T(0) : in[rng() % n];
             for (bool or_equal : {false, true}) {
                 auto passes = [&](T x) { return or_equal ? !(pivot < x) : x < pivot; };
@@ -90,9 +60,9 @@ void check_partition(const simd::Kernels<T>& k, const simd::KernelSet&) {
 template <class T>
 void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& set) {
     for (std::size_t n = 0; n <= simd::kNetworkMax; ++n) {
-        for (const std::string& p : kernel_pattern_names()) {
+        for (const std::string& p : pattern_names()) {
             for (u64 seed = 0; seed < 4; ++seed) {
-                const std::vector<T> in = kernel_pattern<T>(p, n, seed);
+                const std::vector<T> in = make_pattern<T>(p, n, seed);
                 const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) { k.sort_network(v, m); });
                 ASSERT_TRUE(sorted_permutation(in, out)) << p << ", n = " << n;
             }
@@ -100,8 +70,8 @@ void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& 
     }
     for (std::size_t n : kernel_lengths()) {
         if (n > 700 && n % 3 != 0) continue;
-        for (const std::string& p : kernel_pattern_names()) {
-            std::vector<T> v = kernel_pattern<T>(p, n, 9);
+        for (const std::string& p : pattern_names()) {
+            std::vector<T> v = make_pattern<T>(p, n, 9);
             auto strictly_descending = [&] {
                 for (std::size_t i = 1; i < n; ++i) if (!(v[i] < v[i - 1])) return false;
                 return true;
@@ -149,21 +119,11 @@ struct EmulatedOps {
     static constexpr std::size_t N = 8;
     static constexpr std::size_t kPartitionUnroll = 2;
     static constexpr bool kCanTranspose4 = false;
-    struct V {
-        T lane[N];
-    };
+    struct V { T lane[N]; };
     template <class F>
-    static V map(F f) {
-        V r;
-        for (std::size_t i = 0; i < N; ++i) r.lane[i] = f(i);
-        return r;
-    }
+    static V map(F f) { V r; for (std::size_t i = 0; i < N; ++i) r.lane[i] = f(i); return r; }
     template <class F>
-    static unsigned mask_of(F f) {
-        unsigned m = 0;
-        for (std::size_t i = 0; i < N; ++i) m |= static_cast<unsigned>(f(i)) << i;
-        return m;
-    }
+    static unsigned mask_of(F f) { unsigned m = 0; for (std::size_t i = 0; i < N; ++i) m |= unsigned{f(i)} << i; return m; }
     static bool scalar_less(T a, T b) { return a < b; }
     static V load(const T* p) { return map([&](std::size_t i) { return p[i]; }); }
     static void store(T* p, V x) { for (std::size_t i = 0; i < N; ++i) p[i] = x.lane[i]; }
