@@ -140,6 +140,28 @@ def test_borrowed_array_is_refused_until_released(registry, shared, PanicExcepti
     assert base.tolist() == sorted(base.tolist())
 
 
+def test_registry_rules(registry):
+    reg = registry.registry
+    buf = np.zeros(16)
+    even, odd = buf[::2], buf[1::2]
+    assert registry.acquire_mut(reg, even) == 0
+    assert registry.acquire_mut(reg, odd) == 0  # interleaved, no shared element
+    assert registry.acquire(reg, buf) == -1
+    registry.release_mut(reg, odd)
+    registry.release_mut(reg, even)
+    assert registry.acquire(reg, buf) == 0 and registry.acquire(reg, buf) == 0
+    assert registry.acquire_mut(reg, buf[3:5]) == -1
+    registry.release(reg, buf)
+    assert registry.acquire_mut(reg, buf[3:5]) == -1
+    registry.release(reg, buf)
+    assert registry.acquire_mut(reg, buf[3:5]) == 0
+    registry.release_mut(reg, buf[3:5])
+    frozen = np.zeros(3)
+    frozen.flags.writeable = False
+    assert registry.acquire_mut(reg, frozen) == -2
+    tamarind.sort_f64_st(buf)  # nothing left borrowed
+
+
 # ---- nothing leaks on the error paths ---------------------------------------------------
 
 LEAK_PROBE = """
