@@ -17,7 +17,6 @@
 #include "sorts/utils.hpp"
 #include "sorts/voracious_sort.hpp"
 #include "types/params.hpp"
-#include "types/scratch.hpp"
 
 namespace tamarind {
 
@@ -89,17 +88,13 @@ inline DlsdChoice choose_dlsd_radix(std::size_t n) {
 template <class Traits>
 void dlsd_core(typename Traits::value_type* v, std::size_t n, const Params& p, bool diverted) {
     using T = typename Traits::value_type;
+    if (!diverted) {
+        detail::bottom_aligned_lsd<Traits>(v, n, p);
+        return;
+    }
     {
-        ScratchBuffer<T> buf(n);
-        if (!diverted) {
-            const HistogramSet h = full_histograms<Traits>(v, n, p);
-            detail::lsd_passes<Traits>(v, buf.get(), n, p, h,
-                                       [&](u64 level) { return bottom_aligned_digit(p, level); });
-            return;
-        }
         const HistogramSet h = partial_histograms<Traits>(v, n, p);
-        detail::lsd_passes<Traits>(v, buf.get(), n, p, h,
-                                   [&](u64 level) { return top_aligned_digit(p, level); });
+        detail::lsd_passes<Traits>(v, n, p, h, [&](u64 level) { return top_aligned_digit(p, level); });
     }
     // v is now ordered by the top radix * max_level key bits below the offset.
     u64 prefix_mask = 0;
@@ -149,6 +144,11 @@ void dlsd_sort(typename Traits::value_type* v, std::size_t n, u64 r, bool* nan_f
     if (levels_r == 0) return;  // every key is 0
     const u64 needed = (bits + choice.radix - 1) / choice.radix;
     const u64 dr = choice.radix;
+    // Undiverted, the passes cover every significant key bit: when the keys span few values
+    // (below 2^bits), counting them gives the same slice without the histograms.
+    if (choice.passes >= needed && bits < 64 &&
+        detail::counting_sort_window<Traits>(v, n, (u64{1} << bits) - 1, 0, u64{1} << bits))
+        return;
     if (choice.passes < needed) {
         dlsd_core<Traits>(v, n, Params{0, dr, 64 - bits, choice.passes, u64{1} << dr}, true);
     } else if (dr > r) {

@@ -1,6 +1,8 @@
 // Element policy, one traits type per element type. Every traits type provides:
 //   value_type             the element type;
 //   to_key(x)              the unsigned 64-bit key whose unsigned order is the sorted order;
+//   from_key(k)            its inverse: keys and bit patterns correspond one to one, so equal
+//                          keys mean equal bits;
 //   is_less(a, b)          the comparator of the comparison sorts;
 //   less, less_equal, greater, equal (a, b)
 //                          the element type's own operators: never fail, false whenever
@@ -88,6 +90,11 @@ struct F64Traits {
         // non-negative values: set the sign bit. The mask is all ones or just the sign bit.
         const u64 mask = static_cast<u64>(static_cast<i64>(b) >> 63) | kSignBit;
         return b ^ mask;
+    }
+    static f64 from_key(u64 key) noexcept {
+        // A set top bit marks a non-negative value (clear it); else the complement.
+        const u64 mask = static_cast<u64>(static_cast<i64>(~key) >> 63) | kSignBit;
+        return std::bit_cast<f64>(key ^ mask);
     }
 
     static bool is_less(f64 a, f64 b,
@@ -200,6 +207,7 @@ struct IntegerTraits {
     static constexpr bool kMayBeUnordered = false;
     static constexpr bool kSmallNonNegativeAsU64 = false;
     static u64 to_key(T x) noexcept { return static_cast<u64>(x) ^ kKeyFlip; }
+    static T from_key(u64 key) noexcept { return static_cast<T>(key ^ kKeyFlip); }
     static bool is_less(T a, T b) noexcept { return a < b; }
     static bool less(T a, T b) noexcept { return a < b; }
     static bool less_equal(T a, T b) noexcept { return a <= b; }

@@ -132,6 +132,39 @@ TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
     }
 }
 
+// Keys that differ only in their low bits are sorted by counting them and rebuilding each
+// element from its key: every bit pattern must come back, the zeros, NaN payloads of both
+// signs and the integer extremes included.
+TEST(LsdSort, CountedClustersKeepTheirExactBits) {
+    auto cluster = [](u64 first_bits, bool down) {
+        std::mt19937_64 rng(first_bits);
+        std::vector<u64> v(5000);
+        for (auto& x : v) x = down ? first_bits - rng() % 600 : first_bits + rng() % 600;
+        return v;
+    };
+    auto check = [](const char* name, std::vector<u64> bits, auto tag) {
+        using T = decltype(tag);
+        using Traits = typename TraitsOf<T>::type;
+        std::vector<T> in(bits.size());
+        std::transform(bits.begin(), bits.end(), in.begin(), [](u64 b) { return std::bit_cast<T>(b); });
+        std::vector<T> v = in;
+        lsd_sort<Traits>(v.data(), v.size(), Params{0, 8, 0, 8, 256});
+        EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
+        if constexpr (!std::is_same_v<T, f64>) {
+            v = in;
+            rollercoaster_sort<Traits>(v.data(), v.size(), kByteRadix);
+            EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " rollercoaster";
+        }
+    };
+    check("+0.0 and subnormals", cluster(0, false), f64{});
+    check("-0.0 and subnormals", cluster(kSignBit, false), f64{});
+    check("NaN payloads", cluster(0x7FF8'0000'0000'0000ULL, false), f64{});
+    check("negative NaN payloads", cluster(0xFFF8'0000'0000'0000ULL, false), f64{});
+    check("near int64 max", cluster(0x7FFF'FFFF'FFFF'FFFFULL, true), i64{});
+    check("near int64 min", cluster(kSignBit, false), i64{});
+    check("small u64", cluster(0, false), u64{});
+}
+
 // One group: `descending` strictly falling values (descending - 1 out-of-order elements),
 // then `tail` larger ascending values, framed by other groups or by the slice ends.
 TEST(PrefixInsertionSort, ThirtyThreeOutOfOrderElementsMakeABucket) {
