@@ -165,6 +165,29 @@ TEST(LsdSort, CountedClustersKeepTheirExactBits) {
     check("small u64", cluster(0, false), u64{});
 }
 
+// Buckets of one key are written from it; a few elements of a many-key bucket, spread
+// over their regions, must still reach their own.
+TEST(MsdStep, BucketsOfOneKeyAmongOthers) {
+    std::mt19937_64 rng(11);
+    std::vector<i64> in(40000);
+    for (auto& x : in)
+        x = static_cast<i64>(rng() % 20 ? (rng() % 16) << 58 : (u64{7} << 58) | (rng() >> 8));
+    for (const auto& [name, sort] : sorts<I64Traits>()) {
+        std::vector<i64> v = in;
+        sort(v.data(), v.size());
+        EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
+    }
+}
+
+// A bucket of one key is left as it is, except one of NaNs: that still goes to the order
+// check it reached before, which reports the NaN.
+TEST(MsdStep, BucketOfOneNaNStillReportsIt) {
+    std::vector<f64> v(5000);
+    for (std::size_t i = 0; i < v.size(); ++i) v[i] = i % 3 ? 1.0 : kPosNaN;
+    EXPECT_EQ(sort_outcome(v, [](f64* x, std::size_t n) { rollercoaster_sort<F64Traits>(x, n, 8); }),
+              kVergeBadImplementation);
+}
+
 // One group: `descending` strictly falling values (descending - 1 out-of-order elements),
 // then `tail` larger ascending values, framed by other groups or by the slice ends.
 TEST(PrefixInsertionSort, ThirtyThreeOutOfOrderElementsMakeABucket) {
