@@ -61,10 +61,11 @@ void bench_type(const char* type, std::size_t n, std::size_t runs) {
         std::string name;
         std::function<std::size_t(T*, std::size_t, T)> partition;
         std::function<void(T*, std::size_t)> network;
+        std::size_t network_max;
     };
     std::vector<Contender> contenders = {
         {"scalar", [](T* v, std::size_t m, T p) { return quicksort::partition_in_blocks(v, m, p, OrderedLessOf<Traits>{}); },
-         [](T* v, std::size_t m) { small_sort(v, m, OrderedLessOf<Traits>{}); }},
+         [](T* v, std::size_t m) { small_sort(v, m, OrderedLessOf<Traits>{}); }, kSmallSortMax},
     };
     for (simd::Isa isa : {simd::Isa::kAvx2, simd::Isa::kAvx512}) {
         const char* why_not = nullptr;
@@ -74,11 +75,14 @@ void bench_type(const char* type, std::size_t n, std::size_t runs) {
             continue;
         }
         const simd::Kernels<T>& k = set->template of<T>();
-        contenders.push_back({set->name, k.partition_less, k.sort_network});
+        contenders.push_back({set->name, k.partition_less, k.sort_network, simd::kNetworkMax});
     }
 
     std::printf("\n%s: partition of %zu elements around the median (GB/s), networks (ns/elem)\n", type, n);
-    std::printf("  %-10s %12s %10s %10s %10s %10s\n", "kernels", "partition", "n=8", "n=16", "n=32", "n=64");
+    constexpr std::size_t kLengths[] = {8, 16, 32, 64, 96, 128};
+    std::printf("  %-10s %12s", "kernels", "partition");
+    for (std::size_t len : kLengths) std::printf("   n=%-6zu", len);
+    std::printf("\n");
     for (const Contender& c : contenders) {
         std::vector<double> part;
         for (std::size_t r = 0; r < runs; ++r) {
@@ -91,7 +95,11 @@ void bench_type(const char* type, std::size_t n, std::size_t runs) {
             }
         }
         std::printf("  %-10s %12.2f", c.name.c_str(), static_cast<double>(n * sizeof(T)) / median(part) / 1e9);
-        for (std::size_t len : {8, 16, 32, 64}) {
+        for (std::size_t len : kLengths) {
+            if (len > c.network_max) {
+                std::printf(" %10s", "-");
+                continue;
+            }
             std::vector<double> net;
             std::vector<T> batch(input.begin(), input.begin() + std::min(n, kNetworkElements));
             for (std::size_t r = 0; r < runs; ++r) {

@@ -8,10 +8,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+
+#include "pool/platform.hpp"
 
 namespace tamarind::pool {
 
@@ -93,26 +96,37 @@ private:
     std::size_t owner_index_;
 };
 
+// How long a lock latch's waiter keeps checking (yielding in between) before it blocks. A
+// blocked thread is woken through the scheduler, which on an idle processor (above all a
+// virtual one) takes tens of microseconds: more than a short job on the pool runs. Yielding
+// leaves the processor to the pool's workers whenever they need it.
+inline constexpr std::chrono::microseconds kLockLatchSpin{50};
+
 class LockLatch {
 public:
     // Any thread. The waiter cannot return before the mutex is released, so the latch is
     // not touched after it may be freed.
     void set() {
         std::lock_guard<std::mutex> lock(mutex_);
-        set_ = true;
+        set_.store(true, std::memory_order_release);
         cond_.notify_all();
     }
 
     // Blocks the calling thread until set.
     void wait() {
+        const auto start = std::chrono::steady_clock::now();
+        while (!set_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() - start < kLockLatchSpin) {
+            platform::yield_now();
+        }
+        // Taken even when the flag is seen set, to wait until set() has let go of the latch.
         std::unique_lock<std::mutex> lock(mutex_);
-        cond_.wait(lock, [this] { return set_; });
+        cond_.wait(lock, [this] { return set_.load(std::memory_order_relaxed); });
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable cond_;
-    bool set_ = false;
+    std::atomic<bool> set_{false};
 };
 
 }  // namespace tamarind::pool

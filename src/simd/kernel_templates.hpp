@@ -12,7 +12,8 @@
 //       to left[0, nl), the others to right_end - (N - nl) .. right_end; writes may touch
 //       left[0, N) and right_end[-N, 0) but put nothing else there than x's lanes;
 //   min(a, b) = a < b ? a : b and max(a, b) = a > b ? a : b lane by lane (so with equal
-//       lanes each returns b);
+//       lanes each returns b); optionally exchange(a, b), both at once, where equal lanes
+//       cannot be told apart (integers) and one comparison serves both;
 //   reverse(x); partner<J>(x): lane i gets lane i ^ J; blend<M>(a, b): lane i from b when
 //       bit i of M is set;
 //   kCanTranspose4, and with it transpose4(a, b, c, d) for N = 4: the 4 x 4 block of
@@ -23,9 +24,13 @@
 // is ever duplicated, not even -0.0 next to +0.0.
 template <class Ops>
 [[gnu::always_inline]] inline void exchange(typename Ops::V& a, typename Ops::V& b) {
-    const typename Ops::V lo = Ops::min(a, b);
-    b = Ops::max(b, a);
-    a = lo;
+    if constexpr (requires { Ops::exchange(a, b); }) {
+        Ops::exchange(a, b);
+    } else {
+        const typename Ops::V lo = Ops::min(a, b);
+        b = Ops::max(b, a);
+        a = lo;
+    }
 }
 
 // Lane i takes the larger of itself and its partner i ^ J when the two bits say so: in an
@@ -209,6 +214,52 @@ void sort_padded(typename Ops::T* v, std::size_t n) {
     });
 }
 
+// Sorts v[0, n) for W = 32 vectors, more than the 16 registers hold: each half of 16 vectors
+// is sorted in registers, then the two are merged bitonically through a buffer in the first
+// level cache, the first half-cleaner pairing the halves' vectors and the rest of the merge
+// staying inside each half (in registers again).
+template <class Ops, std::size_t W>
+void sort_padded_halves(typename Ops::T* v, std::size_t n) {
+    using T = typename Ops::T;
+    using V = typename Ops::V;
+    constexpr std::size_t H = W / 2;
+    constexpr std::size_t N = Ops::N;
+    alignas(64) T sorted[W * N];
+    unroll<2>([&](auto half) __attribute__((always_inline)) {
+        constexpr std::size_t first = decltype(half)::value * H;
+        V r[H];
+        unroll<H>([&](auto i) __attribute__((always_inline)) {
+            const std::size_t at = (first + decltype(i)::value) * N;
+            r[i] = at + N <= n ? Ops::load(v + at) : at < n ? Ops::load_padded(v + at, n - at) : Ops::load_padded(v, 0);
+        });
+        sort_vectors<Ops, H>(r);
+        unroll<H>([&](auto i) __attribute__((always_inline)) { Ops::store(sorted + (first + i) * N, r[i]); });
+    });
+    // The upper half reversed makes the whole a bitonic sequence; after the compare-exchange
+    // of vector i with upper vector i every lane below is at most every lane above, and each
+    // half is bitonic.
+    alignas(64) T merged[W * N];
+    unroll<H>([&](auto i) __attribute__((always_inline)) {
+        V a = Ops::load(sorted + i * N);
+        V c = Ops::reverse(Ops::load(sorted + (W - 1 - i) * N));
+        exchange<Ops>(a, c);
+        Ops::store(merged + i * N, a);
+        Ops::store(merged + (H + i) * N, c);
+    });
+    unroll<2>([&](auto half) __attribute__((always_inline)) {
+        constexpr std::size_t first = decltype(half)::value * H;
+        V r[H];
+        unroll<H>([&](auto i) __attribute__((always_inline)) { r[i] = Ops::load(merged + (first + i) * N); });
+        clean_vectors<Ops, H, H / 2>(r);
+        unroll<H>([&](auto i) __attribute__((always_inline)) {
+            r[i] = clean_lanes<Ops>(r[i]);
+            const std::size_t at = (first + decltype(i)::value) * N;
+            if (at + N <= n) Ops::store(v + at, r[i]);
+            else if (at < n) Ops::store_first(v + at, r[i], n - at);
+        });
+    });
+}
+
 // Sorts v[0, n), n <= kNetworkMax: the slice in the fewest vectors (a power of two), the
 // lanes past n padded with the greatest value, which the network leaves at the end.
 template <class Ops>
@@ -219,7 +270,10 @@ void sort_network(typename Ops::T* v, std::size_t n) {
     if (vectors <= 2) return sort_padded<Ops, 2>(v, n);
     if (vectors <= 4) return sort_padded<Ops, 4>(v, n);
     if (vectors <= 8) return sort_padded<Ops, 8>(v, n);
-    if constexpr (kNetworkMax / Ops::N >= 16) return sort_padded<Ops, 16>(v, n);
+    if constexpr (kNetworkMax / Ops::N >= 16) {
+        if (vectors <= 16) return sort_padded<Ops, 16>(v, n);
+    }
+    if constexpr (kNetworkMax / Ops::N >= 32) return sort_padded_halves<Ops, 32>(v, n);
 }
 
 // Moves the elements of v[0, n) that pass the test (less than pivot, or with kOrEqual not

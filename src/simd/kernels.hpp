@@ -20,7 +20,7 @@
 namespace tamarind::simd {
 
 // Longest slice a sorting network takes.
-inline constexpr std::size_t kNetworkMax = 64;
+inline constexpr std::size_t kNetworkMax = 128;
 
 template <class T>
 struct Kernels {

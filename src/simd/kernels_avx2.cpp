@@ -69,7 +69,7 @@ struct F64Ops {
     using T = f64;
     using V = __m256d;
     static constexpr std::size_t N = 4;
-    static constexpr std::size_t kPartitionUnroll = 4;
+    static constexpr std::size_t kPartitionUnroll = 8;
     static bool scalar_less(T a, T b) { return a < b; }
     static V load(const T* p) { return _mm256_loadu_pd(p); }
     static void store(T* p, V x) { _mm256_storeu_pd(p, x); }
@@ -119,7 +119,7 @@ struct IntOps {
     using T = Elem;
     using V = __m256i;
     static constexpr std::size_t N = 4;
-    static constexpr std::size_t kPartitionUnroll = 4;
+    static constexpr std::size_t kPartitionUnroll = 8;
     static constexpr bool kUnsigned = std::is_same_v<T, u64>;
     static bool scalar_less(T a, T b) { return a < b; }
     static V load(const T* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
@@ -151,6 +151,12 @@ struct IntOps {
     }
     static V min(V a, V b) { return _mm256_blendv_epi8(a, b, gt(a, b)); }
     static V max(V a, V b) { return _mm256_blendv_epi8(b, a, gt(a, b)); }
+    static void exchange(V& a, V& b) {
+        const V swap = gt(a, b);
+        const V lo = _mm256_blendv_epi8(a, b, swap);
+        b = _mm256_blendv_epi8(b, a, swap);
+        a = lo;
+    }
     static V reverse(V x) { return _mm256_permute4x64_epi64(x, 0x1B); }
     template <unsigned J>
     static V partner(V x) {

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "sorts/insertion_sort.hpp"
 #include "sorts/quicksort.hpp"
@@ -23,8 +24,8 @@ namespace tamarind {
 // With an element type's own comparator (LessOf), a NaN stops the call before anything
 // moves: one scan, failing through the comparator, so with its message. The sort then runs
 // on the order that cannot fail, with the vector kernels where the processor has them: up
-// to kOrderedBaseCase elements without a data-dependent branch (after the two order
-// scans) and with that as the quicksort's base case above; the comparison counts above
+// to the base case's length (the networks') without a data-dependent branch (after the two
+// order scans) and with that as the quicksort's base case above; the comparison counts above
 // hold for other comparators.
 template <class T, class Less>
 void unstable_sort(T* v, std::size_t n, Less less) {
@@ -33,7 +34,7 @@ void unstable_sort(T* v, std::size_t n, Less less) {
         using Traits = typename Less::traits_type;
         if (!kIsOrderedLess<Less> && has_unordered<Traits>(v, n)) check_ordered(v, n, less);
         with_ordered_less<Traits>([&](const auto& ordered) {
-            if (n <= quicksort::kOrderedBaseCase) {
+            if (n <= quicksort::base_case_max<std::decay_t<decltype(ordered)>>()) {
                 sort_short_ordered(v, n, ordered);
             } else {
                 quicksort_step<SequentialFork>(v, n, ordered, nullptr, limit);

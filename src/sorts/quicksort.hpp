@@ -52,15 +52,18 @@ static_assert(kInsertionThreshold >= 8,
               "pivot choice and pattern breaking index around len / 4 and need a few elements");
 
 // Slices the sort hands whole to its branch-free base case when it runs on a comparator
-// that cannot fail (the slice was checked for NaN): a network-and-merge sort of
-// 64 elements costs less than partitioning them.
+// that cannot fail (the slice was checked for NaN): sorting them by network costs less than
+// partitioning them. kOrderedBaseCase for the scalar networks; the vector kernels' networks
+// take up to simd::kNetworkMax elements.
 inline constexpr std::size_t kOrderedBaseCase = kSmallSortMax;
 static_assert(kOrderedBaseCase >= kInsertionThreshold, "the ordered base case takes over from insertion sort");
-static_assert(kOrderedBaseCase <= simd::kNetworkMax, "the vector kernels' networks take the ordered base case");
+static_assert(simd::kNetworkMax >= kOrderedBaseCase, "the vector networks take at least the scalar base case");
 
 template <class Less>
 constexpr std::size_t base_case_max() {
-    if constexpr (kIsOrderedLess<Less>) {
+    if constexpr (simd::kHasKernels<Less>) {
+        return simd::kNetworkMax;
+    } else if constexpr (kIsOrderedLess<Less>) {
         return kOrderedBaseCase;
     } else {
         return kInsertionThreshold;
@@ -84,12 +87,14 @@ PivotChoice choose_pivot(T* v, std::size_t n, const Less& is_less) {
     std::size_t c = 3 * quarter;
     std::size_t swaps = 0;
 
-    // Only the indices move, never the elements.
+    // Only the indices move, never the elements; by selects rather than branches, since
+    // on unsorted data each comparison is a coin toss.
     auto sort2 = [&](std::size_t& i, std::size_t& j) {
-        if (is_less(v[j], v[i])) {
-            std::swap(i, j);
-            ++swaps;
-        }
+        const bool out_of_order = is_less(v[j], v[i]);
+        const std::size_t lo = out_of_order ? j : i;
+        j = out_of_order ? i : j;
+        i = lo;
+        swaps += out_of_order;
     };
     auto sort3 = [&](std::size_t& i, std::size_t& j, std::size_t& k) {
         sort2(i, j);
@@ -440,7 +445,7 @@ void with_ordered_less(F&& f) {
     }
 }
 
-// Sorts v[0, n), n <= kOrderedBaseCase, under an order that cannot fail; non-descending
+// Sorts v[0, n), n <= base_case_max<Less>(), under an order that cannot fail; non-descending
 // input is left unchanged (bit for bit: equal -0.0 and +0.0 too), strictly descending input
 // reversed.
 template <class T, class Less>
