@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <thread>
 
@@ -20,16 +21,33 @@ namespace tamarind {
 inline constexpr std::size_t kKeyScanSplitMin = 2;
 
 struct KeyScan {
-    u64 bits;  // significant bits of the largest key
-    bool nan;  // an f64 NaN was among the keys
+    u64 bits;    // significant bits of the largest key
+    bool nan;    // an f64 NaN was among the keys
+    u64 spread;  // OR of every key XOR the first one: the bits in which some keys differ
 };
+
+// key_bits of v[0, n) and, in the same sweep, the spread of its keys around `first`.
+template <class Traits>
+KeyScan key_bits_and_spread(const typename Traits::value_type* v, std::size_t n, u64 first) {
+    // Plain loops of integer operations, which the compiler vectorizes.
+    u64 acc = 0;
+    u64 spread = 0;
+    u64 nan_bits = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const u64 key = Traits::to_key(v[i]);
+        acc |= key;
+        spread |= key ^ first;
+        if constexpr (Traits::kMayBeUnordered) nan_bits |= Traits::unordered_bits(v[i]);
+    }
+    return {significant_bits(acc), (nan_bits & kSignBit) != 0, spread};
+}
 
 // Key width of v[0, n), split in halves through pool::join while the budget allows. A
 // piece on the thread that split it needs budget > 0 and halves it; a piece that moved to
 // another thread (stolen, or injected from outside the pool) may always split and gets at
 // least the pool's thread count again, so idle threads that steal keep finding work.
 template <class Traits>
-KeyScan parallel_key_scan(const typename Traits::value_type* v, std::size_t n, std::size_t budget,
+KeyScan parallel_key_scan(const typename Traits::value_type* v, std::size_t n, u64 first, std::size_t budget,
                           bool migrated) {
     bool split = false;
     if (n >= kKeyScanSplitMin) {
@@ -41,20 +59,16 @@ KeyScan parallel_key_scan(const typename Traits::value_type* v, std::size_t n, s
             split = true;
         }
     }
-    if (!split) {
-        bool nan = false;
-        const u64 bits = key_bits<Traits>(v, n, &nan);
-        return {bits, nan};
-    }
+    if (!split) return key_bits_and_spread<Traits>(v, n, first);
     const std::size_t mid = n / 2;
     const std::thread::id owner = std::this_thread::get_id();
     auto [left, right] = pool::join(
-        [&] { return parallel_key_scan<Traits>(v, mid, budget, std::this_thread::get_id() != owner); },
+        [&] { return parallel_key_scan<Traits>(v, mid, first, budget, std::this_thread::get_id() != owner); },
         [&] {
-            return parallel_key_scan<Traits>(v + mid, n - mid, budget,
+            return parallel_key_scan<Traits>(v + mid, n - mid, first, budget,
                                              std::this_thread::get_id() != owner);
         });
-    return {std::max(left.bits, right.bits), left.nan || right.nan};
+    return {std::max(left.bits, right.bits), left.nan || right.nan, left.spread | right.spread};
 }
 
 // Key width of v[0, n), scanned on the global pool: the multi-threaded sort calls from the
@@ -62,7 +76,8 @@ KeyScan parallel_key_scan(const typename Traits::value_type* v, std::size_t n, s
 // than into the call's dedicated pool (which is busy with nothing yet).
 template <class Traits>
 KeyScan global_key_scan(const typename Traits::value_type* v, std::size_t n) {
-    return parallel_key_scan<Traits>(v, n, pool::current_num_threads(), false);
+    const u64 first = n > 0 ? Traits::to_key(v[0]) : 0;
+    return parallel_key_scan<Traits>(v, n, first, pool::current_num_threads(), false);
 }
 
 // Sorts the stretch v[0, n) (n > 0) with digits of `radix` bits on `pool`, after
@@ -77,8 +92,13 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, KeySc
     if (nan_free != nullptr) *nan_free = !scan.nan;
     const u64 bits = scan.bits;
     const u64 max_level = bits / radix + (bits % radix != 0 ? 1 : 0);
-    if (max_level == 0) return;  // every key is 0: the stretch is in order
-    peeka_sort<Traits>(v, n, Params{0, radix, 64 - bits, max_level, u64{1} << radix}, pool,
+    // Every key is the same (0 included): the stretch is in order.
+    if (max_level == 0 || scan.spread == 0) return;
+    // Levels whose digit every key shares would each count the whole stretch into one
+    // bucket and move nothing: start at the first level in which keys differ.
+    const u64 offset = 64 - bits;
+    const u64 first_level = (static_cast<u64>(std::countl_zero(scan.spread)) - offset) / radix;
+    peeka_sort<Traits>(v, n, Params{first_level, radix, offset, max_level, u64{1} << radix}, pool,
                        chunk_size, total_len);
 }
 
