@@ -18,6 +18,7 @@
 #include "sorts/histograms.hpp"
 #include "sorts/rollercoaster_sort.hpp"
 #include "sorts/ska_sort.hpp"
+#include "sorts/utils.hpp"
 #include "traits/traits.hpp"
 #include "types/panic.hpp"
 #include "types/params.hpp"
@@ -139,6 +140,18 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
 
     RegionsGraph graph(range);
     const std::vector<u64> global = graph.build_regions_graph(histograms);
+    if (std::find(global.begin(), global.end(), u64{n}) != global.end()) {
+        // Every key shares this digit, so nothing moves here; nor at the levels after it
+        // whose digit they all share (a slice of one value has nothing left to sort at
+        // all). One sweep finds them and saves a count of the whole slice for each.
+        if (p.level + 1 >= p.max_level) return;
+        const KeyScan scan = key_bits_and_spread<Traits>(v, n, Traits::to_key(v[0]));
+        if (scan.spread == 0) return;
+        Params next = p;
+        next.level = first_differing_level(p, scan.spread);
+        peeka_sort<Traits>(v, n, next, pool, pass_chunk, total_len);
+        return;
+    }
     std::vector<u64> sums(range + 1);
     prefix_sums_into(global.data(), range, sums.data());
     std::vector<BucketRegion<T>> regions(range);

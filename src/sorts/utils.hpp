@@ -2,6 +2,8 @@
 // guards NaN results (and, through comparative_sort.hpp, comparison_sort for short slices).
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 
 #include "sorts/comparative_sort.hpp"
@@ -35,6 +37,35 @@ u64 key_bits(const typename Traits::value_type* v, std::size_t n, bool* nan_seen
         for (std::size_t i = 0; i < n; ++i) acc |= Traits::to_key(v[i]);
     }
     return significant_bits(acc);
+}
+
+struct KeyScan {
+    u64 bits;    // significant bits of the largest key
+    bool nan;    // an f64 NaN was among the keys
+    u64 spread;  // OR of every key XOR the first one: the bits in which some keys differ
+};
+
+// key_bits of v[0, n) and, in the same sweep, the spread of its keys around `first`.
+template <class Traits>
+KeyScan key_bits_and_spread(const typename Traits::value_type* v, std::size_t n, u64 first) {
+    // Plain loops of integer operations, which the compiler vectorizes.
+    u64 acc = 0;
+    u64 spread = 0;
+    u64 nan_bits = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const u64 key = Traits::to_key(v[i]);
+        acc |= key;
+        spread |= key ^ first;
+        if constexpr (Traits::kMayBeUnordered) nan_bits |= Traits::unordered_bits(v[i]);
+    }
+    return {significant_bits(acc), (nan_bits & kSignBit) != 0, spread};
+}
+
+// The first top-aligned level of p (p.level or later) whose digit not every key shares,
+// given their spread (non-zero) as key_bits_and_spread finds it.
+inline u64 first_differing_level(const Params& p, u64 spread) noexcept {
+    const u64 shared = static_cast<u64>(std::countl_zero(spread));
+    return std::max(p.level, (shared - p.offset) / p.radix);
 }
 
 // key_bits and, in the same sweep, counts[d] = number of keys whose top byte is d (256

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
 #include <cstddef>
 #include <thread>
 
@@ -19,28 +18,6 @@ namespace tamarind {
 
 // Pieces shorter than this are never split by the key scan.
 inline constexpr std::size_t kKeyScanSplitMin = 2;
-
-struct KeyScan {
-    u64 bits;    // significant bits of the largest key
-    bool nan;    // an f64 NaN was among the keys
-    u64 spread;  // OR of every key XOR the first one: the bits in which some keys differ
-};
-
-// key_bits of v[0, n) and, in the same sweep, the spread of its keys around `first`.
-template <class Traits>
-KeyScan key_bits_and_spread(const typename Traits::value_type* v, std::size_t n, u64 first) {
-    // Plain loops of integer operations, which the compiler vectorizes.
-    u64 acc = 0;
-    u64 spread = 0;
-    u64 nan_bits = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const u64 key = Traits::to_key(v[i]);
-        acc |= key;
-        spread |= key ^ first;
-        if constexpr (Traits::kMayBeUnordered) nan_bits |= Traits::unordered_bits(v[i]);
-    }
-    return {significant_bits(acc), (nan_bits & kSignBit) != 0, spread};
-}
 
 // Key width of v[0, n), split in halves through pool::join while the budget allows. A
 // piece on the thread that split it needs budget > 0 and halves it; a piece that moved to
@@ -96,10 +73,9 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, KeySc
     if (max_level == 0 || scan.spread == 0) return;
     // Levels whose digit every key shares would each count the whole stretch into one
     // bucket and move nothing: start at the first level in which keys differ.
-    const u64 offset = 64 - bits;
-    const u64 first_level = (static_cast<u64>(std::countl_zero(scan.spread)) - offset) / radix;
-    peeka_sort<Traits>(v, n, Params{first_level, radix, offset, max_level, u64{1} << radix}, pool,
-                       chunk_size, total_len);
+    const Params p{0, radix, 64 - bits, max_level, u64{1} << radix};
+    peeka_sort<Traits>(v, n, Params{first_differing_level(p, scan.spread), p.radix, p.offset, p.max_level, p.radix_range},
+                       pool, chunk_size, total_len);
 }
 
 }  // namespace tamarind
