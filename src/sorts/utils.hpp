@@ -17,35 +17,16 @@ namespace tamarind {
 // long by comparison: below it a histogram pass costs more than it saves.
 inline constexpr std::size_t kRadixComparisonMax = 128;
 
-// Number of significant bits of the largest key of v[0, n). The OR of all keys has the
-// same highest bit as their maximum and needs no compare per element. For f64 it also
-// notes in *nan_seen (when given) whether a NaN went by, so that callers can check the
-// final order only when one did.
-template <class Traits>
-u64 key_bits(const typename Traits::value_type* v, std::size_t n, bool* nan_seen = nullptr) {
-    // Plain loops of integer operations, which the compiler vectorizes.
-    u64 acc = 0;
-    if constexpr (Traits::kMayBeUnordered) {
-        u64 nan_bits = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            acc |= Traits::to_key(v[i]);
-            nan_bits |= Traits::unordered_bits(v[i]);
-        }
-        if (nan_seen && (nan_bits & kSignBit)) *nan_seen = true;
-    } else {
-        (void)nan_seen;
-        for (std::size_t i = 0; i < n; ++i) acc |= Traits::to_key(v[i]);
-    }
-    return significant_bits(acc);
-}
-
 struct KeyScan {
     u64 bits;    // significant bits of the largest key
     bool nan;    // an f64 NaN was among the keys
-    u64 spread;  // OR of every key XOR the first one: the bits in which some keys differ
+    u64 spread;  // OR of every key XOR `first`: with the first key, the bits in which keys differ
 };
 
-// key_bits of v[0, n) and, in the same sweep, the spread of its keys around `first`.
+// Number of significant bits of the largest key of v[0, n) and, in the same sweep, the
+// spread of its keys around `first`. The OR of all keys has the same highest bit as their
+// maximum and needs no compare per element. For f64 it also notes whether a NaN went by,
+// so that callers can check the final order only when one did.
 template <class Traits>
 KeyScan key_bits_and_spread(const typename Traits::value_type* v, std::size_t n, u64 first) {
     // Plain loops of integer operations, which the compiler vectorizes.
@@ -59,6 +40,15 @@ KeyScan key_bits_and_spread(const typename Traits::value_type* v, std::size_t n,
         if constexpr (Traits::kMayBeUnordered) nan_bits |= Traits::unordered_bits(v[i]);
     }
     return {significant_bits(acc), (nan_bits & kSignBit) != 0, spread};
+}
+
+// key_bits_and_spread without the spread (around 0 it is the OR of the keys, which the
+// compiler sees); *nan_seen (when given) is set when a NaN went by.
+template <class Traits>
+u64 key_bits(const typename Traits::value_type* v, std::size_t n, bool* nan_seen = nullptr) {
+    const KeyScan scan = key_bits_and_spread<Traits>(v, n, 0);
+    if (nan_seen && scan.nan) *nan_seen = true;
+    return scan.bits;
 }
 
 // The first top-aligned level of p (p.level or later) whose digit not every key shares,

@@ -73,9 +73,9 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, KeySc
     if (max_level == 0 || scan.spread == 0) return;
     // Levels whose digit every key shares would each count the whole stretch into one
     // bucket and move nothing: start at the first level in which keys differ.
-    const Params p{0, radix, 64 - bits, max_level, u64{1} << radix};
-    peeka_sort<Traits>(v, n, Params{first_differing_level(p, scan.spread), p.radix, p.offset, p.max_level, p.radix_range},
-                       pool, chunk_size, total_len);
+    Params p{0, radix, 64 - bits, max_level, u64{1} << radix};
+    p.level = first_differing_level(p, scan.spread);
+    peeka_sort<Traits>(v, n, p, pool, chunk_size, total_len);
 }
 
 }  // namespace tamarind
