@@ -204,6 +204,11 @@ const GlobalPool* build_global_pool() {
 
 }  // namespace
 
+void wake_global_for_work_soon() noexcept {
+    const GlobalPool* pool = g_global.load(std::memory_order_acquire);
+    if (pool != nullptr && pool->registry != nullptr) pool->registry->sleep().wake_one();
+}
+
 Registry& global_registry() {
     const GlobalPool* pool = g_global.load(std::memory_order_acquire);
     if (pool == nullptr) [[unlikely]]

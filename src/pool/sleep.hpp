@@ -64,6 +64,11 @@ public:
     // Wakes worker i if it sleeps (its latch was set, or the pool ends).
     bool wake_specific_thread(std::size_t i) noexcept;
 
+    // Wakes one sleeping worker, if any sleeps, ahead of work about to be published.
+    void wake_one() noexcept {
+        if (sleeping(counters_.load(std::memory_order_seq_cst)) != 0) wake_any_threads(1);
+    }
+
 private:
     static constexpr std::uint64_t kOneSleeping = 1;
     static constexpr std::uint64_t kOneIdle = std::uint64_t{1} << 16;

@@ -53,6 +53,8 @@ template <class T, class Less>
 void parallel_quicksort(T* v, std::size_t n, Less is_less) {
     using namespace quicksort;
     const auto limit = static_cast<std::uint32_t>(std::bit_width(n));
+    // Only a slice this long can reach the pool; its first scan and partition run here.
+    if (n > kSequentialThreshold + 1) pool::wake_global_for_work_soon();
     if constexpr (kIsTraitsLess<Less>) {
         using Traits = typename Less::traits_type;
         if constexpr (!kIsOrderedLess<Less>) {
