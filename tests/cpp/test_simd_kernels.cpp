@@ -110,6 +110,8 @@ TYPED_TEST(SimdKernels, Avx512NetworksAndScans) {
 
 // The kernels' templates on an eight-lane vector made of plain arrays: the AVX-512 code
 // paths (eight lanes, no 4 x 4 transpose, compressing split stores) run on any processor.
+// Its operations stay out of line: inlined into the unrolled networks they make a function
+// that takes the compiler many minutes under the sanitizers.
 namespace tamarind::simd {
 namespace {
 
@@ -125,27 +127,27 @@ struct EmulatedOps {
     template <class F>
     static unsigned mask_of(F f) { unsigned m = 0; for (std::size_t i = 0; i < N; ++i) m |= unsigned{f(i)} << i; return m; }
     static bool scalar_less(T a, T b) { return a < b; }
-    static V load(const T* p) { return map([&](std::size_t i) { return p[i]; }); }
-    static void store(T* p, V x) { for (std::size_t i = 0; i < N; ++i) p[i] = x.lane[i]; }
-    static V set1(T t) { return map([&](std::size_t) { return t; }); }
-    static V load_padded(const T* p, std::size_t count) {
+    [[gnu::noinline]] static V load(const T* p) { return map([&](std::size_t i) { return p[i]; }); }
+    [[gnu::noinline]] static void store(T* p, V x) { for (std::size_t i = 0; i < N; ++i) p[i] = x.lane[i]; }
+    [[gnu::noinline]] static V set1(T t) { return map([&](std::size_t) { return t; }); }
+    [[gnu::noinline]] static V load_padded(const T* p, std::size_t count) {
         const T pad = std::is_same_v<T, f64> ? std::numeric_limits<T>::infinity() : std::numeric_limits<T>::max();
         return map([&](std::size_t i) { return i < count ? p[i] : pad; });
     }
-    static void store_first(T* p, V x, std::size_t count) { for (std::size_t i = 0; i < count; ++i) p[i] = x.lane[i]; }
-    static unsigned less_mask(V x, V y) { return mask_of([&](std::size_t i) { return x.lane[i] < y.lane[i]; }); }
-    static unsigned not_greater_mask(V x, V y) { return mask_of([&](std::size_t i) { return !(y.lane[i] < x.lane[i]); }); }
-    static void store_split(T* left, T* right_end, V x, unsigned mask, std::size_t nl) {
+    [[gnu::noinline]] static void store_first(T* p, V x, std::size_t count) { for (std::size_t i = 0; i < count; ++i) p[i] = x.lane[i]; }
+    [[gnu::noinline]] static unsigned less_mask(V x, V y) { return mask_of([&](std::size_t i) { return x.lane[i] < y.lane[i]; }); }
+    [[gnu::noinline]] static unsigned not_greater_mask(V x, V y) { return mask_of([&](std::size_t i) { return !(y.lane[i] < x.lane[i]); }); }
+    [[gnu::noinline]] static void store_split(T* left, T* right_end, V x, unsigned mask, std::size_t nl) {
         T* right = right_end - (N - nl);
         for (std::size_t i = 0; i < N; ++i) *(((mask >> i) & 1) ? left++ : right++) = x.lane[i];
     }
-    static V min(V a, V b) { return map([&](std::size_t i) { return a.lane[i] < b.lane[i] ? a.lane[i] : b.lane[i]; }); }
-    static V max(V a, V b) { return map([&](std::size_t i) { return a.lane[i] > b.lane[i] ? a.lane[i] : b.lane[i]; }); }
-    static V reverse(V x) { return map([&](std::size_t i) { return x.lane[N - 1 - i]; }); }
+    [[gnu::noinline]] static V min(V a, V b) { return map([&](std::size_t i) { return a.lane[i] < b.lane[i] ? a.lane[i] : b.lane[i]; }); }
+    [[gnu::noinline]] static V max(V a, V b) { return map([&](std::size_t i) { return a.lane[i] > b.lane[i] ? a.lane[i] : b.lane[i]; }); }
+    [[gnu::noinline]] static V reverse(V x) { return map([&](std::size_t i) { return x.lane[N - 1 - i]; }); }
     template <unsigned J>
-    static V partner(V x) { return map([&](std::size_t i) { return x.lane[i ^ J]; }); }
+    [[gnu::noinline]] static V partner(V x) { return map([&](std::size_t i) { return x.lane[i ^ J]; }); }
     template <unsigned M>
-    static V blend(V a, V b) { return map([&](std::size_t i) { return ((M >> i) & 1) ? b.lane[i] : a.lane[i]; }); }
+    [[gnu::noinline]] static V blend(V a, V b) { return map([&](std::size_t i) { return ((M >> i) & 1) ? b.lane[i] : a.lane[i]; }); }
 };
 
 #include "simd/kernel_templates.hpp"
