@@ -198,20 +198,28 @@ template <class Ops, std::size_t W>
     }
 }
 
+// Vector i of v[0, n), its lanes from n on holding the greatest value; vectors wholly past
+// the end are all padding, loaded through v itself.
+template <class Ops>
+[[gnu::always_inline]] inline typename Ops::V load_vector(const typename Ops::T* v, std::size_t n, std::size_t i) {
+    const std::size_t at = i * Ops::N;
+    return at + Ops::N <= n ? Ops::load(v + at) : at < n ? Ops::load_padded(v + at, n - at) : Ops::load_padded(v, 0);
+}
+
+// Stores the lanes of vector i that fall inside v[0, n).
+template <class Ops>
+[[gnu::always_inline]] inline void store_vector(typename Ops::T* v, std::size_t n, std::size_t i, typename Ops::V x) {
+    const std::size_t at = i * Ops::N;
+    if (at + Ops::N <= n) Ops::store(v + at, x);
+    else if (at < n) Ops::store_first(v + at, x, n - at);
+}
+
 template <class Ops, std::size_t W>
 void sort_padded(typename Ops::T* v, std::size_t n) {
     typename Ops::V r[W];
-    unroll<W>([&](auto i) __attribute__((always_inline)) {
-        const std::size_t at = decltype(i)::value * Ops::N;
-        // Vectors wholly past the end are all padding, loaded through v itself.
-        r[i] = at + Ops::N <= n ? Ops::load(v + at) : at < n ? Ops::load_padded(v + at, n - at) : Ops::load_padded(v, 0);
-    });
+    unroll<W>([&](auto i) __attribute__((always_inline)) { r[i] = load_vector<Ops>(v, n, i); });
     sort_vectors<Ops, W>(r);
-    unroll<W>([&](auto i) __attribute__((always_inline)) {
-        const std::size_t at = decltype(i)::value * Ops::N;
-        if (at + Ops::N <= n) Ops::store(v + at, r[i]);
-        else if (at < n) Ops::store_first(v + at, r[i], n - at);
-    });
+    unroll<W>([&](auto i) __attribute__((always_inline)) { store_vector<Ops>(v, n, i, r[i]); });
 }
 
 // Sorts v[0, n) for W = 32 vectors, more than the 16 registers hold: each half of 16 vectors
@@ -228,10 +236,7 @@ void sort_padded_halves(typename Ops::T* v, std::size_t n) {
     unroll<2>([&](auto half) __attribute__((always_inline)) {
         constexpr std::size_t first = decltype(half)::value * H;
         V r[H];
-        unroll<H>([&](auto i) __attribute__((always_inline)) {
-            const std::size_t at = (first + decltype(i)::value) * N;
-            r[i] = at + N <= n ? Ops::load(v + at) : at < n ? Ops::load_padded(v + at, n - at) : Ops::load_padded(v, 0);
-        });
+        unroll<H>([&](auto i) __attribute__((always_inline)) { r[i] = load_vector<Ops>(v, n, first + i); });
         sort_vectors<Ops, H>(r);
         unroll<H>([&](auto i) __attribute__((always_inline)) { Ops::store(sorted + (first + i) * N, r[i]); });
     });
@@ -252,10 +257,7 @@ void sort_padded_halves(typename Ops::T* v, std::size_t n) {
         unroll<H>([&](auto i) __attribute__((always_inline)) { r[i] = Ops::load(merged + (first + i) * N); });
         clean_vectors<Ops, H, H / 2>(r);
         unroll<H>([&](auto i) __attribute__((always_inline)) {
-            r[i] = clean_lanes<Ops>(r[i]);
-            const std::size_t at = (first + decltype(i)::value) * N;
-            if (at + N <= n) Ops::store(v + at, r[i]);
-            else if (at < n) Ops::store_first(v + at, r[i], n - at);
+            store_vector<Ops>(v, n, first + i, clean_lanes<Ops>(r[i]));
         });
     });
 }
