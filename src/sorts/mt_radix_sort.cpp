@@ -6,6 +6,7 @@
 #include "algo/verge_sort_heuristic.hpp"
 #include "pool/platform.hpp"
 #include "pool/thread_pool.hpp"
+#include "sorts/few_keys_sort.hpp"
 #include "sorts/peeka_sort.hpp"
 #include "sorts/utils.hpp"
 #include "sorts/utils_mt.hpp"
@@ -54,7 +55,7 @@ void mt_sort(typename Traits::value_type* v, std::size_t n, std::size_t chunk_si
     auto peeka = [&](typename Traits::value_type* chunk, std::size_t m, u64 radix, bool* nan_free) {
         peeka_entry<Traits>(chunk, m, radix, global_key_scan<Traits>, workers, chunk_size, n, nan_free);
     };
-    FallbackNanAudit<Traits, decltype(peeka)> fallback{peeka};
+    FallbackNanAudit<Traits, FewKeysFirst<Traits, decltype(peeka)>> fallback{{peeka}};
     std::vector<u64> boundaries = verge_sort_heuristic<Traits>(v, n, fallback);
     k_way_merge<Traits>(v, n, boundaries);
     if constexpr (Traits::kMayBeUnordered) fallback.verify(v, n);

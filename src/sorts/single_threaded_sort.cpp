@@ -6,6 +6,7 @@
 #include "algo/verge_sort_heuristic.hpp"
 #include "sorts/dlsd_sort.hpp"
 #include "sorts/entry_thresholds.hpp"
+#include "sorts/few_keys_sort.hpp"
 #include "sorts/rollercoaster_sort.hpp"
 #include "sorts/utils.hpp"
 
@@ -13,12 +14,13 @@ namespace tamarind {
 
 namespace {
 
-// Run detection, the fallback on every other stretch, then the merge of the stretches.
+// Run detection, the fallback (or a count, where few keys repeat) on every other stretch,
+// then the merge of the stretches.
 // Where a NaN may hide, the result is checked unless every fallback call vouched that
 // its stretch held none.
 template <class Traits, class Fallback>
 void presorted_radix_sort(typename Traits::value_type* v, std::size_t n, Fallback sort) {
-    FallbackNanAudit<Traits, Fallback> fallback{sort};
+    FallbackNanAudit<Traits, FewKeysFirst<Traits, Fallback>> fallback{{sort}};
     std::vector<u64> boundaries = verge_sort_heuristic<Traits>(v, n, fallback);
     k_way_merge<Traits>(v, n, boundaries);
     if constexpr (Traits::kMayBeUnordered) fallback.verify(v, n);

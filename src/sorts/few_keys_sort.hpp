@@ -1,0 +1,150 @@
+// Counting sort for slices that hold only a handful of distinct keys (categories, flags,
+// enumerations): one pass counts each key through a small perfect-hash table, one pass
+// writes every key as often as it was counted. It declines, having moved nothing, as soon
+// as a key outside the table turns up, and the caller sorts the slice as it would have.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "traits/traits.hpp"
+#include "types/params.hpp"
+
+namespace tamarind {
+
+// Slices shorter than this are not sampled: the radix sorts take them in cache anyway.
+inline constexpr std::size_t kFewKeysMin = 4096;
+// Most distinct keys the table holds.
+inline constexpr std::size_t kFewKeysMax = 32;
+// Keys read, at an even stride, to guess the key set before the full pass.
+inline constexpr std::size_t kFewKeysSample = 256;
+
+namespace detail {
+
+inline constexpr unsigned kFewKeysSlotBits = 10;
+// Odd multipliers tried in turn until the sampled keys land in distinct slots; with at
+// most 32 keys in 1024 slots, each succeeds with probability above 0.6.
+inline constexpr std::array<u64, 8> kFewKeysMultipliers = {
+    0x9E3779B97F4A7C15ULL, 0xC2B2AE3D27D4EB4FULL, 0x165667B19E3779F9ULL, 0xD6E8FEB86659FD93ULL,
+    0xFF51AFD7ED558CCDULL, 0xC4CEB9FE1A85EC53ULL, 0x94D049BB133111EBULL, 0xBF58476D1CE4E5B9ULL,
+};
+
+// Element set of a slice, as bit patterns, with its slot table: slot[s] is the index in
+// keys of the pattern that hashes to s. Every empty slot points at keys[0], whose own slot
+// is elsewhere, so a pattern that hashes to an empty slot never equals the one it is
+// compared with.
+struct FewKeysTable {
+    std::array<u64, kFewKeysMax> keys;  // element bits, not sort keys
+    std::size_t count = 0;
+    u64 multiplier = 0;
+    std::array<std::uint8_t, std::size_t{1} << kFewKeysSlotBits> slot;
+
+    std::size_t slot_of(u64 key) const noexcept {
+        return static_cast<std::size_t>((key * multiplier) >> (64 - kFewKeysSlotBits));
+    }
+
+    // Builds a collision-free table for keys[0, count); false when no multiplier gives one.
+    bool build() noexcept {
+        for (u64 m : kFewKeysMultipliers) {
+            multiplier = m;
+            slot.fill(kFewKeysMax);  // unused marker while building
+            bool distinct = true;
+            for (std::size_t j = 0; j < count && distinct; ++j) {
+                std::uint8_t& s = slot[slot_of(keys[j])];
+                distinct = s == kFewKeysMax;
+                s = static_cast<std::uint8_t>(j);
+            }
+            if (!distinct) continue;
+            for (std::uint8_t& s : slot)
+                if (s == kFewKeysMax) s = 0;
+            return true;
+        }
+        return false;
+    }
+};
+
+// The distinct elements (as bits) of an evenly spread sample of v[0, n), or false when
+// there are more than kFewKeysMax or one of them is unordered (a NaN: the caller's sort
+// reports it).
+template <class Traits>
+bool sample_keys(const typename Traits::value_type* v, std::size_t n, FewKeysTable& table) {
+    const std::size_t stride = n / kFewKeysSample;
+    for (std::size_t i = 0; i < kFewKeysSample; ++i) {
+        const typename Traits::value_type x = v[i * stride];
+        if constexpr (Traits::kMayBeUnordered)
+            if (Traits::unordered_bits(x) & kSignBit) return false;
+        const u64 b = std::bit_cast<u64>(x);
+        const auto known = table.keys.begin() + static_cast<std::ptrdiff_t>(table.count);
+        if (std::find(table.keys.begin(), known, b) != known) continue;
+        if (table.count == kFewKeysMax) return false;
+        table.keys[table.count++] = b;
+    }
+    return true;
+}
+
+}  // namespace detail
+
+// Sorts v[0, n) and returns true when all its keys are among the few that a sample finds;
+// returns false, with v untouched, otherwise. Keys and bit patterns correspond one to one,
+// so the result is bit for bit that of any other sort by key.
+template <class Traits>
+bool few_keys_sort(typename Traits::value_type* v, std::size_t n) {
+    if (n < kFewKeysMin) return false;
+    detail::FewKeysTable table;
+    if (!detail::sample_keys<Traits>(v, n, table)) return false;
+    if (!table.build()) return false;
+
+    // Four count tables, so that runs of one key do not chain their increments.
+    u64 counts[4][kFewKeysMax] = {};
+    constexpr std::size_t kBlock = 1 << 14;  // elements between checks for a foreign key
+    for (std::size_t start = 0; start < n; start += kBlock) {
+        const std::size_t end = std::min(n, start + kBlock);
+        u64 foreign = 0;  // OR of (bits ^ the table's bits at their slot): nonzero on a miss
+        auto count = [&](std::size_t i, u64* c) {
+            const u64 b = std::bit_cast<u64>(v[i]);  // bits identify keys one to one
+            const std::size_t j = table.slot[table.slot_of(b)];
+            foreign |= b ^ table.keys[j];
+            ++c[j];
+        };
+        std::size_t i = start;
+        for (; i + 4 <= end; i += 4) {
+            count(i, counts[0]);
+            count(i + 1, counts[1]);
+            count(i + 2, counts[2]);
+            count(i + 3, counts[3]);
+        }
+        for (; i < end; ++i) count(i, counts[0]);
+        if (foreign != 0) return false;
+    }
+
+    // Written in key order: (key, count) pairs sorted by key.
+    using T = typename Traits::value_type;
+    std::array<std::pair<u64, u64>, kFewKeysMax> order;
+    for (std::size_t j = 0; j < table.count; ++j)
+        order[j] = {Traits::to_key(std::bit_cast<T>(table.keys[j])),
+                    counts[0][j] + counts[1][j] + counts[2][j] + counts[3][j]};
+    std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(table.count));
+    T* out = v;
+    for (std::size_t j = 0; j < table.count; ++j) out = std::fill_n(out, order[j].second, Traits::from_key(order[j].first));
+    return true;
+}
+
+// A fallback sort(chunk, m, radix, &nan_free) for run detection that counts a stretch of
+// few keys instead: every key then matched an ordered sampled one, so none was a NaN.
+template <class Traits, class Fallback>
+struct FewKeysFirst {
+    Fallback sort;
+
+    void operator()(typename Traits::value_type* chunk, std::size_t m, u64 radix, bool* nan_free) {
+        if (few_keys_sort<Traits>(chunk, m))
+            *nan_free = true;
+        else
+            sort(chunk, m, radix, nan_free);
+    }
+};
+
+}  // namespace tamarind
