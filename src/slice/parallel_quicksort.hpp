@@ -53,19 +53,31 @@ template <class T, class Less>
 void parallel_quicksort(T* v, std::size_t n, Less is_less) {
     using namespace quicksort;
     const auto limit = static_cast<std::uint32_t>(std::bit_width(n));
-    // Only a slice this long can reach the pool; its first scan and partition run here.
-    if (n > kSequentialThreshold + 1) pool::wake_global_for_work_soon();
+    // Only a slice this long can reach the pool. A worker is woken ahead of the first fork
+    // (the NaN scan's or the first partition's), so that its wake-up overlaps the work done
+    // here before it.
+    const bool may_fork = n > kSequentialThreshold + 1;
     if constexpr (kIsTraitsLess<Less>) {
         using Traits = typename Less::traits_type;
-        if constexpr (!kIsOrderedLess<Less>) {
-            const bool unordered = n > kSequentialThreshold + 1 ? has_unordered_on_pool<Traits>(v, n)
-                                                               : has_unordered<Traits>(v, n);
+        // Integers need no scan (and must not fork one onto the pool for nothing).
+        if constexpr (!kIsOrderedLess<Less> && Traits::kMayBeUnordered) {
+            const bool scan_on_pool = n > kParallelScanMin;
+            if (scan_on_pool) pool::wake_global_for_work_soon();
+            const bool unordered = scan_on_pool ? has_unordered_on_pool<Traits>(v, n) : has_unordered<Traits>(v, n);
             // Fails through the comparator itself, with its message.
             if (unordered) check_ordered(v, n, is_less);
         }
-        with_ordered_less<Traits>(
-            [&](const auto& ordered) { quicksort_step<PoolFork>(v, n, ordered, nullptr, limit); });
+        with_ordered_less<Traits>([&](const auto& ordered) {
+            if (may_fork) {
+                // Sorted input is settled by one scan, which needs no worker (and waking one
+                // costs the caller as much as the scan of a 100 000 elements).
+                if (is_non_descending(v, n, ordered)) return;
+                pool::wake_global_for_work_soon();
+            }
+            quicksort_step<PoolFork>(v, n, ordered, nullptr, limit);
+        });
     } else {
+        if (may_fork) pool::wake_global_for_work_soon();
         quicksort_step<PoolFork>(v, n, is_less, nullptr, limit);
     }
 }

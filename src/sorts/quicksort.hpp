@@ -450,13 +450,24 @@ void with_ordered_less(F&& f) {
     }
 }
 
+// Whether no element of v[0, n) is less than the one before it, under an order that cannot
+// fail: by the vector scan where the processor has one.
+template <class T, class Less>
+bool is_non_descending(const T* v, std::size_t n, const Less& ordered) {
+    if constexpr (simd::kHasKernels<Less>) {
+        return ordered.kernels->is_non_descending(v, n);
+    } else {
+        return std::is_sorted(v, v + n, ordered);
+    }
+}
+
 // Sorts v[0, n), n <= base_case_max<Less>(), under an order that cannot fail; non-descending
 // input is left unchanged (bit for bit: equal -0.0 and +0.0 too), strictly descending input
 // reversed.
 template <class T, class Less>
 void sort_short_ordered(T* v, std::size_t n, const Less& ordered) {
     if constexpr (simd::kHasKernels<Less>) {
-        if (n < 2 || ordered.kernels->is_non_descending(v, n)) return;
+        if (n < 2 || is_non_descending(v, n, ordered)) return;
         if (ordered.kernels->is_strictly_descending(v, n)) {
             std::reverse(v, v + n);
             return;

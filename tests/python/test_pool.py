@@ -42,6 +42,24 @@ def test_global_pool_size_from_environment(num_threads, num_cpus, expected):
     assert int(started) == expected
 
 
+# Work the pool cannot help with starts no thread: sorted input takes one scan, and integers
+# need no NaN scan at all.
+@pytest.mark.parametrize("func", ["rayon_sort_i64", "sort_i64"])
+def test_sorted_integers_start_no_pool(func):
+    started, = run_probe(f"""
+        import os
+        import numpy as np
+        import tamarind
+
+        a = np.arange(1_000_000)
+        before = len(os.listdir("/proc/self/task"))
+        tamarind.{func}(a)
+        assert (a == np.arange(1_000_000)).all()
+        print(len(os.listdir("/proc/self/task")) - before)
+    """)
+    assert int(started) == 0
+
+
 def test_many_python_threads_share_the_pools(PanicException):
     errors = []
 
