@@ -9,6 +9,7 @@
 
 #include "pool/join.hpp"
 #include "pool/thread_pool.hpp"
+#include "sorts/counting_sort.hpp"
 #include "sorts/peeka_sort.hpp"
 #include "sorts/utils.hpp"
 #include "traits/traits.hpp"
@@ -71,6 +72,11 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, KeySc
     const u64 max_level = bits / radix + (bits % radix != 0 ? 1 : 0);
     // Every key is the same (0 included): the stretch is in order.
     if (max_level == 0 || scan.spread == 0) return;
+    // Keys in a narrow range (small integers) are counted rather than partitioned.
+    if (counting_sort_fits(n, scan.spread)) {
+        counting_sort_on<Traits>(v, n, Traits::to_key(v[0]), scan.spread, pool);
+        return;
+    }
     // Levels whose digit every key shares would each count the whole stretch into one
     // bucket and move nothing: start at the first level in which keys differ.
     Params p{0, radix, 64 - bits, max_level, u64{1} << radix};
