@@ -11,6 +11,7 @@
 
 #include "algo/k_way_merge.hpp"
 #include "algo/verge_sort_heuristic.hpp"
+#include "sorts/counting_sort.hpp"
 #include "sorts/dlsd_sort.hpp"
 #include "sorts/histograms.hpp"
 #include "sorts/lsd_sort.hpp"
@@ -172,10 +173,18 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r, bo
     // all 64 bits (any non-negative element) that is the first step's histogram.
     u64 top_counts[kByteRadixRange];
     const bool count_top = r == kByteRadix;
-    bool nan = false;
-    const u64 bits = count_top ? key_bits_and_top_counts<Traits>(v, n, top_counts, &nan)
-                               : key_bits<Traits>(v, n, &nan);
-    if (nan_free) *nan_free = !nan;
+    KeyScan scan{0, false, 0};  // the spread is found only with the top byte's counts
+    if (count_top)
+        scan = key_bits_and_top_counts<Traits>(v, n, top_counts);
+    else
+        scan.bits = key_bits<Traits>(v, n, &scan.nan);
+    if (nan_free) *nan_free = !scan.nan;
+    // Keys in a narrow range (small integers) are counted rather than split.
+    if (scan.spread != 0 && counting_sort_fits(n, scan.spread)) {
+        counting_sort<Traits>(v, n, Traits::to_key(v[0]), scan.spread);
+        return;
+    }
+    const u64 bits = scan.bits;
     const u64 max_level = (bits + r - 1) / r;
     if (max_level == 0) return;  // every key is 0: all elements are equal
     rollercoaster_rec<Traits>(v, n, Params{0, r, 64 - bits, max_level, u64{1} << r},

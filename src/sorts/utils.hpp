@@ -58,18 +58,20 @@ inline u64 first_differing_level(const Params& p, u64 spread) noexcept {
     return std::max(p.level, (shared - p.offset) / p.radix);
 }
 
-// key_bits and, in the same sweep, counts[d] = number of keys whose top byte is d (256
-// counters): the histogram of the first MSD step whenever the keys use all 64 bits, which
-// saves that step a pass over the data.
+// key_bits_and_spread around v[0] (n >= 1) and, in the same sweep, counts[d] = number of
+// keys whose top byte is d (256 counters): the histogram of the first MSD step whenever the
+// keys use all 64 bits, which saves that step a pass over the data.
 template <class Traits>
-u64 key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n, u64* counts,
-                            bool* nan_seen = nullptr) {
+KeyScan key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n, u64* counts) {
     u64 c[4][kByteRadixRange] = {};
     u64 acc = 0;
     u64 nan_bits = 0;
+    const u64 first = Traits::to_key(v[0]);
+    u64 spread = 0;
     auto visit = [&](std::size_t i, u64* sub) {
         const u64 key = Traits::to_key(v[i]);
         acc |= key;
+        spread |= key ^ first;
         if constexpr (Traits::kMayBeUnordered) nan_bits |= Traits::unordered_bits(v[i]);
         ++sub[key >> (64 - kByteRadix)];
     };
@@ -82,12 +84,7 @@ u64 key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n,
     }
     for (; i < n; ++i) visit(i, c[0]);
     for (std::size_t d = 0; d < kByteRadixRange; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
-    if constexpr (Traits::kMayBeUnordered) {
-        if (nan_seen && (nan_bits & kSignBit)) *nan_seen = true;
-    } else {
-        (void)nan_seen;
-    }
-    return significant_bits(acc);
+    return {significant_bits(acc), (nan_bits & kSignBit) != 0, spread};
 }
 
 // Ends the call with the comparator's NaN panic unless v[0, n) is ascending by element

@@ -58,6 +58,36 @@ KeyScan global_key_scan(const typename Traits::value_type* v, std::size_t n) {
     return parallel_key_scan<Traits>(v, n, first, pool::current_num_threads(), false);
 }
 
+// counting_sort with both passes split over `pool`.
+template <class Traits>
+void counting_sort_on(typename Traits::value_type* v, std::size_t n, u64 first, u64 spread,
+                      pool::ThreadPool& pool) {
+    const std::size_t slots = std::size_t{1} << std::bit_width(spread);
+    const u64 low = slots - 1;
+    const std::size_t parts =
+        std::clamp<std::size_t>(n / (slots * kCountingElementsPerSlot), 1, pool.current_num_threads());
+    const std::size_t part_len = (n + parts - 1) / parts;
+    // Runs `pass(lo, hi, t)` on every part at once.
+    auto on_parts = [&](auto&& pass) {
+        pool.scope([&](pool::Scope& scope) {
+            for (std::size_t t = 0; t < parts; ++t) {
+                scope.spawn([&, t] {
+                    const std::size_t lo = std::min(n, t * part_len);
+                    pass(lo, std::min(n, lo + part_len), t);
+                });
+            }
+        });
+    };
+    std::vector<u64> counts(parts * slots, 0);
+    on_parts([&](std::size_t lo, std::size_t hi, std::size_t t) {
+        detail::count_low_keys<Traits>(v, lo, hi, low, counts.data() + t * slots);
+    });
+    const std::vector<u64> starts = detail::run_starts(counts, slots, parts);
+    on_parts([&](std::size_t lo, std::size_t hi, std::size_t) {
+        detail::write_runs<Traits>(v, lo, hi, starts, first & ~low);
+    });
+}
+
 // Sorts the stretch v[0, n) (n > 0) with digits of `radix` bits on `pool`, after
 // `key_scan(v, n)` found the widest key (global_key_scan from the multi-threaded sort).
 // chunk_size and total_len pass through to peeka_sort. Sets *nan_free (when given) to

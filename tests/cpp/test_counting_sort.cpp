@@ -1,6 +1,6 @@
-// The pool's counting sort for keys in a narrow range: the slice it rebuilds from counts
-// must be the sorted input bit for bit, whatever the split into parts and wherever in the
-// key space the range lies. Suites carry "Parallel" so that they also run under
+// The counting sort for keys in a narrow range, alone and split over a pool: the slice it
+// rebuilds from counts must be the sorted input bit for bit, whatever the split into parts
+// and wherever in the key space the range lies. Suites carry "Parallel" so that they also run under
 // ThreadSanitizer.
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include "pool/thread_pool.hpp"
 #include "sort_test_support.hpp"
 #include "sorts/counting_sort.hpp"
+#include "sorts/utils_mt.hpp"
 
 using namespace tamarind;
 using namespace tamarind::testing;
@@ -41,8 +42,9 @@ TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
     std::mt19937_64 rng(7);
     // Key ranges at both ends of the key space and around the sign of each type.
     const std::vector<u64> bases = {0, ~u64{0}, u64{1} << 63, (u64{1} << 63) - 1, 0x3FF0'0000'0000'0000ULL};
-    for (std::size_t threads : {1, 3}) {
-        pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(threads).build().unwrap();
+    // 0 threads: the sort without a pool.
+    for (std::size_t threads : {0, 1, 3}) {
+        pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(std::max<std::size_t>(threads, 1)).build().unwrap();
         for (u64 base : bases) {
             for (u64 width : {u64{1}, u64{5}, u64{10}}) {
                 const std::size_t fit = (std::size_t{1} << width) * kCountingElementsPerSlot;
@@ -53,7 +55,10 @@ TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
                     if (spread == 0) continue;
                     ASSERT_TRUE(counting_sort_fits(n, spread));
                     const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) {
-                        counting_sort_on<Traits>(v, m, Traits::to_key(v[0]), spread, workers);
+                        if (threads == 0)
+                            counting_sort<Traits>(v, m, Traits::to_key(v[0]), spread);
+                        else
+                            counting_sort_on<Traits>(v, m, Traits::to_key(v[0]), spread, workers);
                     });
                     ASSERT_TRUE(sorted_permutation(in, out, true))
                         << "threads=" << threads << " base=" << base << " width=" << width << " n=" << n;

@@ -64,9 +64,11 @@ def layouts(n, dtype, seed):
     if dtype == np.int64:
         full = rng.integers(np.iinfo(np.int64).min, np.iinfo(np.int64).max, n, dtype=np.int64, endpoint=True)
         yield "one top digit", rng.integers(0, 2**56, n, dtype=np.int64)
+        yield "narrow range", rng.integers(-2**40, -2**40 + 1500, n, dtype=np.int64)
     else:
         full = rng.normal(size=n) * 10.0 ** rng.integers(-300, 300, n)
         yield "one exponent", 1.0 + rng.random(n)
+        yield "narrow range", 1.0 + rng.integers(0, 1500, n) * 2.0**-52  # 1500 adjacent doubles
         yield "zeros", np.where(rng.random(n) < 0.5, -0.0, rng.choice([0.0, np.inf, -5e-324, 1.5], n))
     yield "full range", full
     runs = np.sort(full)
