@@ -1,8 +1,8 @@
-// Counting sort for slices whose keys differ only in their low bits (integers in
-// a small range): every key is counted, then each key's run is written in key order. Equal
-// keys are equal bit patterns, so the slice is rebuilt from the counts alone, with no
-// element moved and no partition or exchange: two passes over memory in all, which the
-// pool's version splits across its threads.
+// Counting sort for slices whose keys differ only in their low bits (integers in a small
+// range): every key is counted, then each key's run is written in key order. Equal keys are
+// equal bit patterns, so the slice is rebuilt from the counts alone, with no element moved
+// and no partition or exchange: two passes over memory in all. The multi-threaded entry
+// splits both passes over its pool (counting_sort_on in utils_mt.hpp).
 #pragma once
 
 #include <algorithm>
