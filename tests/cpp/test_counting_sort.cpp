@@ -1,10 +1,8 @@
 // The counting sort for keys in a narrow range, alone and split over a pool: the slice it
 // rebuilds from counts must be the sorted input bit for bit, whatever the split into parts
-// and wherever in the key space the range lies. Suites carry "Parallel" so that they also run under
-// ThreadSanitizer.
+// and wherever in the key space the range lies. Suites carry "Parallel" so that they also
+// run under ThreadSanitizer.
 #include <gtest/gtest.h>
-
-#include <limits>
 
 #include "pool/thread_pool.hpp"
 #include "sort_test_support.hpp"
