@@ -53,7 +53,7 @@ void mt_sort(typename Traits::value_type* v, std::size_t n, std::size_t chunk_si
     // Dropped on return (also while a panic passes): its threads end on their own, unwaited.
     pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(thread_count).build().unwrap();
     auto peeka = [&](typename Traits::value_type* chunk, std::size_t m, u64 radix, bool* nan_free) {
-        peeka_entry<Traits>(chunk, m, radix, global_key_scan<Traits>, workers, chunk_size, n, nan_free);
+        peeka_entry<Traits>(chunk, m, radix, workers, chunk_size, n, nan_free);
     };
     FallbackNanAudit<Traits, FewKeysFirst<Traits, decltype(peeka)>> fallback{{peeka}};
     std::vector<u64> boundaries = verge_sort_heuristic<Traits>(v, n, fallback);

@@ -87,57 +87,55 @@ void apply_swaps_spread(std::vector<RegionSwap>& swaps, const BucketRegion<T>& h
 
 }  // namespace detail
 
-// Sorts v[0, n), whose keys agree on every digit before p.level, by the digits p.level to
-// p.max_level - 1 on `pool`. Returns once the slice is sorted, every task it started
-// included. chunk_size and total_len come from the entry (see the chunk rule below).
-template <class Traits>
-void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
-                pool::ThreadPool& pool, std::size_t chunk_size, std::size_t total_len) {
-    using T = typename Traits::value_type;
+// How one peeka_sort level cuts its slice of n elements. Below kPeekaChunkCountMin elements
+// chunk_size is a chunk length; above, a chunk count for the whole array, scaled to this
+// slice's share.
+struct PeekaChunks {
+    std::size_t pass_chunk;  // the chunk_size handed to the next level
+    std::size_t len;         // elements per chunk; the last chunk holds the rest
+};
+
+inline PeekaChunks peeka_chunks(std::size_t n, std::size_t chunk_size, std::size_t total_len) {
     if (total_len == 0) [[unlikely]]
         panic("attempt to divide by zero");
-    // Below kPeekaChunkCountMin elements chunk_size is a chunk length; above, a chunk count
-    // for the whole array, scaled to this slice's share.
-    std::size_t pass_chunk = chunk_size;
-    std::size_t chunk_len = chunk_size;
-    if (total_len >= kPeekaChunkCountMin) {
-        const auto scaled = static_cast<std::size_t>(
-            static_cast<unsigned __int128>(chunk_size) * n / total_len);
-        pass_chunk = std::max<std::size_t>(1, scaled);
-        chunk_len = std::max<std::size_t>(n / pass_chunk, kPeekaSmallMax);
-    }
+    if (total_len < kPeekaChunkCountMin) return {chunk_size, chunk_size};
+    const auto scaled = static_cast<std::size_t>(static_cast<unsigned __int128>(chunk_size) * n / total_len);
+    const std::size_t pass_chunk = std::max<std::size_t>(1, scaled);
+    return {pass_chunk, std::max<std::size_t>(n / pass_chunk, kPeekaSmallMax)};
+}
 
-    if (n <= kPeekaSmallMax) {
-        rollercoaster_small<Traits>(v, n, p);
+inline std::size_t chunk_count(std::size_t n, std::size_t chunk_len) noexcept {
+    return n <= chunk_len ? 1 : (n + chunk_len - 1) / chunk_len;
+}
+
+// Runs fn(c, chunk, len) for every chunk c of v[0, n): on the current thread when the slice
+// is one chunk, else one task per chunk on `pool`, returning when all have finished. Chunks
+// are disjoint, so the tasks share no elements.
+template <class T, class Fn>
+void for_each_chunk(T* v, std::size_t n, std::size_t chunk_len, pool::ThreadPool& pool, Fn&& fn) {
+    if (n <= chunk_len) {
+        fn(std::size_t{0}, v, n);
         return;
     }
+    const std::size_t chunks = chunk_count(n, chunk_len);
+    pool.scope([&](pool::Scope& scope) {
+        for (std::size_t c = 0; c < chunks; ++c)
+            scope.spawn([&, c] { fn(c, v + c * chunk_len, std::min(chunk_len, n - c * chunk_len)); });
+    });
+}
 
-    const Digit digit = top_aligned_digit(p, p.level);
+template <class Traits>
+void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p, pool::ThreadPool& pool,
+                std::size_t chunk_size, std::size_t total_len);
+
+// The rest of a peeka_sort level once every chunk of v[0, n) is grouped by the level's
+// digit, bucket 0 first, and `histograms` holds their counts in chunk order: the regions
+// graph, the exchanges that settle each region, and the next level for every bucket.
+template <class Traits>
+void peeka_settle(typename Traits::value_type* v, std::size_t n, const Params& p, pool::ThreadPool& pool,
+                  std::size_t pass_chunk, std::size_t total_len, const std::vector<u64>& histograms) {
+    using T = typename Traits::value_type;
     const std::size_t range = p.radix_range;
-
-    // Partition every chunk by the current digit; histograms stay in chunk order.
-    std::vector<u64> histograms;
-    if (n <= chunk_len) {
-        histograms.resize(range);
-        u64 sums[kMaxRadixRange + 1];
-        count_and_partition<Traits>(v, n, histograms.data(), sums, range, digit);
-    } else {
-        const std::size_t chunks = (n + chunk_len - 1) / chunk_len;
-        // One slot per chunk: each task writes only its own, read after the scope ends.
-        histograms.resize(chunks * range);
-        pool.scope([&](pool::Scope& scope) {
-            for (std::size_t c = 0; c < chunks; ++c) {
-                scope.spawn([&, c] {
-                    T* chunk = v + c * chunk_len;
-                    const std::size_t len = std::min(chunk_len, n - c * chunk_len);
-                    u64* counts = histograms.data() + c * range;
-                    u64 sums[kMaxRadixRange + 1];
-                    count_and_partition<Traits>(chunk, len, counts, sums, range, digit);
-                });
-            }
-        });
-    }
-
     RegionsGraph graph(range);
     const std::vector<u64> global = graph.build_regions_graph(histograms);
     if (std::find(global.begin(), global.end(), u64{n}) != global.end()) {
@@ -194,6 +192,29 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p,
         }
         for (const BucketRegion<T>& r : inline_regions) rollercoaster_small<Traits>(r.data, r.len, child);
     });
+}
+
+// Sorts v[0, n), whose keys agree on every digit before p.level, by the digits p.level to
+// p.max_level - 1 on `pool`. Returns once the slice is sorted, every task it started
+// included. chunk_size and total_len come from the entry (see peeka_chunks).
+template <class Traits>
+void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p, pool::ThreadPool& pool,
+                std::size_t chunk_size, std::size_t total_len) {
+    const PeekaChunks chunking = peeka_chunks(n, chunk_size, total_len);
+    if (n <= kPeekaSmallMax) {
+        rollercoaster_small<Traits>(v, n, p);
+        return;
+    }
+    // Partition every chunk by the current digit; histograms stay in chunk order, one slot
+    // per chunk, each written only by its own chunk's task.
+    const Digit digit = top_aligned_digit(p, p.level);
+    const std::size_t range = p.radix_range;
+    std::vector<u64> histograms(chunk_count(n, chunking.len) * range);
+    for_each_chunk(v, n, chunking.len, pool, [&](std::size_t c, typename Traits::value_type* chunk, std::size_t len) {
+        u64 sums[kMaxRadixRange + 1];
+        count_and_partition<Traits>(chunk, len, histograms.data() + c * range, sums, range, digit);
+    });
+    peeka_settle<Traits>(v, n, p, pool, chunking.pass_chunk, total_len, histograms);
 }
 
 }  // namespace tamarind

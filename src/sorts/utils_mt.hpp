@@ -1,13 +1,12 @@
 // The fallback that run detection hands every unsorted stretch to on the multi-threaded
-// path (peeka_entry): a scan for the widest key (on the global pool, global_key_scan), then
-// peeka_sort on the call's dedicated pool.
+// path (peeka_entry): a scan for the widest key, then peeka_sort on the call's dedicated
+// pool, or a count of the keys when they span a narrow range.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
-#include <thread>
+#include <vector>
 
-#include "pool/join.hpp"
 #include "pool/thread_pool.hpp"
 #include "sorts/counting_sort.hpp"
 #include "sorts/peeka_sort.hpp"
@@ -16,47 +15,6 @@
 #include "types/params.hpp"
 
 namespace tamarind {
-
-// Pieces shorter than this are never split by the key scan.
-inline constexpr std::size_t kKeyScanSplitMin = 2;
-
-// Key width of v[0, n), split in halves through pool::join while the budget allows. A
-// piece on the thread that split it needs budget > 0 and halves it; a piece that moved to
-// another thread (stolen, or injected from outside the pool) may always split and gets at
-// least the pool's thread count again, so idle threads that steal keep finding work.
-template <class Traits>
-KeyScan parallel_key_scan(const typename Traits::value_type* v, std::size_t n, u64 first, std::size_t budget,
-                          bool migrated) {
-    bool split = false;
-    if (n >= kKeyScanSplitMin) {
-        if (migrated) {
-            budget = std::max(budget / 2, pool::current_num_threads());
-            split = true;
-        } else if (budget > 0) {
-            budget /= 2;
-            split = true;
-        }
-    }
-    if (!split) return key_bits_and_spread<Traits>(v, n, first);
-    const std::size_t mid = n / 2;
-    const std::thread::id owner = std::this_thread::get_id();
-    auto [left, right] = pool::join(
-        [&] { return parallel_key_scan<Traits>(v, mid, first, budget, std::this_thread::get_id() != owner); },
-        [&] {
-            return parallel_key_scan<Traits>(v + mid, n - mid, first, budget,
-                                             std::this_thread::get_id() != owner);
-        });
-    return {std::max(left.bits, right.bits), left.nan || right.nan, left.spread | right.spread};
-}
-
-// Key width of v[0, n), scanned on the global pool: the multi-threaded sort calls from the
-// interpreter's thread, outside every pool, so pool::join injects the halves there rather
-// than into the call's dedicated pool (which is busy with nothing yet).
-template <class Traits>
-KeyScan global_key_scan(const typename Traits::value_type* v, std::size_t n) {
-    const u64 first = n > 0 ? Traits::to_key(v[0]) : 0;
-    return parallel_key_scan<Traits>(v, n, first, pool::current_num_threads(), false);
-}
 
 // counting_sort with both passes split over `pool`.
 template <class Traits>
@@ -88,15 +46,49 @@ void counting_sort_on(typename Traits::value_type* v, std::size_t n, u64 first, 
     });
 }
 
-// Sorts the stretch v[0, n) (n > 0) with digits of `radix` bits on `pool`, after
-// `key_scan(v, n)` found the widest key (global_key_scan from the multi-threaded sort).
-// chunk_size and total_len pass through to peeka_sort. Sets *nan_free (when given) to
-// whether no NaN was among the keys (see FallbackNanAudit).
-template <class Traits, class KeyScanFn>
-void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, KeyScanFn&& key_scan,
-                 pool::ThreadPool& pool, std::size_t chunk_size, std::size_t total_len,
-                 bool* nan_free = nullptr) {
-    const KeyScan scan = key_scan(v, n);
+// Whether the keys seen by `scan` already fix the first level of a stretch that holds them:
+// they use all 64 bits and differ in their top `radix` bits, so the widest key has no
+// leading zero and no top digit is shared. Widths and spreads only grow as more keys are
+// seen, so what holds for one chunk holds for the whole stretch.
+inline bool fixes_top_level(const KeyScan& scan, u64 radix) noexcept {
+    return scan.bits == 64 && (scan.spread >> (64 - radix)) != 0;
+}
+
+// Sorts the stretch v[0, n) (n > 0) with digits of `radix` bits on `pool`; chunk_size and
+// total_len pass through to peeka_sort. Sets *nan_free (when given) to whether no NaN was
+// among the keys (see FallbackNanAudit).
+//
+// The widest key decides the first level, so it is found first. That scan needs no pass of
+// its own: it runs chunk by chunk on `pool`, cut as the first level's partition cuts, and a
+// chunk whose keys alone fix that level (fixes_top_level) is counted and partitioned at once,
+// while it is still in cache. Chunks that could not tell are partitioned once the whole
+// stretch is known; when the first level turns out to be another one, nothing was moved.
+template <class Traits>
+void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, pool::ThreadPool& pool,
+                 std::size_t chunk_size, std::size_t total_len, bool* nan_free = nullptr) {
+    using T = typename Traits::value_type;
+    const PeekaChunks chunking = peeka_chunks(n, chunk_size, total_len);
+    const std::size_t chunks = chunk_count(n, chunking.len);
+    const std::size_t range = std::size_t{1} << radix;
+    const Params top{0, radix, 0, (64 + radix - 1) / radix, range};
+    const Digit top_digit = top_aligned_digit(top, 0);
+    // Slices this short skip the partition (peeka_sort hands them to rollercoaster_small).
+    const bool partitions = n > kPeekaSmallMax;
+    const u64 first = Traits::to_key(v[0]);
+    std::vector<KeyScan> scans(chunks);
+    std::vector<u64> histograms(partitions ? chunks * range : 0);
+    std::vector<char> partitioned(chunks, 0);  // char, not bool: tasks write neighbouring slots
+    auto partition = [&](std::size_t c, T* chunk, std::size_t len) {
+        u64 sums[kMaxRadixRange + 1];
+        count_and_partition<Traits>(chunk, len, histograms.data() + c * range, sums, range, top_digit);
+        partitioned[c] = 1;
+    };
+    for_each_chunk(v, n, chunking.len, pool, [&](std::size_t c, T* chunk, std::size_t len) {
+        scans[c] = key_bits_and_spread<Traits>(chunk, len, first);
+        if (partitions && fixes_top_level(scans[c], radix)) partition(c, chunk, len);
+    });
+    KeyScan scan{0, false, 0};
+    for (const KeyScan& s : scans) scan = {std::max(scan.bits, s.bits), scan.nan || s.nan, scan.spread | s.spread};
     if (nan_free != nullptr) *nan_free = !scan.nan;
     const u64 bits = scan.bits;
     const u64 max_level = bits / radix + (bits % radix != 0 ? 1 : 0);
@@ -104,14 +96,23 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, KeySc
     if (max_level == 0 || scan.spread == 0) return;
     // Keys in a narrow range (small integers) are counted rather than partitioned.
     if (counting_sort_fits(n, scan.spread)) {
-        counting_sort_on<Traits>(v, n, Traits::to_key(v[0]), scan.spread, pool);
+        counting_sort_on<Traits>(v, n, first, scan.spread, pool);
         return;
     }
     // Levels whose digit every key shares would each count the whole stretch into one
     // bucket and move nothing: start at the first level in which keys differ.
-    Params p{0, radix, 64 - bits, max_level, u64{1} << radix};
+    Params p{0, radix, 64 - bits, max_level, range};
     p.level = first_differing_level(p, scan.spread);
-    peeka_sort<Traits>(v, n, p, pool, chunk_size, total_len);
+    if (!partitions || !fixes_top_level(scan, radix)) {
+        peeka_sort<Traits>(v, n, p, pool, chunk_size, total_len);
+        return;
+    }
+    if (std::find(partitioned.begin(), partitioned.end(), 0) != partitioned.end()) {
+        for_each_chunk(v, n, chunking.len, pool, [&](std::size_t c, T* chunk, std::size_t len) {
+            if (partitioned[c] == 0) partition(c, chunk, len);
+        });
+    }
+    peeka_settle<Traits>(v, n, p, pool, chunking.pass_chunk, total_len, histograms);
 }
 
 }  // namespace tamarind
