@@ -101,6 +101,9 @@ private:
 // virtual one) takes tens of microseconds: more than a short job on the pool runs. Yielding
 // leaves the processor to the pool's workers whenever they need it.
 inline constexpr std::chrono::microseconds kLockLatchSpin{50};
+// The same when the pool leaves a processor to the waiter, whose checks then take time from
+// no worker: long enough that the wake-up costs a job that outlasts it a few percent at most.
+inline constexpr std::chrono::microseconds kLockLatchSpareSpin{2000};
 
 class LockLatch {
 public:
@@ -112,10 +115,10 @@ public:
         cond_.notify_all();
     }
 
-    // Blocks the calling thread until set.
-    void wait() {
+    // Blocks the calling thread until set, after checking for `spin`.
+    void wait(std::chrono::microseconds spin = kLockLatchSpin) {
         const auto start = std::chrono::steady_clock::now();
-        while (!set_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() - start < kLockLatchSpin) {
+        while (!set_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() - start < spin) {
             platform::yield_now();
         }
         // Taken even when the flag is seen set, to wait until set() has let go of the latch.

@@ -41,6 +41,7 @@ void CountLatch::set() noexcept {
 
 Registry::Registry(std::size_t num_threads)
     : num_threads_(num_threads),
+      spare_processor_(num_threads < platform::processor_count()),
       infos_(std::make_unique<ThreadInfo[]>(num_threads)),
       sleep_(num_threads, injector_) {
     for (std::size_t i = 0; i < num_threads; ++i) {

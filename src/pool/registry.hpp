@@ -83,6 +83,8 @@ private:
 
     alignas(64) std::atomic<std::size_t> refs_{1};
     std::size_t num_threads_;
+    // Fewer workers than processors: a caller waiting for the pool has one to itself.
+    bool spare_processor_;
     std::unique_ptr<ThreadInfo[]> infos_;
     Injector injector_;
     Sleep sleep_;
@@ -147,7 +149,7 @@ detail::value_t<Op> Registry::in_worker_cold(Op& op) {
     };
     StackJob<decltype(injected), LockLatch> job(injected);
     inject(&job);
-    job.latch.wait();
+    job.latch.wait(spare_processor_ ? kLockLatchSpareSpin : kLockLatchSpin);
     return job.into_result();
 }
 
