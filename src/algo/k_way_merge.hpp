@@ -1,7 +1,6 @@
 // Pairwise, level-by-level merge of the ascending stretches that the pre-pass leaves.
 // Comparisons are the traits' plain ones; the merge is stable (ties keep the
-// left stretch first). With f64 NaN operands every comparison is false, so the back
-// merge places the left element and the front merge the right one.
+// left stretch first). The radix paths merge f64 as keys, so every comparison answers.
 #pragma once
 
 #include <algorithm>

@@ -1,8 +1,9 @@
 // Presorted-run detection before any radix work: probe the slice at a stride, grow each
 // probe into the longest ascending or descending run around it, accept runs of at least
 // min_run elements (reversing descending ones) and hand every stretch between accepted
-// runs to a fallback sort. Comparisons are the traits' plain ones (IEEE for f64, so every
-// comparison with a NaN is false and a NaN ends any run it touches).
+// runs to a fallback sort. Comparisons are the traits' plain ones; the radix paths pass a
+// total order (key order for f64), under which a pair of unequal elements is always either
+// ascending or descending.
 #pragma once
 
 #include <algorithm>
@@ -174,7 +175,7 @@ struct Candidate {
 }  // namespace detail
 
 // Leaves v[0, n) as ascending stretches and returns their boundaries ([0, ..., n]).
-// fallback(chunk, length, radix) must sort a chunk ascending in place.
+// fallback(chunk, length) must sort a chunk ascending in place.
 template <class Traits, class Fallback>
 std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_t n,
                                       Fallback&& fallback) {
@@ -251,7 +252,7 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
             const auto [a, b, descending] = cand[c];
             if (b - a < run) continue;
             if (s < a) {
-                fallback(x + s, a - s, kByteRadix);
+                fallback(x + s, a - s);
                 boundaries.push_back(a);
             }
             boundaries.push_back(b);
@@ -262,7 +263,7 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
         p = static_cast<std::size_t>(std::min<u64>(t + run, n));
     }
     if (s < n) {
-        fallback(x + s, n - s, kByteRadix);
+        fallback(x + s, n - s);
         boundaries.push_back(n);
     }
     return boundaries;

@@ -47,19 +47,13 @@ void unstable_sort(T* v, std::size_t n, Less less) {
 
 // Sorts v[0, n) by comparison: nothing below 2 elements, insertion sort up to
 // kInsertionSortMax, the unstable sort above. Callers bound n by their own thresholds.
-// Sets *nan_free (when given) on return: with two or more elements every one has met the
-// comparator, which panics on NaN; a single element is looked at.
 template <class Traits>
-void comparison_sort(typename Traits::value_type* v, std::size_t n, bool* nan_free = nullptr) {
-    if (n < 2) {
-        if (nan_free) *nan_free = !Traits::has_unordered(v, n);
-        return;
-    }
+void comparison_sort(typename Traits::value_type* v, std::size_t n) {
+    if (n < 2) return;
     if (n <= kInsertionSortMax)
         insertion_sort(v, n, LessOf<Traits>{});
     else
         unstable_sort(v, n, LessOf<Traits>{});
-    if (nan_free) *nan_free = true;
 }
 
 }  // namespace tamarind

@@ -121,18 +121,15 @@ void dlsd_core(typename Traits::value_type* v, std::size_t n, const Params& p, b
     }
 }
 
-// Sorts v[0, n) with digits of width r (8 from every caller). Sets *nan_free (when given)
-// to whether it saw every element and none was a NaN (see FallbackNanAudit).
+// Sorts v[0, n) with digits of width r (8 from every caller).
 template <class Traits>
-void dlsd_sort(typename Traits::value_type* v, std::size_t n, u64 r, bool* nan_free = nullptr) {
+void dlsd_sort(typename Traits::value_type* v, std::size_t n, u64 r) {
     if (n <= kRadixComparisonMax) {
-        comparison_sort<Traits>(v, n, nan_free);
+        comparison_sort<Traits>(v, n);
         return;
     }
     const DlsdChoice choice = choose_dlsd_radix(n);
-    bool nan = false;
-    const u64 bits = key_bits<Traits>(v, n, &nan);
-    if (nan_free) *nan_free = !nan;
+    const u64 bits = key_bits<Traits>(v, n);
     u64 aligned;
     if (bits % r == 0) {
         aligned = 64 - bits;

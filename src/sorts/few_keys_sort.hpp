@@ -133,18 +133,20 @@ bool few_keys_sort(typename Traits::value_type* v, std::size_t n) {
     return true;
 }
 
-// A fallback sort(chunk, m, radix, &nan_free) for run detection that counts a stretch of
-// few keys instead: every key then matched an ordered sampled one, so none was a NaN.
+// A fallback for run detection that counts a stretch of few keys, and hands any other
+// to sort(chunk, m).
 template <class Traits, class Fallback>
 struct FewKeysFirst {
     Fallback sort;
 
-    void operator()(typename Traits::value_type* chunk, std::size_t m, u64 radix, bool* nan_free) {
-        if (few_keys_sort<Traits>(chunk, m))
-            *nan_free = true;
-        else
-            sort(chunk, m, radix, nan_free);
+    void operator()(typename Traits::value_type* chunk, std::size_t m) {
+        if (!few_keys_sort<Traits>(chunk, m)) sort(chunk, m);
     }
 };
+
+template <class Traits, class Fallback>
+FewKeysFirst<Traits, Fallback> few_keys_first(Fallback sort) {
+    return {std::move(sort)};
+}
 
 }  // namespace tamarind

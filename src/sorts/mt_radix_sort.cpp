@@ -1,5 +1,6 @@
 #include "sorts/mt_radix_sort.hpp"
 
+#include <algorithm>
 #include <vector>
 
 #include "algo/k_way_merge.hpp"
@@ -7,6 +8,7 @@
 #include "pool/platform.hpp"
 #include "pool/thread_pool.hpp"
 #include "sorts/few_keys_sort.hpp"
+#include "sorts/float_keys.hpp"
 #include "sorts/peeka_sort.hpp"
 #include "sorts/utils.hpp"
 #include "sorts/utils_mt.hpp"
@@ -45,21 +47,52 @@ constexpr std::size_t mt_i64_chunk_size(std::size_t n) noexcept {
     return 5'000;
 }
 
-template <class Traits>
-void mt_sort(typename Traits::value_type* v, std::size_t n, std::size_t chunk_size) {
-    if (n == 0) return;
+// A pool with one thread per processor, built for the call and dropped on return (also
+// while a panic passes): its threads end on their own, unwaited.
+pool::ThreadPool call_pool() {
     // Read only where a pool is built: the processor count costs a system call.
-    const std::size_t thread_count = mt_thread_count();
-    // Dropped on return (also while a panic passes): its threads end on their own, unwaited.
-    pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(thread_count).build().unwrap();
-    auto peeka = [&](typename Traits::value_type* chunk, std::size_t m, u64 radix, bool* nan_free) {
-        peeka_entry<Traits>(chunk, m, radix, workers, chunk_size, n, nan_free);
-    };
-    FallbackNanAudit<Traits, FewKeysFirst<Traits, decltype(peeka)>> fallback{{peeka}};
-    std::vector<u64> boundaries = verge_sort_heuristic<Traits>(v, n, fallback);
-    k_way_merge<Traits>(v, n, boundaries);
-    if constexpr (Traits::kMayBeUnordered) fallback.verify(v, n);
+    return pool::ThreadPoolBuilder().num_threads(mt_thread_count()).build().unwrap();
 }
+
+// Length of the parts in which the pool converts between values and keys: long enough that
+// a part outweighs its task, short enough to spread over the threads.
+constexpr std::size_t kKeyConversionPart = 1 << 16;
+
+// F64AsKeys with both conversions split over the pool. A part counts as converted once its
+// task has finished it, so that an exception on the way (a task that could not be spawned)
+// leaves the destructor exactly the parts to write back.
+class F64AsKeysOn {
+public:
+    F64AsKeysOn(f64* v, std::size_t n, pool::ThreadPool& pool)
+        : v_(v), n_(n), converted_(chunk_count(n, kKeyConversionPart), 0) {
+        for_each_chunk(v, n, kKeyConversionPart, pool, [&](std::size_t c, f64* part, std::size_t m) {
+            f64_to_keys(part, m);
+            converted_[c] = 1;
+        });
+    }
+    F64AsKeysOn(const F64AsKeysOn&) = delete;
+    F64AsKeysOn& operator=(const F64AsKeysOn&) = delete;
+    ~F64AsKeysOn() {
+        for (std::size_t c = 0; c < converted_.size(); ++c)
+            if (converted_[c] != 0) keys_to_f64(v_ + c * kKeyConversionPart, part_len(c));
+    }
+
+    u64* keys() const noexcept { return reinterpret_cast<u64*>(v_); }
+
+    void release(pool::ThreadPool& pool) {
+        for_each_chunk(v_, n_, kKeyConversionPart, pool, [&](std::size_t c, f64* part, std::size_t m) {
+            keys_to_f64(part, m);
+            converted_[c] = 0;
+        });
+    }
+
+private:
+    std::size_t part_len(std::size_t c) const noexcept { return std::min(kKeyConversionPart, n_ - c * kKeyConversionPart); }
+
+    f64* v_;
+    std::size_t n_;
+    std::vector<char> converted_;  // char, not bool: tasks write neighbouring slots
+};
 
 }  // namespace
 
@@ -69,11 +102,31 @@ std::size_t mt_thread_count() noexcept {
 }
 
 void mt_radix_sort(f64* v, std::size_t n) {
-    mt_sort<F64Traits>(v, n, mt_f64_chunk_size(n));
+    if (n == 0) return;
+    pool::ThreadPool workers = call_pool();
+    const std::size_t chunk_size = mt_f64_chunk_size(n);
+    // Runs in key order, stretches and the merge on keys (see single_threaded_sort).
+    auto fallback = few_keys_first<F64KeyOrderTraits>([&](f64* stretch, std::size_t m) {
+        F64AsKeysOn as_keys(stretch, m, workers);
+        peeka_entry<U64Traits>(as_keys.keys(), m, kByteRadix, workers, chunk_size, n);
+        as_keys.release(workers);
+    });
+    std::vector<u64> boundaries = verge_sort_heuristic<F64KeyOrderTraits>(v, n, fallback);
+    if (boundaries.size() >= 3) {
+        F64AsKeysOn as_keys(v, n, workers);
+        k_way_merge<U64Traits>(as_keys.keys(), n, boundaries);
+        as_keys.release(workers);
+    }
 }
 
 void mt_radix_sort(i64* v, std::size_t n) {
-    mt_sort<I64Traits>(v, n, mt_i64_chunk_size(n));
+    if (n == 0) return;
+    pool::ThreadPool workers = call_pool();
+    auto fallback = few_keys_first<I64Traits>([&, chunk_size = mt_i64_chunk_size(n)](i64* stretch, std::size_t m) {
+        peeka_entry<I64Traits>(stretch, m, kByteRadix, workers, chunk_size, n);
+    });
+    std::vector<u64> boundaries = verge_sort_heuristic<I64Traits>(v, n, fallback);
+    k_way_merge<I64Traits>(v, n, boundaries);
 }
 
 }  // namespace tamarind

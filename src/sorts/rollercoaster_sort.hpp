@@ -66,7 +66,7 @@ inline void sort_i64_one_sign_bucket(i64* b, std::size_t m) {
     u64* u = reinterpret_cast<u64*>(b);  // same-size signed/unsigned access is allowed
     if (m >= kI64SmallNonNegativeVergeMin) {
         std::vector<u64> boundaries = verge_sort_heuristic<U64Traits>(
-            u, m, [](u64* chunk, std::size_t len, u64 radix) { dlsd_sort<U64Traits>(chunk, len, radix); });
+            u, m, [](u64* chunk, std::size_t len) { dlsd_sort<U64Traits>(chunk, len, kByteRadix); });
         k_way_merge<U64Traits>(u, m, boundaries);
     } else {
         comparison_sort<U64Traits>(u, m);
@@ -161,24 +161,22 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
     msd_step<Traits>(v, n, step, on_bucket, counted);
 }
 
-// Sorts v[0, n) with digits of width r (8 from every caller). Sets *nan_free (when given)
-// to whether it saw every element and none was a NaN (see FallbackNanAudit).
+// Sorts v[0, n) with digits of width r (8 from every caller).
 template <class Traits>
-void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r, bool* nan_free = nullptr) {
+void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r) {
     if (n <= kRadixComparisonMax) {
-        comparison_sort<Traits>(v, n, nan_free);
+        comparison_sort<Traits>(v, n);
         return;
     }
     // With 8-bit digits, count the top key byte during the width scan: when the keys use
     // all 64 bits (any non-negative element) that is the first step's histogram.
     u64 top_counts[kByteRadixRange];
     const bool count_top = r == kByteRadix;
-    KeyScan scan{0, false, 0};  // the spread is found only with the top byte's counts
+    KeyScan scan{0, 0};  // the spread is found only with the top byte's counts
     if (count_top)
         scan = key_bits_and_top_counts<Traits>(v, n, top_counts);
     else
-        scan.bits = key_bits<Traits>(v, n, &scan.nan);
-    if (nan_free) *nan_free = !scan.nan;
+        scan.bits = key_bits<Traits>(v, n);
     // Keys in a narrow range (small integers) are counted rather than split.
     if (scan.spread != 0 && counting_sort_fits(n, scan.spread)) {
         counting_sort<Traits>(v, n, Traits::to_key(v[0]), scan.spread);

@@ -240,10 +240,8 @@ void msd_step(typename Traits::value_type* v, std::size_t n, const Params& p, On
     if (p.level + 1 >= p.max_level) return;
     for (std::size_t b = 0; b < range; ++b) {
         if (counts[b] < 2) continue;
-        // A bucket of one key is in order, unless that key is a NaN: then the bucket goes on
-        // as before, so that its sort reports the NaN just as it would have.
-        if (some_uniform && uniform.uniform[b] && !(Traits::unordered_bits(Traits::from_key(uniform.keys[b])) & kSignBit))
-            continue;
+        // A bucket of one key is in order.
+        if (some_uniform && uniform.uniform[b]) continue;
         on_bucket(v + sums[b], static_cast<std::size_t>(counts[b]), b);
     }
 }

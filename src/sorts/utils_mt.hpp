@@ -55,8 +55,7 @@ inline bool fixes_top_level(const KeyScan& scan, u64 radix) noexcept {
 }
 
 // Sorts the stretch v[0, n) (n > 0) with digits of `radix` bits on `pool`; chunk_size and
-// total_len pass through to peeka_sort. Sets *nan_free (when given) to whether no NaN was
-// among the keys (see FallbackNanAudit).
+// total_len pass through to peeka_sort.
 //
 // The widest key decides the first level, so it is found first. That scan needs no pass of
 // its own: it runs chunk by chunk on `pool`, cut as the first level's partition cuts, and a
@@ -65,7 +64,7 @@ inline bool fixes_top_level(const KeyScan& scan, u64 radix) noexcept {
 // stretch is known; when the first level turns out to be another one, nothing was moved.
 template <class Traits>
 void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, pool::ThreadPool& pool,
-                 std::size_t chunk_size, std::size_t total_len, bool* nan_free = nullptr) {
+                 std::size_t chunk_size, std::size_t total_len) {
     using T = typename Traits::value_type;
     const PeekaChunks chunking = peeka_chunks(n, chunk_size, total_len);
     const std::size_t chunks = chunk_count(n, chunking.len);
@@ -87,9 +86,8 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, pool:
         scans[c] = key_bits_and_spread<Traits>(chunk, len, first);
         if (partitions && fixes_top_level(scans[c], radix)) partition(c, chunk, len);
     });
-    KeyScan scan{0, false, 0};
-    for (const KeyScan& s : scans) scan = {std::max(scan.bits, s.bits), scan.nan || s.nan, scan.spread | s.spread};
-    if (nan_free != nullptr) *nan_free = !scan.nan;
+    KeyScan scan{0, 0};
+    for (const KeyScan& s : scans) scan = {std::max(scan.bits, s.bits), scan.spread | s.spread};
     const u64 bits = scan.bits;
     const u64 max_level = bits / radix + (bits % radix != 0 ? 1 : 0);
     // Every key is the same (0 included): the stretch is in order.

@@ -31,6 +31,8 @@
 //        negatives, -0.0, +0.0, the positives, +inf, NaNs with the sign bit clear last.
 //        is_less is IEEE "<" (so -0.0 equals +0.0) and panics when either side is NaN;
 //        the plain comparisons are IEEE's, so every one with a NaN is false.
+//        F64KeyOrderTraits is the same element ordered by its key instead, for the radix
+//        paths' run detection: every comparison answers, -0.0 comes before +0.0.
 //   i64: key is the bit pattern with the sign bit flipped; comparisons are signed.
 //   u64: key is the value itself; comparisons are unsigned.
 #pragma once
@@ -203,6 +205,88 @@ struct F64Traits {
         for (; i < n; ++i) u0 |= v[i] != v[i];
         return (u0 | u1) | (u2 | u3);
     }
+};
+
+// f64 ordered by its key (IEEE 754 totalOrder) rather than by IEEE comparison: the order
+// of the radix paths, for the steps there that compare values in place (run detection and
+// the merge; the radix sorts themselves work on keys). Every comparison answers: NaNs sit
+// at the ends by sign, -0.0 comes before +0.0, and equal means the same bits.
+struct F64KeyOrderTraits : F64Traits {
+    static constexpr bool kMayBeUnordered = false;
+
+    // A signed image in the same order: negatives have all but the sign bit flipped, which
+    // reverses them below the non-negatives (the key with its top bit flipped).
+    static i64 signed_key(f64 x) noexcept {
+        const i64 b = std::bit_cast<i64>(x);
+        return b ^ static_cast<i64>(static_cast<u64>(b >> 63) >> 1);
+    }
+
+    static bool is_less(f64 a, f64 b) noexcept { return signed_key(a) < signed_key(b); }
+    static bool less(f64 a, f64 b) noexcept { return signed_key(a) < signed_key(b); }
+    static bool less_equal(f64 a, f64 b) noexcept { return signed_key(a) <= signed_key(b); }
+    static bool greater(f64 a, f64 b) noexcept { return signed_key(a) > signed_key(b); }
+    static bool equal(f64 a, f64 b) noexcept { return std::bit_cast<u64>(a) == std::bit_cast<u64>(b); }
+
+    static bool block_ascending(const f64* x) noexcept {
+        bool ok = true;
+        for (int j = 0; j < 8; ++j) ok &= signed_key(x[j]) <= signed_key(x[j + 1]);
+        return ok;
+    }
+    static bool block_descending(const f64* x) noexcept {
+        bool ok = true;
+        for (int j = 0; j < 8; ++j) ok &= signed_key(x[j + 1]) <= signed_key(x[j]);
+        return ok;
+    }
+    static bool block_equal(const f64* x) noexcept {
+        bool ok = true;
+        for (int j = 1; j < 9; ++j) ok &= equal(x[0], x[j]);
+        return ok;
+    }
+
+#if defined(__x86_64__)
+    // Four pairs at a time. IEEE <= agrees with key order on every pair without a NaN, but
+    // for +0.0 before -0.0, which it passes and keys do not: blocks with neither a NaN nor a
+    // -0.0 take that one compare per pair, others the exact test on the signed images.
+    template <PairTest test>
+    __attribute__((target("avx2"))) static bool avx2_pairs_hold(const f64* x) noexcept {
+        const __m256i zero = _mm256_setzero_si256();
+        if constexpr (test == PairTest::Equal) {
+            // Neighbours all equal means all equal to x[0]: one load per four elements.
+            const __m256i first = _mm256_set1_epi64x(std::bit_cast<long long>(x[0]));
+            __m256i eq = _mm256_set1_epi64x(-1);
+            for (int j = 1; j < 33; j += 4)
+                eq = _mm256_and_si256(eq, _mm256_cmpeq_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j)), first));
+            return _mm256_movemask_epi8(eq) == -1;
+        }
+        const __m256d negative_zero = _mm256_castsi256_pd(_mm256_set1_epi64x(std::bit_cast<long long>(-0.0)));
+        __m256d ieee = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+        __m256d zeros_seen = _mm256_setzero_pd();
+        for (int j = 0; j < 32; j += 4) {
+            const __m256d a = _mm256_loadu_pd(x + j), b = _mm256_loadu_pd(x + j + 1);
+            // The later element of each pair is the one that must not be a -0.0.
+            const __m256d later = test == PairTest::Ascending ? b : a;
+            if constexpr (test == PairTest::Ascending) ieee = _mm256_and_pd(ieee, _mm256_cmp_pd(a, b, _CMP_LE_OQ));
+            else ieee = _mm256_and_pd(ieee, _mm256_cmp_pd(b, a, _CMP_LE_OQ));
+            zeros_seen = _mm256_or_pd(zeros_seen, _mm256_castsi256_pd(_mm256_cmpeq_epi64(
+                _mm256_castpd_si256(later), _mm256_castpd_si256(negative_zero))));
+        }
+        if (_mm256_movemask_pd(ieee) == 0xF && _mm256_movemask_pd(zeros_seen) == 0) [[likely]]
+            return true;
+        __m256i bad = zero;
+        for (int j = 0; j < 32; j += 4) {
+            __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j));
+            __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j + 1));
+            a = _mm256_xor_si256(a, _mm256_srli_epi64(_mm256_cmpgt_epi64(zero, a), 1));
+            b = _mm256_xor_si256(b, _mm256_srli_epi64(_mm256_cmpgt_epi64(zero, b), 1));
+            if constexpr (test == PairTest::Ascending) bad = _mm256_or_si256(bad, _mm256_cmpgt_epi64(a, b));
+            else bad = _mm256_or_si256(bad, _mm256_cmpgt_epi64(b, a));
+        }
+        return _mm256_testz_si256(bad, bad) != 0;
+    }
+#endif
+
+    static u64 unordered_bits(f64) noexcept { return 0; }
+    static bool has_unordered(const f64*, std::size_t) noexcept { return false; }
 };
 
 // The integer element types: totally ordered, so every comparison answers and nothing is

@@ -1,6 +1,6 @@
 // The multi-threaded radix sort: peeka_sort on pools of 1 to 4 workers with chunk sizes
 // that force many chunks and nested bucket tasks, the key-width entry, and the whole-slice
-// entry at its thresholds, including both NaN outcomes. Suites carry "Parallel" in their
+// entry at its thresholds, including NaN. Suites carry "Parallel" in their
 // names so that they also run under ThreadSanitizer.
 #include <gtest/gtest.h>
 
@@ -71,40 +71,27 @@ TEST(PeekaEntryParallel, KeyWidthCases) {
         for (auto& x : v) x = std::numeric_limits<i64>::min() + static_cast<i64>(rng() >> (64 - bits));
         check_peeka(v, workers, 10'000, n, "bits=" + std::to_string(bits));
     }
-    // The scan notes NaNs; it does not fail on them.
-    std::vector<f64> f = make_pattern<f64>("random", n, 4);
-    bool nan_free = false;
-    peeka_entry<F64Traits>(f.data(), n, 8, workers, 10'000, n, &nan_free);
-    EXPECT_TRUE(nan_free);
-    f[n - 1] = kPosNaN;
-    peeka_entry<F64Traits>(f.data(), n, 8, workers, 10'000, n, &nan_free);
-    EXPECT_FALSE(nan_free);
-    EXPECT_TRUE(std::isnan(f.back()));
 }
 
-// NaN on the multi-threaded path: placed by key, the call succeeds; where the merge
-// cannot place one, or in a small bucket that a comparison sort
-// finishes on a pool worker (the panic crosses the pool), the comparator's panic. Either
-// way the array keeps its elements.
-TEST(MtRadixSortParallel, NaNOutcomes) {
+// NaN and signed zeros on the multi-threaded path: ordered by key wherever they sit, and
+// the call never panics.
+TEST(MtRadixSortParallel, NaNInTotalOrder) {
     auto sort = [](f64* v, std::size_t n) { mt_radix_sort(v, n); };
-    std::vector<f64> v = make_pattern<f64>("random", kMtF64ComparisonBelow, 11);
-    v[3] = kPosNaN, v[5] = kNegNaN;
-    ASSERT_EQ(sort_outcome(v, sort), "no panic");
-    EXPECT_EQ(std::bit_cast<u64>(v.front()), std::bit_cast<u64>(kNegNaN));
-    EXPECT_EQ(std::bit_cast<u64>(v.back()), std::bit_cast<u64>(kPosNaN));
-    for (std::size_t i = 2; i + 1 < v.size(); ++i) ASSERT_LE(v[i - 1], v[i]);
-
-    // An ascending run, then a stretch whose radix sort puts its NaN last.
+    std::vector<std::vector<f64>> cases;
+    cases.push_back(make_pattern<f64>("random", kMtF64ComparisonBelow, 11));
+    cases.back()[3] = kPosNaN, cases.back()[5] = kNegNaN, cases.back()[7] = kPosNaN;
+    // An ascending run with NaNs at its ends, then a stretch of mixed zeros and NaNs.
+    std::vector<f64> runs(kMtF64ComparisonBelow);
     std::mt19937_64 rng(12);
-    for (std::size_t i = 0; i < v.size(); ++i)
-        v[i] = i < 500'000 ? static_cast<f64>(i) : static_cast<f64>(rng() % 1'000'000) - 1.5;
-    v[650'000] = kPosNaN;
-    EXPECT_EQ(sort_outcome(v, sort), kNoneUnwrap) << "merge";
-
-    v = make_pattern<f64>("random", kMtF64ComparisonBelow, 14);
-    v[7] = v[70'000] = kPosNaN;
-    EXPECT_EQ(sort_outcome(v, sort), kNoneUnwrap) << "small bucket";
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        runs[i] = i < 500'000 ? static_cast<f64>(i) : (rng() % 3 == 0 ? kPosNaN : rng() % 2 ? 0.0 : -0.0);
+    runs[0] = kNegNaN, runs[499'999] = kPosNaN;
+    cases.push_back(runs);
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        std::vector<f64> v = cases[c];
+        ASSERT_EQ(sort_outcome(v, sort), "no panic") << "case " << c;
+        EXPECT_TRUE(sorted_permutation(cases[c], v, true)) << "case " << c;
+    }
 }
 
 TEST(MtRadixSortParallel, PoolThatCannotBeBuiltPanicsBeforeSorting) {

@@ -18,15 +18,13 @@ struct Call {
     bool operator==(const Call&) const = default;
 };
 
-// Runs the pre-pass with a recording fallback (std::sort), then the merge.
-template <class T>
+// Runs the pre-pass with a recording fallback (a sort by Traits' order).
+template <class T, class Traits = traits_of<T>>
 std::vector<u64> detect(std::vector<T>& v, std::vector<Call>& calls) {
-    using Traits = typename TraitsOf<T>::type;
     T* base = v.data();
-    auto fallback = [&](T* chunk, std::size_t len, u64 radix) {
-        EXPECT_EQ(radix, 8u);
+    auto fallback = [&](T* chunk, std::size_t len) {
         calls.push_back({static_cast<std::size_t>(chunk - base), len});
-        std::sort(chunk, chunk + len);
+        std::sort(chunk, chunk + len, [](T a, T b) { return Traits::less(a, b); });
     };
     return verge_sort_heuristic<Traits>(v.data(), v.size(), fallback);
 }
@@ -133,20 +131,29 @@ TEST(CheckOrder, AllOutcomes) {
     EXPECT_EQ(check_order<F64Traits>(big.data(), big.size()), Order::Ascending);
     big[77] = -1;
     EXPECT_EQ(check_order<F64Traits>(big.data(), big.size()), Order::Neither);
-    const std::vector<f64> nan = {2.0, 2.0, kPosNaN, 1.0};
-    EXPECT_EQ(panic_message([&] { check_order<F64Traits>(nan.data(), nan.size()); }), "[Verge sort heuristic] Bad implementation.");
+    // In key order a NaN is one more value: the largest, or with its sign bit the smallest.
+    const std::vector<f64> nan = {2.0, 2.0, kPosNaN, 1.0}, nans = {kNegNaN, kNegNaN, -0.0, 0.0, kPosNaN};
+    EXPECT_EQ(check_order<F64KeyOrderTraits>(nan.data(), nan.size()), Order::Neither);
+    EXPECT_EQ(check_order<F64KeyOrderTraits>(nans.data(), nans.size()), Order::Ascending);
 }
 
-// Long plateaus go through the block scans: -0.0 equals +0.0 there, a NaN equals nothing.
+// Long plateaus go through the block scans. In key order -0.0 and +0.0 differ, so mixed
+// zeros are no plateau, and a NaN inside a plateau is a step up (or down, by its sign), never
+// the broken invariant it was under IEEE comparison.
 TEST(Verge, PlateausOfSignedZerosAndNaN) {
     std::vector<f64> zeros(500);
     for (std::size_t i = 0; i < zeros.size(); ++i) zeros[i] = i % 3 ? 0.0 : -0.0;
     std::vector<Call> calls;
-    EXPECT_EQ(detect(zeros, calls), (std::vector<u64>{0, 500}));
-    EXPECT_TRUE(calls.empty());
-    std::vector<f64> ones(500, 1.0);
-    ones[300] = kPosNaN;
-    EXPECT_EQ(panic_message([&] { detect(ones, calls); }), "[Verge sort heuristic] Bad implementation.");
+    EXPECT_EQ((detect<f64, F64KeyOrderTraits>(zeros, calls)), (std::vector<u64>{0, 500}));
+    EXPECT_EQ(calls, (std::vector<Call>{{0, 500}}));
+    for (f64 nan : {kPosNaN, kNegNaN}) {
+        std::vector<f64> ones(500, 1.0);
+        ones[300] = nan;
+        calls.clear();
+        const std::vector<u64> b = detect<f64, F64KeyOrderTraits>(ones, calls);
+        EXPECT_EQ(b.front(), 0u);
+        EXPECT_EQ(b.back(), 500u);
+    }
     std::vector<i64> ints(500, 7);
     ints[301] = 8;  // a plateau, then an ascending step: one run
     EXPECT_EQ(check_order<I64Traits>(ints.data(), 301), Order::Ascending);
@@ -155,11 +162,11 @@ TEST(Verge, PlateausOfSignedZerosAndNaN) {
 }
 
 // The run scans take long runs in vector blocks where the processor allows; wherever a run
-// breaks and wherever a scan starts, they must stop where the element-by-element scan does.
-template <class T>
-void expect_scans_match_pairwise() {
+// breaks and wherever a scan starts, they must stop where the element-by-element scan does,
+// under a reference order written here (for f64 in key order: sign and magnitude).
+template <class T, class Traits, class LessEqual>
+void expect_scans_match_pairwise(LessEqual le, T base, T low, T high, T flat_value, T flat_break) {
     using namespace tamarind::detail;
-    using Traits = traits_of<T>;
     const std::size_t n = 150;
     auto fwd = [&](const std::vector<T>& x, std::size_t k, auto ok) {
         while (k + 1 < n && ok(x[k], x[k + 1])) ++k;
@@ -169,20 +176,17 @@ void expect_scans_match_pairwise() {
         while (k > s && ok(x[k - 1], x[k])) --k;
         return k;
     };
-    auto le = [](T a, T b) { return a <= b; };
-    auto ge = [](T a, T b) { return b <= a; };
-    auto eq = [](T a, T b) { return a == b; };
-    // The runs cross zero (i64, f64) and 2^63 (u64), where signed and unsigned order part.
-    const T base = std::is_same_v<T, u64> ? T(kSignBit - 40) : T(-40);
+    auto ge = [&](T a, T b) { return le(b, a); };
+    auto eq = [&](T a, T b) { return le(a, b) && le(b, a); };
     for (std::size_t brk = 0; brk < n; ++brk) {
-        std::vector<T> up(n), down(n), flat(n, T(7));
+        std::vector<T> up(n), down(n), flat(n, flat_value);
         for (std::size_t i = 0; i < n; ++i) {
             up[i] = base + T(i / 2);
             down[i] = base + T((n - i) / 2);
         }
-        up[brk] = base - T(1000);
-        down[brk] = base + T(1000);
-        flat[brk] = T(3);
+        up[brk] = low;
+        down[brk] = high;
+        flat[brk] = flat_break;
         for (std::size_t a = 0; a < n; a += 3) {
             const T* u = up.data();
             const T* d = down.data();
@@ -199,8 +203,21 @@ void expect_scans_match_pairwise() {
     }
 }
 
+// IEEE totalOrder from the bits: sign first, then magnitude, reversed under the sign.
+bool total_order_le(f64 a, f64 b) {
+    const u64 x = std::bit_cast<u64>(a), y = std::bit_cast<u64>(b);
+    const bool xn = x >> 63, yn = y >> 63;
+    if (xn != yn) return xn;
+    return xn ? y <= x : x <= y;
+}
+
 TEST(Verge, BlockScansStopWherePairwiseScansDo) {
-    expect_scans_match_pairwise<f64>();
-    expect_scans_match_pairwise<i64>();
-    expect_scans_match_pairwise<u64>();
+    // The runs cross zero (i64, f64) and 2^63 (u64), where signed and unsigned order part.
+    auto le = [](auto a, auto b) { return a <= b; };
+    expect_scans_match_pairwise<f64, F64Traits>(le, -40.0, -1040.0, 960.0, 7.0, 3.0);
+    expect_scans_match_pairwise<i64, I64Traits>(le, i64{-40}, i64{-1040}, i64{960}, i64{7}, i64{3});
+    expect_scans_match_pairwise<u64, U64Traits>(le, kSignBit - 40, kSignBit - 1040, kSignBit + 960, u64{7}, u64{3});
+    // Key order: NaNs of either sign break runs at the ends, -0.0 breaks a plateau of +0.0.
+    expect_scans_match_pairwise<f64, F64KeyOrderTraits>(total_order_le, -40.0, kNegNaN, kPosNaN, 0.0, -0.0);
+    expect_scans_match_pairwise<f64, F64KeyOrderTraits>(total_order_le, -40.0, -0.0, kNegNaN, -0.0, 0.0);
 }

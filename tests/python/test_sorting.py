@@ -1,6 +1,7 @@
 """Results against NumPy: every function sorts exactly as np.sort does (int64 bit for bit,
 float64 up to the order of -0.0 and +0.0 where a comparison sort handles them), around
-each entry's length thresholds, and NaN that a comparison meets raises."""
+each entry's length thresholds; NaN that a comparison meets raises, and the radix paths order
+NaN and signed zeros by IEEE totalOrder."""
 import numpy as np
 import pytest
 from hypothesis import given, settings
@@ -137,29 +138,32 @@ def test_fewer_than_two_elements_come_back_unchanged(name):
         assert same_bits(a, before)
 
 
-def in_key_order_or_panics(sort, a, PanicException):
-    """Either the call panics, or it orders by IEEE totalOrder (-0.0 and +0.0 made equal);
-    both ways the array keeps its elements."""
-    before = a.copy()
-    try:
-        sort(a)
-    except PanicException:
-        pass
-    else:
-        bits = np.where(a == 0.0, 0.0, a).view(np.int64)
-        key = bits ^ ((bits >> 63) & np.int64(0x7FFF_FFFF_FFFF_FFFF))
-        assert (key[:-1] <= key[1:]).all()
-    assert same_bits(a, before)
+def total_order_key(a):
+    """IEEE totalOrder as an unsigned key, from the bits: sign-set values reversed below
+    sign-clear ones, so -NaN < -inf < ... < -0.0 < +0.0 < ... < +inf < +NaN."""
+    bits = a.view(np.uint64)
+    sign = bits >> np.uint64(63)
+    return np.where(sign == 1, ~bits, bits | np.uint64(1 << 63))
 
 
-NAN_BITS = [0x7FF8_0000_0000_0000, 0xFFF8_0000_0000_0000, 0x7FF0_0000_0000_0001, 0xFFFF_FFFF_FFFF_FFFF]
+def assert_in_total_order(sort, a):
+    """The call returns, with exactly the input's bit patterns in totalOrder (equal keys
+    are equal bits, so the expected array is fully determined)."""
+    expected = a[np.argsort(total_order_key(a), kind="stable")]
+    sort(a)
+    assert np.array_equal(a.view(np.uint64), expected.view(np.uint64))
+
+
+NAN_BITS = [0x7FF8_0000_0000_0000, 0xFFF8_0000_0000_0000, 0x7FF0_0000_0000_0001, 0xFFFF_FFFF_FFFF_FFFF,
+            0x7FFF_FFFF_FFFF_FFFF, 0xFFF0_0000_0000_0001]
 
 
 @st.composite
 def runs_with_nans(draw):
     """Ascending, descending and equal runs around min_run long, with short or random stretches
-    between them, and NaNs of both signs and with payloads at junctions, run ends or inside."""
-    n = draw(st.sampled_from([301, 302, 799, 800, 801, 1500, 7001]))
+    between them; NaNs (one, a few, many, or all; both signs, payloads) at junctions, run ends,
+    probes or inside; and stretches of mixed signed zeros."""
+    n = draw(st.sampled_from([301, 302, 799, 800, 801, 1500, 7000, 7001]))
     run = int(n / np.log2(n))
     rng = np.random.default_rng(draw(st.integers(0, 2**32 - 1)))
     parts, starts = [], []
@@ -177,21 +181,50 @@ def runs_with_nans(draw):
         starts.append(total)
         parts.append(values)
     a = np.concatenate(parts)
-    places = starts + [s - 1 for s in starts[1:]] + [n - 1]
-    for _ in range(draw(st.integers(1, 3))):
+    # Junctions, run ends, and the probes of run detection (multiples of min_run).
+    places = starts + [s - 1 for s in starts[1:]] + [n - 1] + list(range(run - 1, n, run))
+    bits = a.view(np.uint64)
+    count = draw(st.sampled_from([1, 2, 3, 50, n]))
+    if count == n:
+        bits[:] = draw(st.sampled_from(NAN_BITS))
+    for _ in range(min(count, 50)):
         at = draw(st.sampled_from(places) | st.integers(0, n - 1))
-        a[at:at + 1].view(np.uint64)[0] = draw(st.sampled_from(NAN_BITS))
+        bits[at] = draw(st.sampled_from(NAN_BITS))
     return a
 
 
 @settings(max_examples=400, deadline=None)
 @given(a=runs_with_nans())
-def test_nan_result_is_in_key_order_or_raises(a, PanicException):
-    in_key_order_or_panics(tamarind.sort_f64_st, a, PanicException)
+def test_radix_path_orders_nan_and_zeros_by_total_order(a):
+    assert_in_total_order(tamarind.sort_f64_st, a)
 
 
-def test_lone_nan_between_runs_on_the_parallel_radix_path(PanicException):
-    for n, nan in ((800_001, np.nan), (1_000_000, -np.nan)):
-        a = np.arange(float(n))
-        a[n // 2] = nan
-        in_key_order_or_panics(tamarind.sort_f64, a, PanicException)
+def nan_layouts(n):
+    rng = np.random.default_rng(n)
+    normal = rng.normal(size=n)
+    yield "two NaNs at the end", np.concatenate([normal[:n - 2], [np.nan, np.nan]])
+    scattered = normal.copy()
+    scattered[rng.integers(0, n, 1000)] = np.nan
+    scattered[rng.integers(0, n, 1000)] = -np.nan
+    yield "NaNs of both signs scattered", scattered
+    yield "all NaN", np.full(n, np.nan)
+    yield "only zeros", np.where(rng.random(n) < 0.5, -0.0, 0.0)
+    runs = np.sort(normal)
+    runs[n // 3:n // 3 + 5000] = np.where(rng.random(5000) < 0.5, -0.0, 0.0)
+    runs[n // 2] = np.nan  # inside a run
+    runs[2 * n // 3:] = runs[2 * n // 3:][::-1].copy()
+    runs[2 * n // 3] = -np.nan  # where a descending run starts
+    yield "runs with NaNs and a stretch of zeros", runs
+
+
+@pytest.mark.parametrize("name, n", [
+    ("sort_f64_st", 128_000), ("sort_f64_st", 128_001), ("sort_f64_st", 1_000_000),
+    ("sort_f64", T["kMtF64ComparisonBelow"]), ("sort_f64", T["kMtF64ComparisonBelow"] + 1),
+    ("sort_f64", 2_000_000),
+])
+def test_radix_paths_order_long_arrays_by_total_order(name, n):
+    for label, a in nan_layouts(n):
+        try:
+            assert_in_total_order(getattr(tamarind, name), a)
+        except BaseException as e:  # noqa: BLE001 - a panic is a failure here too
+            raise AssertionError(f"{label}: {e!r}") from e
