@@ -21,7 +21,7 @@ python_suite() {  # venv dir (relative to the root), numpy requirement
   local venv="$root/$1"
   python3 -m venv "$venv"
   "$venv/bin/pip" install -q --upgrade pip 2>/dev/null
-  "$venv/bin/pip" install -q "$2" ".[test]" 2> >(grep -v "^WARNING: Location" >&2)
+  "$venv/bin/pip" install -q "$2" ".[test,dask]" 2> >(grep -v "^WARNING: Location" >&2)
   (cd "$root/tests/python" && "$venv/bin/python" -c "import numpy; print('numpy', numpy.__version__)" \
      && "$venv/bin/python" -m pytest -q -p no:cacheprovider)
 }

@@ -1,0 +1,142 @@
+"""tamarind_dask.sort against np.sort, over chunkings, skewed data and every scheduler."""
+import numpy as np
+import pytest
+
+dask = pytest.importorskip("dask", reason="tamarind_dask needs dask: pip install .[dask]")
+da = pytest.importorskip("dask.array", reason="tamarind_dask needs dask.array: pip install .[dask]")
+import tamarind_dask  # noqa: E402
+
+N = 60_000
+I64 = np.iinfo(np.int64)
+# NaNs of both signs and several payloads, which np.sort puts last but may rewrite.
+NANS = np.array([0x7FF8000000000001, 0xFFF8000000000000, 0x7FF0000000000005, 0xFFF0000000000002],
+                dtype=np.uint64).view(np.float64)
+
+
+def make(dist, n=N):
+    rng = np.random.default_rng(7)
+    if dist == "normal":
+        return rng.normal(size=n)
+    if dist == "all_equal":
+        return np.full(n, 2.5)
+    if dist == "few_unique":
+        return rng.integers(0, 3, n).astype(np.int64)
+    if dist == "heavy_duplicate":  # half the data one value, which lands on a splitter
+        return np.where(rng.random(n) < 0.5, 0.5, rng.random(n))
+    if dist == "sorted":
+        return np.arange(n, dtype=np.int64)
+    if dist == "reversed":
+        return np.arange(n, 0, -1).astype(np.float64)
+    if dist == "int64_extremes":
+        return rng.choice(np.array([I64.min, I64.min + 1, -1, 0, 1, I64.max - 1, I64.max]), n)
+    if dist == "nan_zeros_inf":
+        a = rng.choice(np.array([-0.0, 0.0, np.inf, -np.inf, 1.0, -1.0]), n)
+        nan = rng.random(n) < 0.3
+        a[nan] = rng.choice(NANS, nan.sum())
+        return a
+    raise ValueError(dist)
+
+
+DISTS = ["normal", "all_equal", "few_unique", "heavy_duplicate", "sorted", "reversed",
+         "int64_extremes", "nan_zeros_inf"]
+CHUNKINGS = {
+    "even": 6_000,
+    "one_chunk": N,
+    "uneven_with_empties": (0, 1, 30_000, 0, 7, N - 30_008 - 500, 500, 0),
+    "tiny": 1_000,
+}
+
+
+def assert_np_sorted(result, a):
+    """Equal to np.sort up to the order of -0.0/+0.0, every bit pattern kept, NaNs last in input order."""
+    assert result.dtype == a.dtype
+    np.testing.assert_array_equal(result, np.sort(a))
+    assert np.array_equal(np.sort(result.view(np.int64)), np.sort(a.view(np.int64)))
+    if a.dtype.kind == "f":
+        nan = np.isnan(a)
+        assert np.array_equal(result[len(a) - nan.sum():].view(np.int64), a[nan].view(np.int64))
+
+
+def chunk_sizes(result):
+    return np.array(result.compute_chunk_sizes().chunks[0])
+
+
+@pytest.mark.parametrize("chunks", CHUNKINGS.values(), ids=CHUNKINGS.keys())
+@pytest.mark.parametrize("dist", DISTS)
+@pytest.mark.parametrize("max_branch", [2, 32], ids=["staged", "direct"])
+def test_matches_np_sort(dist, chunks, max_branch):
+    a = make(dist)
+    kept = a.copy()
+    x = da.from_array(a, chunks=chunks)
+    result = tamarind_dask.sort(x, max_branch=max_branch)
+    assert result.numblocks == x.numblocks
+    assert_np_sorted(result.compute(scheduler="sync"), a)
+    # The chunks are sorted in copies, never in place.
+    assert np.array_equal(a.view(np.int64), kept.view(np.int64))
+
+
+@pytest.mark.parametrize("chunks", [6_000, CHUNKINGS["uneven_with_empties"]], ids=["even", "uneven"])
+@pytest.mark.parametrize("dist", DISTS)
+def test_partitions_are_balanced(dist, chunks):
+    sizes = chunk_sizes(tamarind_dask.sort(da.from_array(make(dist), chunks=chunks), max_branch=3))
+    assert sizes.sum() == N
+    assert sizes.max() <= 1.1 * N / len(sizes)
+    assert sizes.min() >= 0.9 * N / len(sizes)
+
+
+@pytest.mark.parametrize("n", [0, 1, 2, 5])
+def test_short_arrays(n):
+    a = make("nan_zeros_inf", n)
+    assert_np_sorted(tamarind_dask.sort(da.from_array(a, chunks=2)).compute(), a)
+
+
+def test_graph_grows_linearly_with_chunks():
+    x = da.zeros(4096, chunks=1)
+    tasks = len(dict(tamarind_dask.sort(x).__dask_graph__()))
+    assert tasks < 100 * 4096  # a direct exchange would need 4096 ** 2
+
+
+def test_is_lazy():
+    calls = []
+    x = da.from_delayed(dask.delayed(lambda: calls.append(1) or np.ones(3))(), (3,), float)
+    result = tamarind_dask.sort(x)
+    assert calls == []
+    assert_np_sorted(result.compute(), np.ones(3))
+
+
+@pytest.mark.parametrize("value, error, words", [
+    (np.arange(3.0), TypeError, ["numpy.ndarray", "from_array"]),
+    ([1.0, 2.0], TypeError, ["builtins.list"]),
+    (da.zeros(4, dtype=np.float32), TypeError, ["float32", "float64 or int64"]),
+    (da.zeros(4, dtype=">f8"), TypeError, [">f8", "native byte order"]),
+    (da.zeros((2, 2)), ValueError, ["2 dimensions", "one-dimensional"]),
+])
+def test_rejects_other_input(value, error, words):
+    with pytest.raises(error) as info:
+        tamarind_dask.sort(value)
+    assert all(w in str(info.value) for w in words)
+
+
+def test_rejects_bad_branching():
+    with pytest.raises(ValueError, match="max_branch"):
+        tamarind_dask.sort(da.zeros(4), max_branch=1)
+
+
+@pytest.mark.parametrize("scheduler", ["threads", "processes"])
+@pytest.mark.parametrize("dist", ["nan_zeros_inf", "int64_extremes"])
+def test_local_schedulers(scheduler, dist):
+    a = make(dist)
+    result = tamarind_dask.sort(da.from_array(a, chunks=7_000), max_branch=3)
+    assert_np_sorted(result.compute(scheduler=scheduler), a)
+
+
+def test_distributed_cluster():
+    distributed = pytest.importorskip("distributed", reason="needs dask.distributed: pip install .[dask]")
+    with distributed.LocalCluster(host="127.0.0.1", n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        a, b = make("heavy_duplicate"), make("int64_extremes")
+        x = da.from_array(a, chunks=5_000)
+        y = da.from_array(b, chunks=(0, 20_000, 40_000))
+        rx, ry = client.compute([tamarind_dask.sort(x, max_branch=3), tamarind_dask.sort(y)], sync=True)
+        assert_np_sorted(rx, a)
+        assert_np_sorted(ry, b)
