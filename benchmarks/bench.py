@@ -130,6 +130,7 @@ def _few_unique(dtype, n, rng):
 DISTRIBUTIONS = {
     "uniform_f64": (np.float64, lambda n, rng: rng.random(n)),
     "normal_f64": (np.float64, lambda n, rng: rng.standard_normal(n)),
+    "lognormal_f64": (np.float64, lambda n, rng: rng.lognormal(size=n)),
     "uniform_i64": (np.int64, functools.partial(_uniform, np.int64)),
     "small_range_i64": (np.int64, lambda n, rng: rng.integers(0, 1000, n, dtype=np.int64)),
 }
@@ -146,6 +147,7 @@ for _suffix, _dtype in (("f64", np.float64), ("i64", np.int64)):
 DIST_HELP = {
     "uniform_f64": "uniform in [0, 1)",
     "normal_f64": "standard normal",
+    "lognormal_f64": "exp of a standard normal (one sign, skewed magnitudes)",
     "uniform_i64": "uniform over the full int64 range",
     "small_range_i64": "uniform in 0..999",
     "sorted": "ascending uniform values",
@@ -677,6 +679,8 @@ def main(argv=None):
     args = parser.parse_args(argv)
     if args.repeat < 1:
         parser.error("--repeat must be at least 1")
+    if args.plot and importlib.util.find_spec("matplotlib") is None:
+        parser.error("--plot needs matplotlib: pip install matplotlib (or pip install .[bench])")
     if args.plot and (args.overhead or args.pool or args.memory):
         parser.error("--plot draws the main table only")
 

@@ -205,7 +205,11 @@ const GlobalPool* build_global_pool() {
 
 }  // namespace
 
-void wake_global_for_work_soon() noexcept {
+void wake_for_work_soon() noexcept {
+    if (const WorkerThread* worker = current_worker()) {
+        worker->registry->sleep().wake_one();
+        return;
+    }
     const GlobalPool* pool = g_global.load(std::memory_order_acquire);
     if (pool != nullptr && pool->registry != nullptr) pool->registry->sleep().wake_one();
 }

@@ -95,11 +95,12 @@ private:
 // "The global thread pool has not been initialized." and the error when it cannot be built.
 Registry& global_registry();
 
-// Wakes one sleeping worker of the global pool, if the pool exists, for a caller about to
-// hand it work after a stretch of its own: waking a thread takes the scheduler tens of
-// microseconds, which the caller's stretch then hides. The woken worker searches for the
-// usual rounds before it sleeps again. Never builds the pool.
-void wake_global_for_work_soon() noexcept;
+// Wakes one sleeping worker of the pool the caller's work is headed for (its own pool on a
+// worker thread, else the global pool, if that exists), for a caller about to hand it work
+// after a stretch of its own: waking a thread takes the scheduler tens of microseconds,
+// which the caller's stretch then hides. The woken worker searches for the usual rounds
+// before it sleeps again. Never builds the global pool.
+void wake_for_work_soon() noexcept;
 
 // A worker's view of its pool; lives on the worker thread's stack.
 struct WorkerThread {

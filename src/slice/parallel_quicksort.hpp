@@ -62,7 +62,7 @@ void parallel_quicksort(T* v, std::size_t n, Less is_less) {
         // Integers need no scan (and must not fork one onto the pool for nothing).
         if constexpr (!kIsOrderedLess<Less> && Traits::kMayBeUnordered) {
             const bool scan_on_pool = n > kParallelScanMin;
-            if (scan_on_pool) pool::wake_global_for_work_soon();
+            if (scan_on_pool) pool::wake_for_work_soon();
             const bool unordered = scan_on_pool ? has_unordered_on_pool<Traits>(v, n) : has_unordered<Traits>(v, n);
             // Fails through the comparator itself, with its message.
             if (unordered) check_ordered(v, n, is_less);
@@ -72,12 +72,12 @@ void parallel_quicksort(T* v, std::size_t n, Less is_less) {
                 // Sorted input is settled by one scan, which needs no worker (and waking one
                 // costs the caller as much as the scan of a 100 000 elements).
                 if (is_non_descending(v, n, ordered)) return;
-                pool::wake_global_for_work_soon();
+                pool::wake_for_work_soon();
             }
             quicksort_step<PoolFork>(v, n, ordered, nullptr, limit);
         });
     } else {
-        if (may_fork) pool::wake_global_for_work_soon();
+        if (may_fork) pool::wake_for_work_soon();
         quicksort_step<PoolFork>(v, n, is_less, nullptr, limit);
     }
 }

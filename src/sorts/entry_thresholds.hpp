@@ -10,8 +10,9 @@ namespace tamarind {
 
 // sort_f64_st: slices up to this long are sorted by comparison.
 inline constexpr std::size_t kStF64ComparisonMax = 300;
-// sort_f64_st: from this long the radix fallback is rollercoaster_sort, below it dlsd_sort.
-inline constexpr std::size_t kStF64RollercoasterMin = 800;
+// sort_*_st: stretches (of a slice past the comparison bound) from this long may take the
+// radix sort; shorter ones take the vector quicksort, which needs no histogram pass.
+inline constexpr std::size_t kStRadixMin = 8192;
 // sort_i64_st: slices up to this long are sorted by comparison.
 inline constexpr std::size_t kStI64ComparisonMax = 7000;
 // sort_f64: slices below this long take the parallel comparison sort on the global pool.
@@ -19,6 +20,5 @@ inline constexpr std::size_t kMtF64ComparisonBelow = 800'000;
 // sort_i64: slices below this long take the parallel comparison sort on the global pool.
 inline constexpr std::size_t kMtI64ComparisonBelow = 10'000'000;
 
-static_assert(kStF64ComparisonMax < kStF64RollercoasterMin, "dlsd_sort covers the lengths between");
 
 }  // namespace tamarind

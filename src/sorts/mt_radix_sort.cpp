@@ -9,7 +9,10 @@
 #include "pool/thread_pool.hpp"
 #include "sorts/few_keys_sort.hpp"
 #include "sorts/float_keys.hpp"
+#include "sorts/float_quicksort.hpp"
+#include "slice/parallel_quicksort.hpp"
 #include "sorts/peeka_sort.hpp"
+#include "sorts/radix_or_quicksort.hpp"
 #include "sorts/utils.hpp"
 #include "sorts/utils_mt.hpp"
 
@@ -54,45 +57,65 @@ pool::ThreadPool call_pool() {
     return pool::ThreadPoolBuilder().num_threads(mt_thread_count()).build().unwrap();
 }
 
-// Length of the parts in which the pool converts between values and keys: long enough that
-// a part outweighs its task, short enough to spread over the threads.
-constexpr std::size_t kKeyConversionPart = 1 << 16;
+// Length of the parts in which the pool converts between values and ordered integers:
+// long enough that a part outweighs its task, short enough to spread over the threads.
+constexpr std::size_t kConversionPart = 1 << 16;
 
-// F64AsKeys with both conversions split over the pool. A part counts as converted once its
+// F64AsI64 with both conversions split over the pool. A part counts as converted once its
 // task has finished it, so that an exception on the way (a task that could not be spawned)
 // leaves the destructor exactly the parts to write back.
-class F64AsKeysOn {
+class F64AsI64On {
 public:
-    F64AsKeysOn(f64* v, std::size_t n, pool::ThreadPool& pool)
-        : v_(v), n_(n), converted_(chunk_count(n, kKeyConversionPart), 0) {
-        for_each_chunk(v, n, kKeyConversionPart, pool, [&](std::size_t c, f64* part, std::size_t m) {
-            f64_to_keys(part, m);
-            converted_[c] = 1;
-        });
+    F64AsI64On(f64* v, std::size_t n, pool::ThreadPool& pool)
+        : v_(v), n_(n), converted_(chunk_count(n, kConversionPart), 0) {
+        flip(pool, 1);
     }
-    F64AsKeysOn(const F64AsKeysOn&) = delete;
-    F64AsKeysOn& operator=(const F64AsKeysOn&) = delete;
-    ~F64AsKeysOn() {
+    F64AsI64On(const F64AsI64On&) = delete;
+    F64AsI64On& operator=(const F64AsI64On&) = delete;
+    ~F64AsI64On() {
         for (std::size_t c = 0; c < converted_.size(); ++c)
-            if (converted_[c] != 0) keys_to_f64(v_ + c * kKeyConversionPart, part_len(c));
+            if (converted_[c] != 0)
+                flip_negative_magnitudes(v_ + c * kConversionPart, std::min(kConversionPart, n_ - c * kConversionPart));
     }
 
-    u64* keys() const noexcept { return reinterpret_cast<u64*>(v_); }
-
-    void release(pool::ThreadPool& pool) {
-        for_each_chunk(v_, n_, kKeyConversionPart, pool, [&](std::size_t c, f64* part, std::size_t m) {
-            keys_to_f64(part, m);
-            converted_[c] = 0;
-        });
-    }
+    i64* ints() const noexcept { return reinterpret_cast<i64*>(v_); }
+    void release(pool::ThreadPool& pool) { flip(pool, 0); }
 
 private:
-    std::size_t part_len(std::size_t c) const noexcept { return std::min(kKeyConversionPart, n_ - c * kKeyConversionPart); }
+    void flip(pool::ThreadPool& pool, char converted) {
+        for_each_chunk(v_, n_, kConversionPart, pool, [&](std::size_t c, f64* part, std::size_t m) {
+            flip_negative_magnitudes(part, m);
+            converted_[c] = converted;
+        });
+    }
 
     f64* v_;
     std::size_t n_;
     std::vector<char> converted_;  // char, not bool: tasks write neighbouring slots
 };
+
+// Sorts a stretch that run detection hands on, on `workers`: the parallel radix sort where
+// its digits split the keys well, else the parallel quicksort (see radix_splits_well).
+void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t chunk_size, std::size_t total_len) {
+    if (radix_splits_well<I64Traits>(v, m))
+        peeka_entry<I64Traits>(v, m, kByteRadix, workers, chunk_size, total_len);
+    else
+        workers.install([&] { parallel_quicksort(v, m, LessOf<I64Traits>{}); });
+}
+
+// The same for float64, in totalOrder: the radix sort on ordered integers, or the parallel
+// quicksort on the floats themselves where they hold no NaN (see float_quicksort.hpp).
+void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers, std::size_t chunk_size, std::size_t total_len) {
+    if (radix_splits_well<F64KeyOrderTraits>(v, m) ||
+        workers.install([&] { return quicksort::has_unordered_on_pool<F64Traits>(v, m); })) {
+        F64AsI64On ints(v, m, workers);
+        sort_stretch(ints.ints(), m, workers, chunk_size, total_len);
+        ints.release(workers);
+        return;
+    }
+    workers.install([&] { parallel_quicksort(v, m, OrderedLessOf<F64Traits>{}); });
+    order_signed_zeros(v, m);
+}
 
 }  // namespace
 
@@ -105,17 +128,16 @@ void mt_radix_sort(f64* v, std::size_t n) {
     if (n == 0) return;
     pool::ThreadPool workers = call_pool();
     const std::size_t chunk_size = mt_f64_chunk_size(n);
-    // Runs in key order, stretches and the merge on keys (see single_threaded_sort).
+    // Runs in key order, stretches sorted in it, the merge on ordered integers (see
+    // single_threaded_sort).
     auto fallback = few_keys_first<F64KeyOrderTraits>([&](f64* stretch, std::size_t m) {
-        F64AsKeysOn as_keys(stretch, m, workers);
-        peeka_entry<U64Traits>(as_keys.keys(), m, kByteRadix, workers, chunk_size, n);
-        as_keys.release(workers);
+        sort_stretch(stretch, m, workers, chunk_size, n);
     });
     std::vector<u64> boundaries = verge_sort_heuristic<F64KeyOrderTraits>(v, n, fallback);
     if (boundaries.size() >= 3) {
-        F64AsKeysOn as_keys(v, n, workers);
-        k_way_merge<U64Traits>(as_keys.keys(), n, boundaries);
-        as_keys.release(workers);
+        F64AsI64On ints(v, n, workers);
+        k_way_merge<I64Traits>(ints.ints(), n, boundaries);
+        ints.release(workers);
     }
 }
 
@@ -123,7 +145,7 @@ void mt_radix_sort(i64* v, std::size_t n) {
     if (n == 0) return;
     pool::ThreadPool workers = call_pool();
     auto fallback = few_keys_first<I64Traits>([&, chunk_size = mt_i64_chunk_size(n)](i64* stretch, std::size_t m) {
-        peeka_entry<I64Traits>(stretch, m, kByteRadix, workers, chunk_size, n);
+        sort_stretch(stretch, m, workers, chunk_size, n);
     });
     std::vector<u64> boundaries = verge_sort_heuristic<I64Traits>(v, n, fallback);
     k_way_merge<I64Traits>(v, n, boundaries);

@@ -85,8 +85,9 @@ def layouts(n, dtype, seed):
 T = THRESHOLDS
 @pytest.mark.parametrize("name, n", [
     *[("sort_f64_st", n) for n in (T["kStF64ComparisonMax"], T["kStF64ComparisonMax"] + 1,
-                                   T["kStF64RollercoasterMin"] - 1, T["kStF64RollercoasterMin"])],
+                                   T["kStRadixMin"] - 1, T["kStRadixMin"])],
     ("sort_i64_st", T["kStI64ComparisonMax"]), ("sort_i64_st", T["kStI64ComparisonMax"] + 1),
+    ("sort_i64_st", T["kStRadixMin"] - 1), ("sort_i64_st", T["kStRadixMin"]),
     ("rayon_sort_f64", 2000), ("rayon_sort_f64", 2001), ("rayon_sort_i64", 2001),
     ("sort_f64", T["kMtF64ComparisonBelow"] - 1), ("sort_f64", T["kMtF64ComparisonBelow"]), ("sort_f64", 5_000_000),
     pytest.param("sort_f64", 20_000_000, marks=pytest.mark.slow),  # the chunk size changes here
@@ -207,6 +208,16 @@ def nan_layouts(n):
     scattered[rng.integers(0, n, 1000)] = np.nan
     scattered[rng.integers(0, n, 1000)] = -np.nan
     yield "NaNs of both signs scattered", scattered
+    # The two stretch sorts: uniform keys take the radix sort, normal ones the quicksort,
+    # which sorts NaN-free floats by IEEE comparison and must then order the zeros.
+    uniform = rng.random(n)
+    uniform[rng.integers(0, n, 100)] = -np.nan
+    uniform[rng.integers(0, n, 100)] = -0.0
+    yield "uniform with NaNs and zeros", uniform
+    zeros = normal.copy()
+    zeros[rng.integers(0, n, 1000)] = 0.0
+    zeros[rng.integers(0, n, 1000)] = -0.0
+    yield "normal with zeros", zeros
     yield "all NaN", np.full(n, np.nan)
     yield "only zeros", np.where(rng.random(n) < 0.5, -0.0, 0.0)
     runs = np.sort(normal)
