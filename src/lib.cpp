@@ -71,6 +71,12 @@ void run_sort(ElementSlice<T> s) {
             mt_radix_sort(s.data, s.len);
             return;
         }
+        if constexpr (std::is_same_v<T, i64>) {
+            if (s.len >= kMtI64GlobalRadixMin) {
+                radix_sort_on_global_pool(s.data, s.len);
+                return;
+            }
+        }
     }
     if constexpr (E == Entry::kSingleThreaded) {
         single_threaded_sort(s.data, s.len);

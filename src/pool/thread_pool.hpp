@@ -17,14 +17,20 @@ namespace tamarind::pool {
 
 class ThreadPool {
 public:
-    ThreadPool(ThreadPool&& other) noexcept : registry_(std::exchange(other.registry_, nullptr)) {}
+    ThreadPool(ThreadPool&& other) noexcept
+        : registry_(std::exchange(other.registry_, nullptr)), owned_(other.owned_) {}
     ThreadPool& operator=(ThreadPool&& other) noexcept {
         if (this != &other) {
             end();
             registry_ = std::exchange(other.registry_, nullptr);
+            owned_ = other.owned_;
         }
         return *this;
     }
+
+    // A handle on the global pool (built if need be; panics as global_registry does when it
+    // cannot be), for code written against a ThreadPool. Dropping it leaves the pool running.
+    static ThreadPool global() { return ThreadPool(&global_registry(), false); }
     ThreadPool(const ThreadPool&) = delete;
     ThreadPool& operator=(const ThreadPool&) = delete;
 
@@ -65,16 +71,17 @@ public:
 
 private:
     friend class ThreadPoolBuilder;
-    explicit ThreadPool(Registry* registry) noexcept : registry_(registry) {}
+    explicit ThreadPool(Registry* registry, bool owned = true) noexcept : registry_(registry), owned_(owned) {}
 
     void end() noexcept {
-        if (registry_ == nullptr) return;
+        if (registry_ == nullptr || !owned_) return;
         registry_->terminate();
         registry_->release();
         registry_ = nullptr;
     }
 
     Registry* registry_;
+    bool owned_;  // a built pool, ended with its handle; not the global one
 };
 
 // A built pool or the reason it could not be built.

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "pool/join.hpp"
+#include "sorts/comparative_sort.hpp"
 #include "sorts/quicksort.hpp"
 
 namespace tamarind {
@@ -24,6 +25,10 @@ struct PoolFork {
 
 namespace quicksort {
 
+// Slices up to this long are sorted on the calling thread: waking a worker costs the
+// scheduler tens of microseconds, about what the split would save on a slice this short
+// (its first partition alone, which no worker can share, is a tenth of its sort).
+inline constexpr std::size_t kCallingThreadMax = 1 << 15;
 // Slices the NaN scan splits across the pool have more than this many elements.
 inline constexpr std::size_t kParallelScanMin = 1 << 16;
 
@@ -45,13 +50,17 @@ bool has_unordered_on_pool(const typename Traits::value_type* v, std::size_t n) 
 // across the worker pool. Allocates nothing; a comparator panic (NaN for f64) propagates
 // once every part has stopped and leaves v a permutation of its input.
 //
-// With an element type's own comparator, a NaN stops the call before anything moves (one
-// scan, on the pool only for slices the sort itself would split across it: a slice of at
-// most kSequentialThreshold + 1 elements never touches the pool), and the sort runs on the
-// order that cannot fail, with the vector kernels where the processor has them.
+// A slice of at most kCallingThreadMax elements never touches the pool. With an element
+// type's own comparator, a NaN stops the call before anything moves (one scan, on the pool
+// above kParallelScanMin), and the sort runs on the order that cannot fail, with the vector
+// kernels where the processor has them.
 template <class T, class Less>
 void parallel_quicksort(T* v, std::size_t n, Less is_less) {
     using namespace quicksort;
+    if (n <= kCallingThreadMax) {
+        unstable_sort(v, n, is_less);
+        return;
+    }
     const auto limit = static_cast<std::uint32_t>(std::bit_width(n));
     // Only a slice this long can reach the pool. A worker is woken ahead of the first fork
     // (the NaN scan's or the first partition's), so that its wake-up overlaps the work done

@@ -17,8 +17,11 @@ inline constexpr std::size_t kStRadixMin = 8192;
 inline constexpr std::size_t kStI64ComparisonMax = 7000;
 // sort_f64: slices below this long take the parallel comparison sort on the global pool.
 inline constexpr std::size_t kMtF64ComparisonBelow = 800'000;
-// sort_i64: slices below this long take the parallel comparison sort on the global pool.
+// sort_i64: slices below this long run on the global pool, not on a pool of their own.
 inline constexpr std::size_t kMtI64ComparisonBelow = 10'000'000;
+// sort_i64: slices from this long (and below kMtI64ComparisonBelow) take the radix sort on
+// the global pool, shorter ones the parallel comparison sort.
+inline constexpr std::size_t kMtI64GlobalRadixMin = 8192;
 
 
 }  // namespace tamarind

@@ -1,6 +1,7 @@
 #include "sorts/mt_radix_sort.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "algo/k_way_merge.hpp"
@@ -117,6 +118,17 @@ void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers, std::size_t 
     order_signed_zeros(v, m);
 }
 
+// Run detection, sort_stretch on every other stretch (or a count, where few keys repeat), the
+// merge. `workers()` gives the pool, on the first stretch that needs one.
+template <class Workers>
+void mt_sort_on(i64* v, std::size_t n, Workers&& workers) {
+    auto fallback = few_keys_first<I64Traits>([&, chunk_size = mt_i64_chunk_size(n)](i64* stretch, std::size_t m) {
+        sort_stretch(stretch, m, workers(), chunk_size, n);
+    });
+    std::vector<u64> boundaries = verge_sort_heuristic<I64Traits>(v, n, fallback);
+    k_way_merge<I64Traits>(v, n, boundaries);
+}
+
 }  // namespace
 
 std::size_t mt_thread_count() noexcept {
@@ -144,11 +156,16 @@ void mt_radix_sort(f64* v, std::size_t n) {
 void mt_radix_sort(i64* v, std::size_t n) {
     if (n == 0) return;
     pool::ThreadPool workers = call_pool();
-    auto fallback = few_keys_first<I64Traits>([&, chunk_size = mt_i64_chunk_size(n)](i64* stretch, std::size_t m) {
-        sort_stretch(stretch, m, workers, chunk_size, n);
+    mt_sort_on(v, n, [&]() -> pool::ThreadPool& { return workers; });
+}
+
+void radix_sort_on_global_pool(i64* v, std::size_t n) {
+    // Presorted input needs no pool: the global one is not even built for it.
+    std::optional<pool::ThreadPool> global;
+    mt_sort_on(v, n, [&]() -> pool::ThreadPool& {
+        if (!global) global.emplace(pool::ThreadPool::global());
+        return *global;
     });
-    std::vector<u64> boundaries = verge_sort_heuristic<I64Traits>(v, n, fallback);
-    k_way_merge<I64Traits>(v, n, boundaries);
 }
 
 }  // namespace tamarind

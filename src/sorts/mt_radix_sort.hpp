@@ -1,8 +1,7 @@
-// Multi-threaded radix sort of a whole slice, in place: on a worker pool built for the
-// call, run detection with peeka_sort on every unsorted stretch and a merge of the
-// stretches. Compiled once for f64 and once for i64 (mt_radix_sort.cpp). Slices below the
-// comparison thresholds are the parallel comparison sort's (the module's entry chooses;
-// that sort lives in slice/, which builds on this folder).
+// Multi-threaded radix sort of a whole slice, in place: run detection, then every unsorted
+// stretch by peeka_sort or the parallel quicksort (whichever its keys suit), and a merge of
+// the stretches. Compiled once for f64 and once for i64 (mt_radix_sort.cpp). The module's
+// entry chooses between it and the parallel comparison sort by length.
 #pragma once
 
 #include <cstddef>
@@ -15,11 +14,12 @@ namespace tamarind {
 // The processor count, or 4 when the platform reports none.
 std::size_t mt_thread_count() noexcept;
 
-// f64: a NaN met by a comparison ends the call with a panic; a NaN that only radix passes
-// met ends it with the same panic unless the result is in key order (-0.0 equal to +0.0).
+// On a pool built for the call, one thread per processor. f64 is sorted into totalOrder and
+// never fails on NaN; either type fails only for a pool that cannot be built.
 void mt_radix_sort(f64* v, std::size_t n);
-
-// i64: cannot fail except for a pool that cannot be built.
 void mt_radix_sort(i64* v, std::size_t n);
+
+// The same for i64 on the global pool, for slices too short to pay for a pool of their own.
+void radix_sort_on_global_pool(i64* v, std::size_t n);
 
 }  // namespace tamarind

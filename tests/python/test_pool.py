@@ -95,7 +95,7 @@ FORK_CHILD = """
     import tamarind
 
     # Every pooled path: the parallel quicksort, sort_* below and above their radix entries.
-    CALLS = [("rayon_sort_f64", 5000), ("rayon_sort_i64", 5000), ("sort_f64", 100_000),
+    CALLS = [("rayon_sort_f64", 50_000), ("rayon_sort_i64", 50_000), ("sort_f64", 100_000),
              ("sort_i64", 100_000), ("sort_f64", 800_000), ("sort_i64", 10_000_000)]
 
     def sorts(name, n, seed=0):
@@ -113,7 +113,7 @@ FORK_CHILD = """
             os._exit(0 if all(sorts(name, n) for name, n in CALLS) else 1)
         print(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
         with multiprocessing.get_context("fork").Pool(2) as pool:
-            jobs = [(name, 5000, s) for s in range(4) for name in ("rayon_sort_f64", "sort_i64")]
+            jobs = [(name, 50_000, s) for s in range(4) for name in ("rayon_sort_f64", "sort_i64")]
             try:
                 print(all(pool.starmap_async(sorts, jobs).get(timeout=50)))
             except multiprocessing.TimeoutError:
