@@ -278,4 +278,26 @@ Order check_order(const typename Traits::value_type* y, std::size_t m) {
     return Order::Ascending;
 }
 
+
+// Slices shorter than this are not searched for runs: there a merge of runs costs more than
+// the vector quicksort of the whole slice (measured at 10^4 elements: 8 runs merge at 0.7 to
+// 0.8 of NumPy's speed, the quicksort runs at 1.1 to 1.2).
+inline constexpr std::size_t kRunDetectionMin = std::size_t{1} << 16;
+
+// The entries' run detection: verge_sort_heuristic from kRunDetectionMin elements; below, a
+// slice already in order either way is left so (reversed if descending), any other goes to
+// the fallback whole. Returns the boundaries as verge_sort_heuristic does.
+template <class Traits, class Fallback>
+std::vector<u64> runs_or_whole_slice(typename Traits::value_type* x, std::size_t n, Fallback&& fallback) {
+    if (n >= kRunDetectionMin) return verge_sort_heuristic<Traits>(x, n, fallback);
+    if (n >= 2) {
+        switch (check_order<Traits>(x, n)) {
+        case Order::Ascending: break;
+        case Order::Descending: std::reverse(x, x + n); break;
+        case Order::Neither: fallback(x, n); break;
+        }
+    }
+    return {0, n};
+}
+
 }  // namespace tamarind

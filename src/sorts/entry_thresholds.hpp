@@ -11,8 +11,11 @@ namespace tamarind {
 // sort_f64_st: slices up to this long are sorted by comparison.
 inline constexpr std::size_t kStF64ComparisonMax = 300;
 // sort_*_st: stretches (of a slice past the comparison bound) from this long may take the
-// radix sort; shorter ones take the vector quicksort, which needs no histogram pass.
+// radix sort; shorter ones take the vector quicksort, which needs no histogram pass. Floats
+// make poorer radix keys (even uniform ones share their top exponent bits), so they pay off
+// later: at 10^5 uniform float64 the two sorts are even, at 10^6 the radix sort is 1.2x.
 inline constexpr std::size_t kStRadixMin = 8192;
+inline constexpr std::size_t kStF64RadixMin = 131072;
 // sort_i64_st: slices up to this long are sorted by comparison.
 inline constexpr std::size_t kStI64ComparisonMax = 7000;
 // sort_f64: slices below this long take the parallel comparison sort on the global pool.

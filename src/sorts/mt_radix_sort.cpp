@@ -125,7 +125,7 @@ void mt_sort_on(i64* v, std::size_t n, Workers&& workers) {
     auto fallback = few_keys_first<I64Traits>([&, chunk_size = mt_i64_chunk_size(n)](i64* stretch, std::size_t m) {
         sort_stretch(stretch, m, workers(), chunk_size, n);
     });
-    std::vector<u64> boundaries = verge_sort_heuristic<I64Traits>(v, n, fallback);
+    std::vector<u64> boundaries = runs_or_whole_slice<I64Traits>(v, n, fallback);
     k_way_merge<I64Traits>(v, n, boundaries);
 }
 
@@ -145,7 +145,7 @@ void mt_radix_sort(f64* v, std::size_t n) {
     auto fallback = few_keys_first<F64KeyOrderTraits>([&](f64* stretch, std::size_t m) {
         sort_stretch(stretch, m, workers, chunk_size, n);
     });
-    std::vector<u64> boundaries = verge_sort_heuristic<F64KeyOrderTraits>(v, n, fallback);
+    std::vector<u64> boundaries = runs_or_whole_slice<F64KeyOrderTraits>(v, n, fallback);
     if (boundaries.size() >= 3) {
         F64AsI64On ints(v, n, workers);
         k_way_merge<I64Traits>(ints.ints(), n, boundaries);

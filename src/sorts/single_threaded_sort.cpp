@@ -35,7 +35,7 @@ void single_threaded_sort(f64* v, std::size_t n) {
     // Runs are found in key order, stretches are sorted in it (the radix sort and the merge
     // on ordered integers), so no NaN meets an IEEE comparison.
     auto fallback = few_keys_first<F64KeyOrderTraits>([](f64* chunk, std::size_t m) {
-        if (m < kStRadixMin || !radix_splits_well<F64KeyOrderTraits>(chunk, m)) {
+        if (m < kStF64RadixMin || !radix_splits_well<F64KeyOrderTraits>(chunk, m)) {
             quicksort_in_total_order(chunk, m);
             return;
         }
@@ -43,7 +43,7 @@ void single_threaded_sort(f64* v, std::size_t n) {
         rollercoaster_sort<I64Traits>(ints.ints(), m, kByteRadix);
         ints.release();
     });
-    std::vector<u64> boundaries = verge_sort_heuristic<F64KeyOrderTraits>(v, n, fallback);
+    std::vector<u64> boundaries = runs_or_whole_slice<F64KeyOrderTraits>(v, n, fallback);
     // The merge compares on every step of a dependency chain: on integers a comparison is
     // one instruction, worth the two passes (which vectorize) that convert the slice.
     if (boundaries.size() >= 3) {
@@ -59,7 +59,7 @@ void single_threaded_sort(i64* v, std::size_t n) {
         return;
     }
     auto fallback = few_keys_first<I64Traits>(sort_stretch);
-    std::vector<u64> boundaries = verge_sort_heuristic<I64Traits>(v, n, fallback);
+    std::vector<u64> boundaries = runs_or_whole_slice<I64Traits>(v, n, fallback);
     k_way_merge<I64Traits>(v, n, boundaries);
 }
 

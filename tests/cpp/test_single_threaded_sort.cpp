@@ -65,7 +65,7 @@ TEST(SingleThreadedSortF64, SpecialsByKeyInRadixChunks) {
     std::mt19937_64 rng(13);
     const f64 specials[] = {INFINITY, -INFINITY, 0.0, -0.0, std::numeric_limits<f64>::denorm_min(),
                             -std::numeric_limits<f64>::denorm_min(), 5e-310, -5e-310};
-    for (std::size_t n : {kStF64ComparisonMax + 1, kStRadixMin - 1, kStRadixMin, std::size_t{100000}}) {
+    for (std::size_t n : {kStF64ComparisonMax + 1, kStF64RadixMin - 1, kStF64RadixMin, std::size_t{300000}}) {
         std::vector<f64> in(n);
         for (auto& x : in) x = rng() % 2 ? specials[rng() % 8] : std::ldexp(static_cast<f64>(rng() % 1000) - 500, -1060);
         const std::vector<f64> out = sorted_with_guards(in, [](f64* v, std::size_t m) { single_threaded_sort(v, m); });
@@ -85,7 +85,7 @@ TEST(SingleThreadedSortF64, NaNOutcomes) {
     }
     const f64 snan = std::bit_cast<f64>(0x7FF0000000000001ULL);  // through its bits: a constant may arrive quieted
     std::mt19937_64 rng(7);
-    for (std::size_t n : {kStF64ComparisonMax + 1, kStRadixMin - 1, kStRadixMin, std::size_t{100000}}) {
+    for (std::size_t n : {kStF64ComparisonMax + 1, kStF64RadixMin - 1, kStF64RadixMin, std::size_t{300000}}) {
         std::vector<std::vector<f64>> cases;
         cases.push_back(make_pattern<f64>("random", n, 6));
         cases.back()[3] = kPosNaN, cases.back()[5] = kNegNaN;
