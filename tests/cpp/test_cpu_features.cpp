@@ -5,7 +5,6 @@
 #include <string>
 
 #include "simd/cpu.hpp"
-#include "simd/kernels.hpp"
 
 using namespace tamarind::simd;
 
@@ -55,20 +54,6 @@ TEST(CpuFeatures, NothingBecomesUsableThatIsNotReported) {
     disable_cpu_features(f, "AVX512F", unknown, sizeof unknown);
     EXPECT_TRUE(f.usable(Isa::kAvx2));
     EXPECT_FALSE(f.usable(Isa::kAvx512));
-}
-
-// The kernel tables follow the process's decision, and say why one is missing.
-TEST(CpuFeatures, KernelTablesFollowTheDecision) {
-    for (Isa isa : {Isa::kAvx2, Isa::kAvx512}) {
-        const char* why_not = nullptr;
-        const KernelSet* set = kernels_for(isa, &why_not);
-        EXPECT_EQ(set != nullptr, cpu_supports(isa));
-        EXPECT_EQ(why_not == nullptr, set != nullptr);
-    }
-    const KernelSet* best = best_kernels();
-    if (cpu_supports(Isa::kAvx512)) EXPECT_EQ(best, kernels_for(Isa::kAvx512));
-    else if (cpu_supports(Isa::kAvx2)) EXPECT_EQ(best, kernels_for(Isa::kAvx2));
-    else EXPECT_EQ(best, nullptr);
 }
 
 }  // namespace
