@@ -1,29 +1,41 @@
-// The instruction sets the vector code is built for, and whether this processor runs them:
-// read from CPUID once per process. Vector code is compiled per function or per file for
-// its target (the build assumes only baseline x86-64) and taken only where these say so;
-// everything has a scalar path beside it. No other header is needed here, so every layer
-// may ask.
+// The instruction sets the vector code is built for, and whether this process may use them:
+// what the processor reports through CPUID, less what the environment variable
+// TAMARIND_DISABLE_CPU_FEATURES turns off, decided once per process. Vector code is
+// compiled per function or per file for its target (the build assumes only baseline
+// x86-64) and taken only where cpu_supports says so; everything has a scalar path beside
+// it. No other header is needed here, so every layer may ask.
 #pragma once
 
 namespace tamarind::simd {
 
 enum class Isa { kAvx2, kAvx512 };
 
-inline bool cpu_supports(Isa isa) noexcept {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    static const bool avx2 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    static const bool avx512 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f") != 0;
-    }();
-    return isa == Isa::kAvx2 ? avx2 : avx512;
-#else
-    (void)isa;
-    return false;
-#endif
-}
+// The environment variable that turns vector code off or caps it.
+inline constexpr const char* kDisableFeaturesVariable = "TAMARIND_DISABLE_CPU_FEATURES";
+
+struct CpuFeatures {
+    // What the processor reports (always false off x86-64).
+    bool avx2_reported = false;
+    bool avx512_reported = false;
+    // What the environment turned off; turning AVX2 off turns AVX-512 off too.
+    bool avx2_disabled = false;
+    bool avx512_disabled = false;
+
+    bool usable(Isa isa) const noexcept {
+        return isa == Isa::kAvx2 ? avx2_reported && !avx2_disabled : avx512_reported && !avx512_disabled;
+    }
+};
+
+// Turns off in `features` what a list of feature names names (AVX2, AVX512F, in any case,
+// separated by spaces or commas). Returns how many names it did not know, and writes them,
+// quoted and separated by ", ", to unknown[0, unknown_size) (cut short to fit, always
+// terminated); the names it knows apply all the same.
+unsigned disable_cpu_features(CpuFeatures& features, const char* list, char* unknown, unsigned unknown_size) noexcept;
+
+// The processor's features with the environment's list applied, read on the first call;
+// an unknown name in the list gets one warning on stderr then.
+const CpuFeatures& cpu_features() noexcept;
+
+inline bool cpu_supports(Isa isa) noexcept { return cpu_features().usable(isa); }
 
 }  // namespace tamarind::simd

@@ -1,4 +1,5 @@
-// Picks the kernels from what the processor reports, once per process.
+// Picks the kernels from what the processor reports and the environment allows, once per
+// process.
 #include "simd/kernels.hpp"
 
 namespace tamarind::simd {
@@ -12,12 +13,15 @@ const KernelSet* kernels_for(Isa isa, const char** why_not) noexcept {
     const char* reason = nullptr;
     const KernelSet* found = nullptr;
 #if defined(__x86_64__)
-    if (isa == Isa::kAvx2) {
-        if (cpu_supports(Isa::kAvx2)) found = &kAvx2Kernels;
-        else reason = "this processor does not report AVX2";
+    const CpuFeatures& features = cpu_features();
+    if (features.usable(isa)) {
+        found = isa == Isa::kAvx2 ? &kAvx2Kernels : &kAvx512Kernels;
+    } else if (isa == Isa::kAvx2) {
+        reason = features.avx2_reported ? "AVX2 is turned off by TAMARIND_DISABLE_CPU_FEATURES"
+                                         : "this processor does not report AVX2";
     } else {
-        if (cpu_supports(Isa::kAvx512)) found = &kAvx512Kernels;
-        else reason = "this processor does not report AVX-512F";
+        reason = features.avx512_reported ? "AVX-512F is turned off by TAMARIND_DISABLE_CPU_FEATURES"
+                                          : "this processor does not report AVX-512F";
     }
 #else
     (void)isa;

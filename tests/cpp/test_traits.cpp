@@ -1,12 +1,15 @@
-// The value-order contract: comparators and the NaN panic.
+// The value-order contract: comparators, the NaN panic, and the keys of the radix paths
+// against an order worked out from the bits in the tests.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
+#include "sort_test_support.hpp"
 #include "traits/traits.hpp"
 
 using namespace tamarind;
+using namespace tamarind::testing;
 
 TEST(Traits, F64ComparatorPanicsOnNaNOnly) {
     const f64 nan = std::nan("");
@@ -20,3 +23,78 @@ TEST(Traits, F64ComparatorPanicsOnNaNOnly) {
     EXPECT_TRUE(I64Traits::is_less(std::numeric_limits<i64>::min(), 0));
     EXPECT_TRUE(U64Traits::is_less(0, ~0ULL));
 }
+
+namespace {
+
+// Bit patterns where key maps go wrong: both zeros, the infinities, NaNs of both signs
+// (quiet, signalling, with and without payload), the extremes of each type and their
+// neighbours, then random patterns.
+std::vector<u64> probe_bits() {
+    std::vector<u64> b = {0, u64{1} << 63, 0x7FF0'0000'0000'0000, 0xFFF0'0000'0000'0000, 0x7FF8'0000'0000'0000,
+                          0xFFF8'0000'0000'0000, 0x7FF0'0000'0000'0001, 0xFFF0'0000'0000'0001, 0x7FFF'FFFF'FFFF'FFFF,
+                          ~u64{0}, 0x0010'0000'0000'0000, 0x8010'0000'0000'0000, 0x3FF0'0000'0000'0000,
+                          0xBFF0'0000'0000'0000, 0x7FEF'FFFF'FFFF'FFFF, 0xFFEF'FFFF'FFFF'FFFF};
+    for (std::size_t i = 0, n = b.size(); i < n; ++i) {
+        b.push_back(b[i] + 1);
+        b.push_back(b[i] - 1);
+    }
+    std::mt19937_64 rng(0x6B6579);
+    for (int i = 0; i < 20000; ++i) b.push_back(rng());
+    // Patterns of few set bits, close to the edges of each range.
+    for (int i = 0; i < 2000; ++i) b.push_back((rng() & rng() & rng()) ^ (rng() % 2 ? u64{1} << 63 : 0));
+    std::sort(b.begin(), b.end());
+    b.erase(std::unique(b.begin(), b.end()), b.end());
+    return b;
+}
+
+template <class Traits>
+class KeyMaps : public ::testing::Test {};
+TYPED_TEST_SUITE(KeyMaps, ElementTraits);
+
+// Keys and bit patterns correspond one to one: each map undoes the other.
+TYPED_TEST(KeyMaps, AreInversesOfEachOther) {
+    using T = typename TypeParam::value_type;
+    for (u64 b : probe_bits()) {
+        const T x = std::bit_cast<T>(b);
+        ASSERT_EQ(std::bit_cast<u64>(TypeParam::from_key(TypeParam::to_key(x))), b) << std::hex << b;
+        ASSERT_EQ(TypeParam::to_key(TypeParam::from_key(b)), b) << std::hex << b;
+    }
+}
+
+// In the order worked out from the bits, the keys strictly increase: every value, every
+// NaN and each zero has a place of its own, and the keys keep them in it.
+TYPED_TEST(KeyMaps, IncreaseInTheOrderOfTheBits) {
+    using T = typename TypeParam::value_type;
+    std::vector<T> v;
+    for (u64 b : probe_bits()) v.push_back(std::bit_cast<T>(b));
+    std::sort(v.begin(), v.end(), [](T a, T b) { return reference_key(a) < reference_key(b); });
+    for (std::size_t i = 1; i < v.size(); ++i) {
+        ASSERT_LT(TypeParam::to_key(v[i - 1]), TypeParam::to_key(v[i]))
+            << std::hex << std::bit_cast<u64>(v[i - 1]) << " before " << std::bit_cast<u64>(v[i]);
+    }
+}
+
+// The order of the bits is the type's own order wherever that has one, so the check above
+// holds the keys to the values' order (and, for f64, adds only -0.0 before +0.0 and the NaNs).
+TYPED_TEST(KeyMaps, ReferenceOrderAgreesWithTheValues) {
+    using T = typename TypeParam::value_type;
+    std::vector<T> v;
+    for (u64 b : probe_bits()) {
+        const T x = std::bit_cast<T>(b);
+        if (x == x) v.push_back(x);
+    }
+    std::sort(v.begin(), v.end(), [](T a, T b) { return reference_key(a) < reference_key(b); });
+    for (std::size_t i = 1; i < v.size(); ++i) {
+        const bool zeros = v[i - 1] == T(0) && v[i] == T(0);
+        ASSERT_TRUE(zeros ? std::signbit(static_cast<f64>(v[i - 1])) && !std::signbit(static_cast<f64>(v[i]))
+                          : v[i - 1] < v[i])
+            << std::hex << std::bit_cast<u64>(v[i - 1]) << " before " << std::bit_cast<u64>(v[i]);
+    }
+    if constexpr (std::is_same_v<T, f64>) {
+        constexpr f64 kInfinity = std::numeric_limits<f64>::infinity();
+        EXPECT_LT(reference_key(kNegNaN), reference_key(-kInfinity));
+        EXPECT_LT(reference_key(kInfinity), reference_key(kPosNaN));
+    }
+}
+
+}  // namespace
