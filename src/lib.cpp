@@ -9,6 +9,7 @@
 #include "errors.hpp"
 #include "numpy_api.hpp"
 #include "slice/parallel_quicksort.hpp"
+#include "sorts/few_keys_sort.hpp"
 #include "sorts/mt_radix_sort.hpp"
 #include "sorts/single_threaded_sort.hpp"
 #include "traits/traits.hpp"
@@ -77,6 +78,10 @@ void run_sort(ElementSlice<T> s) {
                 return;
             }
         }
+        // A slice of a few distinct values is counted. Any NaN makes the count decline
+        // before it moves anything (sampled, or not among the sampled keys), and the
+        // quicksort then raises on it as it would have.
+        if (few_keys_sort<traits_of<T>>(s.data, s.len)) return;
     }
     if constexpr (E == Entry::kSingleThreaded) {
         single_threaded_sort(s.data, s.len);

@@ -29,8 +29,9 @@ namespace quicksort {
 // scheduler tens of microseconds, about what the split would save on a slice this short
 // (its first partition alone, which no worker can share, is a tenth of its sort).
 inline constexpr std::size_t kCallingThreadMax = 1 << 15;
-// Slices the NaN scan splits across the pool have more than this many elements.
-inline constexpr std::size_t kParallelScanMin = 1 << 16;
+// Slices the NaN scan splits across the pool have more than this many elements: below, one
+// thread scans them in less time than a worker takes to wake.
+inline constexpr std::size_t kParallelScanMin = 1 << 18;
 
 // has_unordered, spread over the pool in halves above kParallelScanMin elements.
 template <class Traits>

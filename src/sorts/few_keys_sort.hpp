@@ -95,7 +95,9 @@ template <class Traits>
 bool few_keys_sort(typename Traits::value_type* v, std::size_t n) {
     if (n < kFewKeysMin) return false;
     detail::FewKeysTable table;
-    if (!detail::sample_keys<Traits>(v, n, table)) return false;
+    // A sample of one key is an all-equal slice or nearly: the callers' order scans settle
+    // that for less than a count costs.
+    if (!detail::sample_keys<Traits>(v, n, table) || table.count < 2) return false;
     if (!table.build()) return false;
 
     // Four count tables, so that runs of one key do not chain their increments.
