@@ -24,27 +24,11 @@ namespace {
 // Thread count when the platform cannot say how many processors there are.
 constexpr std::size_t kUnknownThreadCount = 4;
 
-// Chunk length of peeka_sort's parallel partition for an f64 slice of n elements. The rows
-// are measured, not derived; what they balance: more chunks give the count-and-partition
-// step more tasks to spread over the threads, but every chunk adds up to 256 misplaced runs
-// to the regions graph, whose exchanges one thread performs per bucket while settling, and
-// a chunk should stay large enough that its partition, not the task overhead, dominates.
-// So the chunk count grows far slower than n: under 10 below 1 000 000 elements, under 25
-// below 5 000 000, under 40 below 20 000 000, a few hundred up to 500 000 000 (400 000
-// there, a little less than the row before, measured as slightly faster). From
-// 5 000 000 000 elements on, peeka_sort reads chunk_size as a chunk count for the whole
-// array (kPeekaChunkCountMin), hence the small last row.
-constexpr std::size_t mt_f64_chunk_size(std::size_t n) noexcept {
-    if (n < 1'000'000) return 100'000;
-    if (n < 5'000'000) return 200'000;
-    if (n < 20'000'000) return 500'000;
-    if (n < 500'000'000) return 400'000;
-    if (n < kPeekaChunkCountMin) return 500'000;
-    return 5'000;
-}
-
-// The same for i64, whose radix path starts at kMtI64ComparisonBelow: from 10 000 000
-// elements, 20 to 120 chunks below 60 000 000 and longer chunks above.
+// Chunk length of peeka_sort's parallel partition for an i64 slice of n elements: 20 to 120
+// chunks from 10 000 000 to 60 000 000 elements and longer chunks above (measured, not
+// derived: more chunks spread the count-and-partition step better, but every chunk adds up
+// to 256 misplaced runs to the regions graph). From 5 000 000 000 elements on, peeka_sort
+// reads chunk_size as a chunk count for the whole array (kPeekaChunkCountMin).
 constexpr std::size_t mt_i64_chunk_size(std::size_t n) noexcept {
     if (n < 60'000'000) return 500'000;
     if (n < kPeekaChunkCountMin) return 700'000;
@@ -105,15 +89,15 @@ void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t 
 }
 
 // The same for float64, in totalOrder: the parallel quicksort on the floats themselves where
-// they hold no NaN (see float_quicksort.hpp), else on ordered integers as above. Floats
-// never take the radix sort here: on two cores the parallel quicksort beats it even on
-// uniform floats, whose keys suit it best (AMD EPYC, AVX2: 6.3 against 7.6 ns per element at
-// 10^6, 8.8 against 10.1 at 5 * 10^7), while one thread's radix sort does beat one thread's
-// quicksort there.
-void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers, std::size_t chunk_size, std::size_t total_len) {
+// they hold no NaN (see float_quicksort.hpp), else on ordered integers. Floats never take the
+// radix sort here: on two cores the parallel quicksort beats it even on uniform floats, whose
+// keys suit it best (AMD EPYC, AVX2, ns per element, quicksort against radix sort by key:
+// 5.4 against 8.6 at 10^6, 8.0 against 8.8 at 10^7, 7.6 against 7.9 at 5 * 10^7), while one
+// thread's radix sort does beat one thread's quicksort there.
+void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers) {
     if (workers.install([&] { return quicksort::has_unordered_on_pool<F64Traits>(v, m); })) {
         F64AsI64On ints(v, m, workers);
-        sort_stretch(ints.ints(), m, workers, chunk_size, total_len);
+        workers.install([&] { parallel_quicksort(ints.ints(), m, LessOf<I64Traits>{}); });
         ints.release(workers);
         return;
     }
@@ -142,11 +126,10 @@ std::size_t mt_thread_count() noexcept {
 void mt_radix_sort(f64* v, std::size_t n) {
     if (n == 0) return;
     pool::ThreadPool workers = call_pool();
-    const std::size_t chunk_size = mt_f64_chunk_size(n);
     // Runs in key order, stretches sorted in it, the merge on ordered integers (see
     // single_threaded_sort).
     auto fallback = few_keys_first<F64KeyOrderTraits>([&](f64* stretch, std::size_t m) {
-        sort_stretch(stretch, m, workers, chunk_size, n);
+        sort_stretch(stretch, m, workers);
     });
     std::vector<u64> boundaries = runs_or_whole_slice<F64KeyOrderTraits>(v, n, fallback);
     if (boundaries.size() >= 3) {
