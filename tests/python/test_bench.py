@@ -26,7 +26,7 @@ def test_quick_run_writes_table_json_and_plot(tmp_path):
     # polars joins the table where it is installed.
     optional = {"polars"} & {r["func"] for r in rows}
     assert {r["func"] for r in rows} == funcs | optional
-    # Each of the 16 distributions: numpy, numpy_stable, three tamarind functions, polars.
-    assert len(rows) == 16 * (5 + len(optional))
+    # Each of the 17 distributions: numpy, numpy_stable, three tamarind functions, polars.
+    assert len(rows) == 17 * (5 + len(optional))
     # Every sort ran and matched np.sort (a failure shows as a note and no ratio).
     assert [r for r in rows if r["note"] or r["ratio"] is None] == []
