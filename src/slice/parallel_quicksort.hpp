@@ -6,9 +6,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "pool/join.hpp"
-#include "sorts/comparative_sort.hpp"
 #include "sorts/quicksort.hpp"
 
 namespace tamarind {
@@ -58,15 +58,11 @@ bool has_unordered_on_pool(const typename Traits::value_type* v, std::size_t n) 
 template <class T, class Less>
 void parallel_quicksort(T* v, std::size_t n, Less is_less) {
     using namespace quicksort;
-    if (n <= kCallingThreadMax) {
-        unstable_sort(v, n, is_less);
-        return;
-    }
     const auto limit = static_cast<std::uint32_t>(std::bit_width(n));
-    // Only a slice this long can reach the pool. A worker is woken ahead of the first fork
+    // Only a slice this long reaches the pool. A worker is woken ahead of the first fork
     // (the NaN scan's or the first partition's), so that its wake-up overlaps the work done
     // here before it.
-    const bool may_fork = n > kSequentialThreshold + 1;
+    const bool may_fork = n > kCallingThreadMax;
     if constexpr (kIsTraitsLess<Less>) {
         using Traits = typename Less::traits_type;
         // Integers need no scan (and must not fork one onto the pool for nothing).
@@ -78,17 +74,26 @@ void parallel_quicksort(T* v, std::size_t n, Less is_less) {
             if (unordered) check_ordered(v, n, is_less);
         }
         with_ordered_less<Traits>([&](const auto& ordered) {
-            if (may_fork) {
-                // Sorted input is settled by one scan, which needs no worker (and waking one
-                // costs the caller as much as the scan of a 100 000 elements).
-                if (is_non_descending(v, n, ordered)) return;
-                pool::wake_for_work_soon();
+            if (n <= base_case_max<std::decay_t<decltype(ordered)>>()) {
+                sort_short_ordered(v, n, ordered);
+                return;
             }
+            // Sorted input (all equal included) is settled by one scan, which needs no
+            // worker (and waking one costs the caller as much as the scan of a 100 000
+            // elements).
+            if (is_non_descending(v, n, ordered)) return;
+            if (!may_fork) {
+                quicksort_step<SequentialFork>(v, n, ordered, nullptr, limit);
+                return;
+            }
+            pool::wake_for_work_soon();
             quicksort_step<PoolFork>(v, n, ordered, nullptr, limit);
         });
-    } else {
-        if (may_fork) pool::wake_for_work_soon();
+    } else if (may_fork) {
+        pool::wake_for_work_soon();
         quicksort_step<PoolFork>(v, n, is_less, nullptr, limit);
+    } else {
+        quicksort_step<SequentialFork>(v, n, is_less, nullptr, limit);
     }
 }
 
