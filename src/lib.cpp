@@ -6,14 +6,11 @@
 #include <string>
 
 #include "array_access.hpp"
+#include "entries/entries.hpp"
 #include "errors.hpp"
 #include "numpy_api.hpp"
-#include "slice/parallel_quicksort.hpp"
-#include "sorts/few_keys_sort.hpp"
-#include "sorts/mt_radix_sort.hpp"
-#include "sorts/single_threaded_sort.hpp"
-#include "traits/traits.hpp"
 #include "types/messages.hpp"
+#include "types/panic.hpp"
 
 namespace tamarind::py {
 namespace {
@@ -44,7 +41,7 @@ Result<PyObject*> parse_arr(const char* function, PyObject* args, PyObject* kwar
     return arr;
 }
 
-// ---- the sorts behind the functions ----------------------------------------------------
+// ---- the functions' entries ----------------------------------------------------
 
 enum class Entry { kMultiThreaded, kSingleThreaded, kParallelQuicksort };
 
@@ -56,38 +53,11 @@ inline constexpr int kTypeNumOf<f64> = kTypeNumF64;
 template <>
 inline constexpr int kTypeNumOf<i64> = kTypeNumI64;
 
-// Length from which sort_f64 / sort_i64 take the multi-threaded radix sort; shorter slices
-// take the parallel comparison sort on the global pool.
-template <class T>
-inline constexpr std::size_t kMtRadixMinOf = 0;
-template <>
-inline constexpr std::size_t kMtRadixMinOf<f64> = kMtF64ComparisonBelow;
-template <>
-inline constexpr std::size_t kMtRadixMinOf<i64> = kMtI64ComparisonBelow;
-
 template <class T, Entry E>
 void run_sort(ElementSlice<T> s) {
-    if constexpr (E == Entry::kMultiThreaded) {
-        if (s.len >= kMtRadixMinOf<T>) {
-            mt_radix_sort(s.data, s.len);
-            return;
-        }
-        if constexpr (std::is_same_v<T, i64>) {
-            if (s.len >= kMtI64GlobalRadixMin) {
-                radix_sort_on_global_pool(s.data, s.len);
-                return;
-            }
-        }
-        // A slice of a few distinct values is counted. Any NaN makes the count decline
-        // before it moves anything (sampled, or not among the sampled keys), and the
-        // quicksort then raises on it as it would have.
-        if (few_keys_sort<traits_of<T>>(s.data, s.len)) return;
-    }
-    if constexpr (E == Entry::kSingleThreaded) {
-        single_threaded_sort(s.data, s.len);
-    } else {
-        parallel_quicksort(s.data, s.len, LessOf<traits_of<T>>{});
-    }
+    if constexpr (E == Entry::kMultiThreaded) multi_threaded_sort(s.data, s.len);
+    else if constexpr (E == Entry::kSingleThreaded) single_threaded_sort(s.data, s.len);
+    else quicksort_on_global_pool(s.data, s.len);
 }
 
 template <class T, Entry E>

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "slice/parallel_quicksort.hpp"
-#include "sorts/comparative_sort.hpp"
+#include "comparison/comparison_sort.hpp"
+#include "comparison/parallel_quicksort.hpp"
 #include "traits/traits.hpp"
 
 using namespace tamarind;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "sorts/single_threaded_sort.hpp"
+#include "entries/single_threaded_sort.hpp"
 
 using namespace tamarind;
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "comparison/quicksort.hpp"
 #include "simd/kernels.hpp"
-#include "sorts/quicksort.hpp"
 #include "traits/traits.hpp"
 
 using namespace tamarind;

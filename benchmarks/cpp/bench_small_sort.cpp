@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "slice/parallel_quicksort.hpp"
-#include "sorts/comparative_sort.hpp"
-#include "sorts/insertion_sort.hpp"
+#include "comparison/comparison_sort.hpp"
+#include "comparison/insertion_sort.hpp"
+#include "comparison/parallel_quicksort.hpp"
 #include "traits/traits.hpp"
 
 using namespace tamarind;

@@ -12,7 +12,7 @@ ALL_FUNCS = F64_FUNCS + I64_FUNCS
 NONE_UNWRAP = "called `Option::unwrap()` on a `None` value"
 
 # The entries' length thresholds, read from the one table the engine compiles.
-_TABLE = pathlib.Path(__file__).parents[2] / "src" / "sorts" / "entry_thresholds.hpp"
+_TABLE = pathlib.Path(__file__).parents[2] / "src" / "entries" / "entry_thresholds.hpp"
 THRESHOLDS = {name: int(value.replace("'", "")) for name, value in
               re.findall(r"inline constexpr std::size_t (k\w+) = ([\d']+);", _TABLE.read_text())}
 

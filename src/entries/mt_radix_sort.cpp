@@ -1,0 +1,157 @@
+#include "entries/mt_radix_sort.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "comparison/float_quicksort.hpp"
+#include "comparison/parallel_quicksort.hpp"
+#include "entries/radix_or_quicksort.hpp"
+#include "pool/platform.hpp"
+#include "pool/thread_pool.hpp"
+#include "radix/few_keys_sort.hpp"
+#include "radix/key_scan.hpp"
+#include "radix/peeka_entry.hpp"
+#include "radix/peeka_sort.hpp"
+#include "runs/k_way_merge.hpp"
+#include "runs/verge_sort_heuristic.hpp"
+#include "traits/float_keys.hpp"
+
+namespace tamarind {
+
+namespace {
+
+// Thread count when the platform cannot say how many processors there are.
+constexpr std::size_t kUnknownThreadCount = 4;
+
+// Chunk length of peeka_sort's parallel partition for an i64 slice of n elements: 20 to 120
+// chunks from 10 000 000 to 60 000 000 elements and longer chunks above (measured, not
+// derived: more chunks spread the count-and-partition step better, but every chunk adds up
+// to 256 misplaced runs to the regions graph). From 5 000 000 000 elements on, peeka_sort
+// reads chunk_size as a chunk count for the whole array (kPeekaChunkCountMin).
+constexpr std::size_t mt_i64_chunk_size(std::size_t n) noexcept {
+    if (n < 60'000'000) return 500'000;
+    if (n < kPeekaChunkCountMin) return 700'000;
+    return 5'000;
+}
+
+// A pool with one thread per processor, built for the call and dropped on return (also
+// while a panic passes): its threads end on their own, unwaited.
+pool::ThreadPool call_pool() {
+    // Read only where a pool is built: the processor count costs a system call.
+    return pool::ThreadPoolBuilder().num_threads(mt_thread_count()).build().unwrap();
+}
+
+// Length of the parts in which the pool converts between values and ordered integers:
+// long enough that a part outweighs its task, short enough to spread over the threads.
+constexpr std::size_t kConversionPart = 1 << 16;
+
+// F64AsI64 with both conversions split over the pool. A part counts as converted once its
+// task has finished it, so that an exception on the way (a task that could not be spawned)
+// leaves the destructor exactly the parts to write back.
+class F64AsI64On {
+public:
+    F64AsI64On(f64* v, std::size_t n, pool::ThreadPool& pool)
+        : v_(v), n_(n), converted_(chunk_count(n, kConversionPart), 0) {
+        flip(pool, 1);
+    }
+    F64AsI64On(const F64AsI64On&) = delete;
+    F64AsI64On& operator=(const F64AsI64On&) = delete;
+    ~F64AsI64On() {
+        for (std::size_t c = 0; c < converted_.size(); ++c)
+            if (converted_[c] != 0)
+                flip_negative_magnitudes(v_ + c * kConversionPart, std::min(kConversionPart, n_ - c * kConversionPart));
+    }
+
+    i64* ints() const noexcept { return reinterpret_cast<i64*>(v_); }
+    void release(pool::ThreadPool& pool) { flip(pool, 0); }
+
+private:
+    void flip(pool::ThreadPool& pool, char converted) {
+        for_each_chunk(v_, n_, kConversionPart, pool, [&](std::size_t c, f64* part, std::size_t m) {
+            flip_negative_magnitudes(part, m);
+            converted_[c] = converted;
+        });
+    }
+
+    f64* v_;
+    std::size_t n_;
+    std::vector<char> converted_;  // char, not bool: tasks write neighbouring slots
+};
+
+// Sorts a stretch that run detection hands on, on `workers`: the parallel radix sort where
+// its digits split the keys well, else the parallel quicksort (see radix_splits_well).
+void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t chunk_size, std::size_t total_len) {
+    if (radix_splits_well<I64Traits>(v, m))
+        peeka_entry<I64Traits>(v, m, kByteRadix, workers, chunk_size, total_len);
+    else
+        workers.install([&] { parallel_quicksort(v, m, LessOf<I64Traits>{}); });
+}
+
+// The same for float64, in totalOrder: the parallel quicksort on the floats themselves where
+// they hold no NaN (see float_quicksort.hpp), else on ordered integers. Floats never take the
+// radix sort here: on two cores the parallel quicksort beats it even on uniform floats, whose
+// keys suit it best (AMD EPYC, AVX2, ns per element, quicksort against radix sort by key:
+// 5.4 against 8.6 at 10^6, 8.0 against 8.8 at 10^7, 7.6 against 7.9 at 5 * 10^7), while one
+// thread's radix sort does beat one thread's quicksort there.
+void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers) {
+    if (workers.install([&] { return quicksort::has_unordered_on_pool<F64Traits>(v, m); })) {
+        F64AsI64On ints(v, m, workers);
+        workers.install([&] { parallel_quicksort(ints.ints(), m, LessOf<I64Traits>{}); });
+        ints.release(workers);
+        return;
+    }
+    workers.install([&] { parallel_quicksort(v, m, OrderedLessOf<F64Traits>{}); });
+    order_signed_zeros(v, m);
+}
+
+// Run detection, sort_stretch on every other stretch (or a count, where few keys repeat), the
+// merge. `workers()` gives the pool, on the first stretch that needs one.
+template <class Workers>
+void mt_sort_on(i64* v, std::size_t n, Workers&& workers) {
+    auto fallback = few_keys_first<I64Traits>([&, chunk_size = mt_i64_chunk_size(n)](i64* stretch, std::size_t m) {
+        sort_stretch(stretch, m, workers(), chunk_size, n);
+    });
+    std::vector<u64> boundaries = runs_or_whole_slice<I64Traits>(v, n, fallback);
+    k_way_merge<I64Traits>(v, n, boundaries);
+}
+
+}  // namespace
+
+std::size_t mt_thread_count() noexcept {
+    const std::size_t processors = pool::platform::processor_count();
+    return processors == 0 ? kUnknownThreadCount : processors;
+}
+
+void mt_radix_sort(f64* v, std::size_t n) {
+    if (n == 0) return;
+    pool::ThreadPool workers = call_pool();
+    // Runs in key order, stretches sorted in it, the merge on ordered integers (see
+    // single_threaded_sort).
+    auto fallback = few_keys_first<F64KeyOrderTraits>([&](f64* stretch, std::size_t m) {
+        sort_stretch(stretch, m, workers);
+    });
+    std::vector<u64> boundaries = runs_or_whole_slice<F64KeyOrderTraits>(v, n, fallback);
+    if (boundaries.size() >= 3) {
+        F64AsI64On ints(v, n, workers);
+        k_way_merge<I64Traits>(ints.ints(), n, boundaries);
+        ints.release(workers);
+    }
+}
+
+void mt_radix_sort(i64* v, std::size_t n) {
+    if (n == 0) return;
+    pool::ThreadPool workers = call_pool();
+    mt_sort_on(v, n, [&]() -> pool::ThreadPool& { return workers; });
+}
+
+void radix_sort_on_global_pool(i64* v, std::size_t n) {
+    // Presorted input needs no pool: the global one is not even built for it.
+    std::optional<pool::ThreadPool> global;
+    mt_sort_on(v, n, [&]() -> pool::ThreadPool& {
+        if (!global) global.emplace(pool::ThreadPool::global());
+        return *global;
+    });
+}
+
+}  // namespace tamarind

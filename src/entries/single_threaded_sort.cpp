@@ -1,0 +1,66 @@
+#include "entries/single_threaded_sort.hpp"
+
+#include <vector>
+
+#include "comparison/comparison_sort.hpp"
+#include "comparison/float_quicksort.hpp"
+#include "entries/entry_thresholds.hpp"
+#include "entries/radix_or_quicksort.hpp"
+#include "radix/few_keys_sort.hpp"
+#include "radix/rollercoaster_sort.hpp"
+#include "runs/k_way_merge.hpp"
+#include "runs/verge_sort_heuristic.hpp"
+#include "traits/float_keys.hpp"
+
+namespace tamarind {
+
+namespace {
+
+// Sorts a stretch that run detection hands on: the radix sort where its digits split the
+// keys well, else (and for short stretches) the vector quicksort.
+void sort_stretch(i64* v, std::size_t m) {
+    if (m >= kStRadixMin && radix_splits_well<I64Traits>(v, m))
+        rollercoaster_sort<I64Traits>(v, m, kByteRadix);
+    else
+        unstable_sort(v, m, LessOf<I64Traits>{});
+}
+
+}  // namespace
+
+void single_threaded_sort(f64* v, std::size_t n) {
+    if (n <= kStF64ComparisonMax) {
+        comparison_sort<F64Traits>(v, n);
+        return;
+    }
+    // Runs are found in key order, stretches are sorted in it (the radix sort and the merge
+    // on ordered integers), so no NaN meets an IEEE comparison.
+    auto fallback = few_keys_first<F64KeyOrderTraits>([](f64* chunk, std::size_t m) {
+        if (m < kStF64RadixMin || !radix_splits_well<F64KeyOrderTraits>(chunk, m)) {
+            quicksort_in_total_order(chunk, m);
+            return;
+        }
+        F64AsI64 ints(chunk, m);
+        rollercoaster_sort<I64Traits>(ints.ints(), m, kByteRadix);
+        ints.release();
+    });
+    std::vector<u64> boundaries = runs_or_whole_slice<F64KeyOrderTraits>(v, n, fallback);
+    // The merge compares on every step of a dependency chain: on integers a comparison is
+    // one instruction, worth the two passes (which vectorize) that convert the slice.
+    if (boundaries.size() >= 3) {
+        F64AsI64 ints(v, n);
+        k_way_merge<I64Traits>(ints.ints(), n, boundaries);
+        ints.release();
+    }
+}
+
+void single_threaded_sort(i64* v, std::size_t n) {
+    if (n <= kStI64ComparisonMax) {
+        comparison_sort<I64Traits>(v, n);
+        return;
+    }
+    auto fallback = few_keys_first<I64Traits>(sort_stretch);
+    std::vector<u64> boundaries = runs_or_whole_slice<I64Traits>(v, n, fallback);
+    k_way_merge<I64Traits>(v, n, boundaries);
+}
+
+}  // namespace tamarind

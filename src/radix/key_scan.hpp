@@ -1,0 +1,81 @@
+// The key scans the radix sorts start with: the widest key, the bits in which keys differ,
+// and (for the first MSD level) the top-digit histogram in the same sweep.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+
+#include "traits/traits.hpp"
+#include "types/panic.hpp"
+#include "types/params.hpp"
+
+namespace tamarind {
+
+// The radix sorts' entries (dlsd, msd, voracious, rollercoaster) sort slices up to this
+// long by comparison: below it a histogram pass costs more than it saves.
+inline constexpr std::size_t kRadixComparisonMax = 128;
+
+struct KeyScan {
+    u64 bits;    // significant bits of the largest key
+    u64 spread;  // OR of every key XOR `first`: with the first key, the bits in which keys differ
+};
+
+// Number of significant bits of the largest key of v[0, n) and, in the same sweep, the
+// spread of its keys around `first`. The OR of all keys has the same highest bit as their
+// maximum and needs no compare per element.
+template <class Traits>
+KeyScan key_bits_and_spread(const typename Traits::value_type* v, std::size_t n, u64 first) {
+    // Plain loops of integer operations, which the compiler vectorizes.
+    u64 acc = 0;
+    u64 spread = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const u64 key = Traits::to_key(v[i]);
+        acc |= key;
+        spread |= key ^ first;
+    }
+    return {significant_bits(acc), spread};
+}
+
+// key_bits_and_spread without the spread (around 0 it is the OR of the keys, which the
+// compiler sees).
+template <class Traits>
+u64 key_bits(const typename Traits::value_type* v, std::size_t n) {
+    return key_bits_and_spread<Traits>(v, n, 0).bits;
+}
+
+// The first top-aligned level of p (p.level or later) whose digit not every key shares,
+// given their spread (non-zero) as key_bits_and_spread finds it.
+inline u64 first_differing_level(const Params& p, u64 spread) noexcept {
+    const u64 shared = static_cast<u64>(std::countl_zero(spread));
+    return std::max(p.level, (shared - p.offset) / p.radix);
+}
+
+// key_bits_and_spread around v[0] (n >= 1) and, in the same sweep, counts[d] = number of
+// keys whose top byte is d (256 counters): the histogram of the first MSD step whenever the
+// keys use all 64 bits, which saves that step a pass over the data.
+template <class Traits>
+KeyScan key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n, u64* counts) {
+    u64 c[4][kByteRadixRange] = {};
+    u64 acc = 0;
+    const u64 first = Traits::to_key(v[0]);
+    u64 spread = 0;
+    auto visit = [&](std::size_t i, u64* sub) {
+        const u64 key = Traits::to_key(v[i]);
+        acc |= key;
+        spread |= key ^ first;
+        ++sub[key >> (64 - kByteRadix)];
+    };
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        visit(i, c[0]);
+        visit(i + 1, c[1]);
+        visit(i + 2, c[2]);
+        visit(i + 3, c[3]);
+    }
+    for (; i < n; ++i) visit(i, c[0]);
+    for (std::size_t d = 0; d < kByteRadixRange; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
+    return {significant_bits(acc), spread};
+}
+
+}  // namespace tamarind

@@ -1,0 +1,193 @@
+// MSD radix sort that splits large slices in place, one digit level at a time, and hands
+// each bucket of at most kRollercoasterSmallMax elements to an in-cache LSD or DLSD sort.
+// Buckets on the two levels below the top are first checked for order, so presorted
+// regions cost one scan.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+#include "comparison/comparison_sort.hpp"
+#include "radix/counting_sort.hpp"
+#include "radix/dlsd_sort.hpp"
+#include "radix/histograms.hpp"
+#include "radix/key_scan.hpp"
+#include "radix/lsd_sort.hpp"
+#include "radix/ska_sort.hpp"
+#include "runs/k_way_merge.hpp"
+#include "runs/verge_sort_heuristic.hpp"
+#include "types/params.hpp"
+
+namespace tamarind {
+
+// Buckets up to this long are not split further (below the top call).
+inline constexpr std::size_t kRollercoasterSmallMax = 128000;
+// Unsplit buckets up to this long are sorted by comparison.
+inline constexpr std::size_t kRollercoasterSmallComparisonMax = 256;
+// Unsplit buckets with at most this many digit levels left go to lsd_sort.
+inline constexpr u64 kRollercoasterLsdLevelsMax = 3;
+// Diverted buckets up to this long get 2 LSD levels, longer ones 3.
+inline constexpr std::size_t kRollercoasterTwoLevelMax = 65536;
+// Levels below the top on which buckets are checked for order before recursing.
+inline constexpr u64 kRollercoasterCheckDepth = 2;
+// i64 top-level bucket of the non-negative values below 2^56 (key top byte 0x80).
+inline constexpr u64 kI64SmallNonNegativeBucket = 128;
+// That bucket goes through run detection and the u64 DLSD sort from this size on.
+inline constexpr std::size_t kI64SmallNonNegativeVergeMin = 350;
+
+// Sorts a bucket of at most kRollercoasterSmallMax elements that is not split further;
+// p.level is the first digit level its elements may still differ in.
+template <class Traits>
+void rollercoaster_small(typename Traits::value_type* v, std::size_t m, const Params& p) {
+    if (m > kRollercoasterSmallMax) [[unlikely]]
+        panic(messages::kRollercoasterSmallTooLarge);
+    if (m <= kRollercoasterSmallComparisonMax) {
+        comparison_sort<Traits>(v, m);
+        return;
+    }
+    const u64 remaining = p.max_level - p.level;
+    const u64 range = u64{1} << p.radix;
+    if (remaining <= kRollercoasterLsdLevelsMax) {
+        lsd_sort<Traits>(v, m,
+                         Params{0, p.radix, p.offset + p.level * p.radix - p.offset % p.radix, remaining, range});
+        return;
+    }
+    const u64 sorted_bits = p.offset + p.level * p.radix;
+    const u64 levels = m <= kRollercoasterTwoLevelMax ? 2 : 3;
+    dlsd_core<Traits>(v, m, Params{0, p.radix, sorted_bits, levels, range}, true);
+}
+
+namespace detail {
+
+// The i64 bucket whose elements all share one sign: their bit patterns in unsigned
+// order are their signed order, which the u64 sorts handle without the sign flip.
+inline void sort_i64_one_sign_bucket(i64* b, std::size_t m) {
+    u64* u = reinterpret_cast<u64*>(b);  // same-size signed/unsigned access is allowed
+    if (m >= kI64SmallNonNegativeVergeMin) {
+        std::vector<u64> boundaries = verge_sort_heuristic<U64Traits>(
+            u, m, [](u64* chunk, std::size_t len) { dlsd_sort<U64Traits>(chunk, len, kByteRadix); });
+        k_way_merge<U64Traits>(u, m, boundaries);
+    } else {
+        comparison_sort<U64Traits>(u, m);
+    }
+}
+
+// digit_histogram of v[0, n) that also returns the OR of (key ^ first key) over the slice:
+// the key bits on which its elements differ, 0 when every key is the same. Needs a digit
+// below `range` (<= kMaxRadixRange) buckets, as every kByteRadix step has.
+template <class Traits>
+u64 digit_histogram_and_spread(const typename Traits::value_type* v, std::size_t n, u64* counts,
+                               std::size_t range, Digit digit) {
+    const u64 mask = digit.mask;
+    const u64 shift = digit.shift;
+    const u64 first = Traits::to_key(v[0]);
+    u64 c[4][kMaxRadixRange];
+    for (auto& sub : c) std::memset(sub, 0, range * sizeof(u64));
+    u64 s0 = 0, s1 = 0;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const u64 k0 = Traits::to_key(v[i]), k1 = Traits::to_key(v[i + 1]);
+        const u64 k2 = Traits::to_key(v[i + 2]), k3 = Traits::to_key(v[i + 3]);
+        s0 |= (k0 ^ first) | (k1 ^ first);
+        s1 |= (k2 ^ first) | (k3 ^ first);
+        ++c[0][(k0 & mask) >> shift];
+        ++c[1][(k1 & mask) >> shift];
+        ++c[2][(k2 & mask) >> shift];
+        ++c[3][(k3 & mask) >> shift];
+    }
+    for (; i < n; ++i) {
+        const u64 k = Traits::to_key(v[i]);
+        s0 |= k ^ first;
+        ++c[0][(k & mask) >> shift];
+    }
+    for (std::size_t d = 0; d < range; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
+    return s0 | s1;
+}
+
+}  // namespace detail
+
+// One in-place MSD step on v[0, n) by the top-aligned digit of p.level, then each bucket:
+// order-checked while check_depth > 0, split again above kRollercoasterSmallMax (or
+// always when top_level), else finished by rollercoaster_small.
+// top_counts, when given, is the digit histogram of this step, already counted.
+template <class Traits>
+void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Params& p,
+                       u64 check_depth, bool top_level, const u64* top_counts = nullptr) {
+    using T = typename Traits::value_type;
+    if (n <= kRollercoasterSmallMax && !top_level) {
+        rollercoaster_small<Traits>(v, n, p);
+        return;
+    }
+    // Unchecked levels below the top: a step whose digit all keys share moves nothing and
+    // hands the whole slice to the next level unchanged. The keys' spread, counted with the
+    // first histogram, says at once which level first splits them, so those steps are
+    // skipped, and with no such level (all keys equal) nothing is left to do.
+    Params step = p;
+    const u64* counted = top_counts;
+    u64 counts[kMaxRadixRange];
+    const Digit digit = top_aligned_digit(p, p.level);
+    if (!counted && check_depth == 0 && !top_level && p.radix_range <= kMaxRadixRange &&
+        (digit.mask >> digit.shift) < p.radix_range) {
+        const u64 spread = detail::digit_histogram_and_spread<Traits>(v, n, counts, p.radix_range, digit);
+        if ((digit.mask & spread) != 0) {
+            counted = counts;
+        } else {
+            do {
+                ++step.level;
+            } while (step.level < p.max_level && (top_aligned_digit(p, step.level).mask & spread) == 0);
+            if (step.level >= p.max_level) return;
+        }
+    }
+    Params child = step;
+    child.level = step.level + 1;
+    auto on_bucket = [&](T* bucket, std::size_t m, std::size_t b) {
+        if constexpr (Traits::kSmallNonNegativeAsU64) {
+            if (top_level && p.radix == kByteRadix && b == kI64SmallNonNegativeBucket) {
+                detail::sort_i64_one_sign_bucket(bucket, m);
+                return;
+            }
+        }
+        if (check_depth == 0) {
+            rollercoaster_rec<Traits>(bucket, m, child, 0, false);
+            return;
+        }
+        switch (check_order<Traits>(bucket, m)) {
+            case Order::Ascending: break;
+            case Order::Descending: std::reverse(bucket, bucket + m); break;
+            case Order::Neither: rollercoaster_rec<Traits>(bucket, m, child, check_depth - 1, false); break;
+        }
+    };
+    msd_step<Traits>(v, n, step, on_bucket, counted);
+}
+
+// Sorts v[0, n) with digits of width r (8 from every caller).
+template <class Traits>
+void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r) {
+    if (n <= kRadixComparisonMax) {
+        comparison_sort<Traits>(v, n);
+        return;
+    }
+    // With 8-bit digits, count the top key byte during the width scan: when the keys use
+    // all 64 bits (any non-negative element) that is the first step's histogram.
+    u64 top_counts[kByteRadixRange];
+    const bool count_top = r == kByteRadix;
+    KeyScan scan{0, 0};  // the spread is found only with the top byte's counts
+    if (count_top)
+        scan = key_bits_and_top_counts<Traits>(v, n, top_counts);
+    else
+        scan.bits = key_bits<Traits>(v, n);
+    // Keys in a narrow range (small integers) are counted rather than split.
+    if (scan.spread != 0 && counting_sort_fits(n, scan.spread)) {
+        counting_sort<Traits>(v, n, Traits::to_key(v[0]), scan.spread);
+        return;
+    }
+    const u64 bits = scan.bits;
+    const u64 max_level = (bits + r - 1) / r;
+    if (max_level == 0) return;  // every key is 0: all elements are equal
+    rollercoaster_rec<Traits>(v, n, Params{0, r, 64 - bits, max_level, u64{1} << r},
+                              kRollercoasterCheckDepth, true, count_top && bits == 64 ? top_counts : nullptr);
+}
+
+}  // namespace tamarind

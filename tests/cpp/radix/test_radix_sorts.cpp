@@ -1,0 +1,230 @@
+// The radix sorts on their own: LSD, DLSD, MSD, voracious and rollercoaster, the prefix
+// repair, and the width choice. Thresholds are probed one below and at each bound; an
+// f64 NaN tells a comparison path (which panics) from a radix path (which places it).
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "radix/dlsd_sort.hpp"
+#include "radix/lsd_sort.hpp"
+#include "radix/msd_sort.hpp"
+#include "radix/prefix_insertion_sort.hpp"
+#include "radix/rollercoaster_sort.hpp"
+#include "radix/voracious_sort.hpp"
+#include "sort_test_support.hpp"
+
+using namespace tamarind;
+using namespace tamarind::testing;
+
+namespace {
+
+template <class T>
+class RadixSorts : public ::testing::Test {};
+using ElementTypes = ::testing::Types<f64, i64, u64>;
+TYPED_TEST_SUITE(RadixSorts, ElementTypes);
+
+// Short lengths, then each threshold of the radix sorts and one past it.
+std::vector<std::size_t> lengths() {
+    std::vector<std::size_t> l = {0, 1, 2, 512, 513, 1000, kI64SmallNonNegativeVergeMin - 1};
+    for (std::size_t t : {kInsertionSortMax, kRadixComparisonMax, kDlsdBucketComparisonMax,
+                          kRollercoasterSmallComparisonMax, kI64SmallNonNegativeVergeMin, kDlsdBucketVoraciousMax,
+                          kVoraciousScatterMax})
+        l.insert(l.end(), {t, t + 1});
+    return l;
+}
+
+// Every radix sort, as a function of (pointer, length).
+template <class Traits>
+std::vector<std::pair<const char*, std::function<void(typename Traits::value_type*, std::size_t)>>> sorts() {
+    using T = typename Traits::value_type;
+    return {
+        {"lsd_sort", [](T* v, std::size_t n) { if (n) lsd_sort<Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
+        {"dlsd_sort", [](T* v, std::size_t n) { dlsd_sort<Traits>(v, n, 8); }},
+        {"voracious_sort", [](T* v, std::size_t n) { voracious_sort<Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
+        {"rollercoaster_sort", [](T* v, std::size_t n) { rollercoaster_sort<Traits>(v, n, 8); }},
+    };
+}
+
+}  // namespace
+
+TYPED_TEST(RadixSorts, SortEveryPatternAtEveryThreshold) {
+    using T = TypeParam;
+    using Traits = typename TraitsOf<T>::type;
+    for (const auto& [name, sort] : sorts<Traits>()) {
+        for (const std::string& pattern : pattern_names()) {
+            for (std::size_t n : lengths()) {
+                if (kSanitized && n > 5000 && pattern != "random") continue;
+                const std::vector<T> in = make_pattern<T>(pattern, n, 1);
+                const std::vector<T> out = sorted_with_guards(in, sort);
+                // Above the comparison thresholds every sort orders by key (-0.0 first).
+                ASSERT_TRUE(sorted_permutation(in, out, n > kRollercoasterSmallComparisonMax)) << name << " " << pattern << " n=" << n;
+            }
+        }
+    }
+}
+
+// A NaN alone in its bucket survives a radix path (placed last by its key); a comparison
+// path panics on it. Each sort is probed one below and at its bound.
+TEST(Thresholds, ComparisonBelowRadixAtTheBound) {
+    auto ordinary = [](std::size_t n) { return make_pattern<f64>("random", n, 3); };
+    // Huge values sharing the top key byte with the NaN, as a bucket below the top has.
+    auto shared_top = [](std::size_t n) {
+        std::mt19937_64 rng(n);
+        std::vector<f64> v(n);
+        for (auto& x : v) x = std::bit_cast<f64>(0x7F00000000000000ULL | (rng() >> 12));
+        return v;
+    };
+    // A diverted group of huge values becomes one dlsd bucket: comparison sort up to 250.
+    auto diverted = [](std::size_t n) {
+        std::vector<f64> v;
+        for (std::size_t i = 0; i < n; ++i) v.push_back(std::bit_cast<f64>(0x7FE0000000000000ULL - i * 977));
+        return v;
+    };
+    struct Case {
+        const char* name;
+        std::size_t bound;
+        std::function<std::vector<f64>(std::size_t)> make;
+        std::function<void(f64*, std::size_t)> sort;
+    };
+    const Case cases[] = {
+        {"dlsd_sort", kRadixComparisonMax + 1, ordinary, [](f64* v, std::size_t n) { dlsd_sort<F64Traits>(v, n, 8); }},
+        {"voracious_sort", kRadixComparisonMax + 1, ordinary,
+         [](f64* v, std::size_t n) { voracious_sort<F64Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
+        {"rollercoaster_sort", kRadixComparisonMax + 1, ordinary, [](f64* v, std::size_t n) { rollercoaster_sort<F64Traits>(v, n, 8); }},
+        {"rollercoaster_small", kRollercoasterSmallComparisonMax + 1, shared_top,
+         [](f64* v, std::size_t n) { rollercoaster_small<F64Traits>(v, n, Params{1, 8, 0, 8, 256}); }},
+        {"dlsd_core bucket", kDlsdBucketComparisonMax + 1, diverted,
+         [](f64* v, std::size_t n) { dlsd_core<F64Traits>(v, n, Params{0, 8, 0, 1, 256}, true); }},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t n : {c.bound - 1, c.bound}) {
+            std::vector<f64> v = c.make(n);
+            v[n / 2] = kPosNaN;
+            const std::vector<f64> in = v;
+            const std::string outcome = sort_outcome(v, c.sort);
+            if (n < c.bound) {
+                EXPECT_EQ(outcome, kNoneUnwrap) << c.name << " n=" << n;
+            } else {
+                EXPECT_EQ(outcome, "no panic") << c.name << " n=" << n;
+                EXPECT_TRUE(sorted_permutation(in, v, true)) << c.name;
+                EXPECT_EQ(std::bit_cast<u64>(v.back()), std::bit_cast<u64>(kPosNaN)) << c.name;
+            }
+        }
+    }
+    // rollercoaster_small only takes buckets that were not split further.
+    std::vector<f64> big(kRollercoasterSmallMax + 1, 1.0);
+    EXPECT_THROW(rollercoaster_small<F64Traits>(big.data(), big.size(), Params{1, 8, 0, 8, 256}), Panic);
+}
+
+TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
+    // Radix buckets either side of the voracious bound, with a shared offset either side of
+    // the LSD offset bound.
+    for (u64 offset : {kDlsdBucketLsdOffsetMin / 2, kDlsdBucketLsdOffsetMin}) {
+        for (std::size_t size : {kDlsdBucketVoraciousMax, kDlsdBucketVoraciousMax + 1}) {
+            std::mt19937_64 rng(size + offset);
+            std::vector<u64> v(size);
+            for (auto& x : v) x = (u64{0xABCD} << 48) | (rng() >> (offset + 10));
+            std::vector<u64> want = v;
+            std::sort(want.begin(), want.end());
+            dlsd_core<U64Traits>(v.data(), v.size(), Params{0, 8, offset - 8, 1, 256}, true);
+            EXPECT_EQ(v, want) << offset << " " << size;
+        }
+    }
+}
+
+// Keys that differ only in their low bits are sorted by counting them and rebuilding each
+// element from its key: every bit pattern must come back, the zeros, NaN payloads of both
+// signs and the integer extremes included.
+TEST(LsdSort, CountedClustersKeepTheirExactBits) {
+    auto cluster = [](u64 first_bits, bool down) {
+        std::mt19937_64 rng(first_bits);
+        std::vector<u64> v(5000);
+        for (auto& x : v) x = down ? first_bits - rng() % 600 : first_bits + rng() % 600;
+        return v;
+    };
+    auto check = [](const char* name, std::vector<u64> bits, auto tag) {
+        using T = decltype(tag);
+        using Traits = typename TraitsOf<T>::type;
+        std::vector<T> in(bits.size());
+        std::transform(bits.begin(), bits.end(), in.begin(), [](u64 b) { return std::bit_cast<T>(b); });
+        std::vector<T> v = in;
+        lsd_sort<Traits>(v.data(), v.size(), Params{0, 8, 0, 8, 256});
+        EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
+        if constexpr (!std::is_same_v<T, f64>) {
+            v = in;
+            rollercoaster_sort<Traits>(v.data(), v.size(), kByteRadix);
+            EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " rollercoaster";
+        }
+    };
+    check("+0.0 and subnormals", cluster(0, false), f64{});
+    check("-0.0 and subnormals", cluster(kSignBit, false), f64{});
+    check("NaN payloads", cluster(0x7FF8'0000'0000'0000ULL, false), f64{});
+    check("negative NaN payloads", cluster(0xFFF8'0000'0000'0000ULL, false), f64{});
+    check("near int64 max", cluster(0x7FFF'FFFF'FFFF'FFFFULL, true), i64{});
+    check("near int64 min", cluster(kSignBit, false), i64{});
+    check("small u64", cluster(0, false), u64{});
+}
+
+// Buckets of one key are written from it; a few elements of a many-key bucket, spread
+// over their regions, must still reach their own.
+TEST(MsdStep, BucketsOfOneKeyAmongOthers) {
+    std::mt19937_64 rng(11);
+    std::vector<i64> in(40000);
+    for (auto& x : in)
+        x = static_cast<i64>(rng() % 20 ? (rng() % 16) << 58 : (u64{7} << 58) | (rng() >> 8));
+    for (const auto& [name, sort] : sorts<I64Traits>()) {
+        std::vector<i64> v = in;
+        sort(v.data(), v.size());
+        EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
+    }
+}
+
+// A bucket of one key is left as it is, a bucket of one NaN too: the slice comes out in
+// key order with no comparison made.
+TEST(MsdStep, BucketsOfOneKeyAreLeftAsTheyAre) {
+    std::vector<f64> v(5000);
+    for (std::size_t i = 0; i < v.size(); ++i) v[i] = i % 3 ? 1.0 : kPosNaN;
+    const std::vector<f64> in = v;
+    EXPECT_EQ(sort_outcome(v, [](f64* x, std::size_t n) { rollercoaster_sort<F64Traits>(x, n, 8); }), "no panic");
+    EXPECT_TRUE(sorted_permutation(in, v, true));
+}
+
+// One group: `descending` strictly falling values (descending - 1 out-of-order elements),
+// then `tail` larger ascending values, framed by other groups or by the slice ends.
+TEST(PrefixInsertionSort, ThirtyThreeOutOfOrderElementsMakeABucket) {
+    const u64 mask = ~0ULL << 32;
+    const u64 g = u64{5} << 32;
+    struct Case { std::size_t descending, tail; bool framed; bool bucket; };
+    for (const Case c : {Case{33, 40, false, false}, {34, 32, false, true}, {34, 31, false, false},
+                         {34, 32, true, true}, {33, 32, true, false}}) {
+        std::vector<u64> v;
+        if (c.framed) for (u64 i = 0; i < 50; ++i) v.push_back((u64{4} << 32) + i);
+        const std::size_t start = v.size();
+        for (std::size_t i = 0; i < c.descending; ++i) v.push_back(g + 1000 - i);
+        for (std::size_t i = 0; i < c.tail; ++i) v.push_back(g + 2000 + i);
+        const std::size_t end = v.size();
+        if (c.framed) for (u64 i = 0; i < 50; ++i) v.push_back((u64{6} << 32) + i);
+        const BucketList b = prefix_insertion_sort<U64Traits>(v.data(), v.size(), mask);
+        if (c.bucket) {
+            ASSERT_EQ(b.size(), 1u);
+            EXPECT_EQ(b[0], std::make_pair(start, end)) << c.descending << "+" << c.tail;
+            std::sort(v.begin() + static_cast<std::ptrdiff_t>(start), v.begin() + static_cast<std::ptrdiff_t>(end));
+        } else {
+            EXPECT_TRUE(b.empty()) << c.descending << "+" << c.tail;
+        }
+        EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+    }
+}
+
+// Buckets above the split bound on unchecked levels whose keys share digits: all equal, or
+// first differing in a lower byte, so the shared levels are skipped.
+TEST(Rollercoaster, BucketsAroundTheSplitBound) {
+    std::mt19937_64 rng(7);
+    for (const u64 low : {0ULL, 0xFFULL, 0x01'0000ULL, 0xFF'00FF'0000ULL}) {
+        std::vector<i64> in(5 * kRollercoasterSmallMax);
+        for (auto& x : in) x = static_cast<i64>(0xC123'4500'0000'0000ULL | (rng() % 2 ? low : 0));
+        std::vector<i64> v = in;
+        rollercoaster_sort<I64Traits>(v.data(), v.size(), kByteRadix);
+        EXPECT_TRUE(sorted_permutation(in, v)) << std::hex << low;
+    }
+}

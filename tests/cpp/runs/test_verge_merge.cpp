@@ -1,0 +1,223 @@
+// Run detection, the k-way merge and the order check.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <numeric>
+
+#include "runs/k_way_merge.hpp"
+#include "runs/verge_sort_heuristic.hpp"
+#include "sort_test_support.hpp"
+
+using namespace tamarind;
+using namespace tamarind::testing;
+
+namespace {
+
+struct Call {
+    std::size_t start, len;
+    bool operator==(const Call&) const = default;
+};
+
+// Runs the pre-pass with a recording fallback (a sort by Traits' order).
+template <class T, class Traits = traits_of<T>>
+std::vector<u64> detect(std::vector<T>& v, std::vector<Call>& calls) {
+    T* base = v.data();
+    auto fallback = [&](T* chunk, std::size_t len) {
+        calls.push_back({static_cast<std::size_t>(chunk - base), len});
+        std::sort(chunk, chunk + len, [](T a, T b) { return Traits::less(a, b); });
+    };
+    return verge_sort_heuristic<Traits>(v.data(), v.size(), fallback);
+}
+
+}  // namespace
+
+// Which stretches the pre-pass accepts as runs and which it hands to the fallback; the
+// merge then finishes the sort.
+TEST(Verge, RunLayouts) {
+    struct Case {
+        const char* name;
+        std::vector<i64> v;
+        std::vector<u64> boundaries;
+        std::vector<Call> calls;
+    };
+    auto iota = [](std::vector<i64> v, std::size_t from, std::size_t to, i64 first) {
+        std::iota(v.begin() + from, v.begin() + to, first);
+        return v;
+    };
+    std::vector<i64> reversed(5000);
+    for (std::size_t i = 0; i < 5000; ++i) reversed[i] = 5000 - static_cast<i64>(i);
+    std::vector<i64> tail = iota(make_pattern<i64>("small_range", 1000, 5), 0, 600, 1000);
+    const Case cases[] = {
+        {"sorted", make_pattern<i64>("sorted", 5000, 1), {0, 5000}, {}},
+        {"reversed", reversed, {0, 5000}, {}},
+        {"all equal", make_pattern<i64>("all_equal", 5000, 1), {0, 5000}, {}},
+        {"random", make_pattern<i64>("random", 3000, 2), {0, 3000}, {{0, 3000}}},
+        {"two halves", iota(iota(std::vector<i64>(2000), 0, 1000, 1000), 1000, 2000, 0), {0, 1000, 2000}, {}},
+        // The thousand-element example: a 600-element run, then 400 values without long runs.
+        {"run then tail", tail, {0, 600, 1000}, {{600, 400}}},
+        // 80 < min_run(1000) = 100: not a run.
+        {"short run", iota(make_pattern<i64>("random", 1000, 9), 400, 480, 0), {0, 1000}, {{0, 1000}}},
+    };
+    for (const Case& c : cases) {
+        std::vector<i64> v = c.v;
+        std::vector<Call> calls;
+        std::vector<u64> b = detect(v, calls);
+        EXPECT_EQ(b, c.boundaries) << c.name;
+        EXPECT_EQ(calls, c.calls) << c.name;
+        k_way_merge<I64Traits>(v.data(), v.size(), b);
+        EXPECT_EQ(b, (std::vector<u64>{0, v.size()})) << c.name;
+        EXPECT_TRUE(sorted_permutation(c.v, v)) << c.name;
+    }
+}
+
+TEST(Verge, DescendingRunsAreReversedAndMerged) {
+    // Descending, ascending, descending blocks with plateaus between them.
+    std::vector<f64> v;
+    for (int i = 700; i > 0; --i) v.push_back(i);
+    for (int i = 0; i < 30; ++i) v.push_back(0.5);
+    for (int i = 0; i < 700; ++i) v.push_back(i * 0.25);
+    for (int i = 900; i > 100; --i) v.push_back(i * 1.5);
+    std::vector<f64> want = v;
+    std::sort(want.begin(), want.end());
+    std::vector<Call> calls;
+    std::vector<u64> b = detect(v, calls);
+    EXPECT_GE(b.size(), 3u);
+    k_way_merge<F64Traits>(v.data(), v.size(), b);
+    EXPECT_EQ(v, want);
+}
+
+TEST(Verge, NaNAtAProbePanics) {
+    std::vector<f64> v = make_pattern<f64>("random", 301, 4);
+    v[36] = kPosNaN;  // the first probe (min_run of 301 is 36)
+    std::vector<Call> calls;
+    EXPECT_EQ(panic_message([&] { detect(v, calls); }), "[Verge sort heuristic] Bad implementation.");
+}
+
+// Stretch k holds zeros of sign k % 2 (plus other values); a stable merge keeps the zeros
+// in stretch order, through front merges, back merges and an odd carried stretch.
+TEST(Merge, KWayIsStableForOddAndEvenStretchCounts) {
+    std::mt19937_64 rng(21);
+    for (std::size_t stretches : {2, 3, 4, 5, 8, 9}) {
+        std::vector<f64> v;
+        std::vector<u64> b = {0};
+        std::vector<bool> zero_signs;
+        for (std::size_t k = 0; k < stretches; ++k) {
+            std::vector<f64> s;
+            const std::size_t len = 1 + rng() % 60;
+            for (std::size_t i = 0; i < len; ++i) s.push_back(rng() % 3 ? 0.0 : static_cast<f64>(rng() % 7) - 3.0);
+            for (auto& x : s) if (x == 0.0) { x = k % 2 ? 0.0 : -0.0; zero_signs.push_back(k % 2 == 0); }
+            std::sort(s.begin(), s.end());
+            v.insert(v.end(), s.begin(), s.end());
+            b.push_back(v.size());
+        }
+        std::vector<f64> want = v;
+        std::stable_sort(want.begin(), want.end());
+        k_way_merge<F64Traits>(v.data(), v.size(), b);
+        EXPECT_EQ(b, (std::vector<u64>{0, v.size()}));
+        ASSERT_EQ(v.size(), want.size());
+        for (std::size_t i = 0; i < v.size(); ++i)
+            ASSERT_EQ(std::bit_cast<u64>(v[i]), std::bit_cast<u64>(want[i])) << stretches << " stretches, at " << i;
+    }
+}
+
+TEST(CheckOrder, AllOutcomes) {
+    const std::vector<i64> up = {1, 1, 2, 5}, down = {3, 3, 2, 2, 0}, flat = {4, 4, 4}, mixed = {1, 2, 1};
+    EXPECT_EQ(check_order<I64Traits>(up.data(), up.size()), Order::Ascending);
+    EXPECT_EQ(check_order<I64Traits>(down.data(), down.size()), Order::Descending);
+    EXPECT_EQ(check_order<I64Traits>(flat.data(), flat.size()), Order::Ascending);
+    EXPECT_EQ(check_order<I64Traits>(mixed.data(), mixed.size()), Order::Neither);
+    std::vector<f64> big(100);
+    std::iota(big.begin(), big.end(), 0.0);
+    EXPECT_EQ(check_order<F64Traits>(big.data(), big.size()), Order::Ascending);
+    big[77] = -1;
+    EXPECT_EQ(check_order<F64Traits>(big.data(), big.size()), Order::Neither);
+    // In key order a NaN is one more value: the largest, or with its sign bit the smallest.
+    const std::vector<f64> nan = {2.0, 2.0, kPosNaN, 1.0}, nans = {kNegNaN, kNegNaN, -0.0, 0.0, kPosNaN};
+    EXPECT_EQ(check_order<F64KeyOrderTraits>(nan.data(), nan.size()), Order::Neither);
+    EXPECT_EQ(check_order<F64KeyOrderTraits>(nans.data(), nans.size()), Order::Ascending);
+}
+
+// Long plateaus go through the block scans. In key order -0.0 and +0.0 differ, so mixed
+// zeros are no plateau, and a NaN inside a plateau is a step up (or down, by its sign), never
+// the broken invariant it was under IEEE comparison.
+TEST(Verge, PlateausOfSignedZerosAndNaN) {
+    std::vector<f64> zeros(500);
+    for (std::size_t i = 0; i < zeros.size(); ++i) zeros[i] = i % 3 ? 0.0 : -0.0;
+    std::vector<Call> calls;
+    EXPECT_EQ((detect<f64, F64KeyOrderTraits>(zeros, calls)), (std::vector<u64>{0, 500}));
+    EXPECT_EQ(calls, (std::vector<Call>{{0, 500}}));
+    for (f64 nan : {kPosNaN, kNegNaN}) {
+        std::vector<f64> ones(500, 1.0);
+        ones[300] = nan;
+        calls.clear();
+        const std::vector<u64> b = detect<f64, F64KeyOrderTraits>(ones, calls);
+        EXPECT_EQ(b.front(), 0u);
+        EXPECT_EQ(b.back(), 500u);
+    }
+    std::vector<i64> ints(500, 7);
+    ints[301] = 8;  // a plateau, then an ascending step: one run
+    EXPECT_EQ(check_order<I64Traits>(ints.data(), 301), Order::Ascending);
+    ints[400] = 7;
+    EXPECT_EQ(check_order<I64Traits>(ints.data(), ints.size()), Order::Neither);
+}
+
+// The run scans take long runs in vector blocks where the processor allows; wherever a run
+// breaks and wherever a scan starts, they must stop where the element-by-element scan does,
+// under a reference order written here (for f64 in key order: sign and magnitude).
+template <class T, class Traits, class LessEqual>
+void expect_scans_match_pairwise(LessEqual le, T base, T low, T high, T flat_value, T flat_break) {
+    using namespace tamarind::detail;
+    const std::size_t n = 150;
+    auto fwd = [&](const std::vector<T>& x, std::size_t k, auto ok) {
+        while (k + 1 < n && ok(x[k], x[k + 1])) ++k;
+        return k + 1;
+    };
+    auto back = [&](const std::vector<T>& x, std::size_t s, std::size_t k, auto ok) {
+        while (k > s && ok(x[k - 1], x[k])) --k;
+        return k;
+    };
+    auto ge = [&](T a, T b) { return le(b, a); };
+    auto eq = [&](T a, T b) { return le(a, b) && le(b, a); };
+    for (std::size_t brk = 0; brk < n; ++brk) {
+        std::vector<T> up(n), down(n), flat(n, flat_value);
+        for (std::size_t i = 0; i < n; ++i) {
+            up[i] = base + T(i / 2);
+            down[i] = base + T((n - i) / 2);
+        }
+        up[brk] = low;
+        down[brk] = high;
+        flat[brk] = flat_break;
+        for (std::size_t a = 0; a < n; a += 3) {
+            const T* u = up.data();
+            const T* d = down.data();
+            const T* f = flat.data();
+            ASSERT_EQ(ascending_end<Traits>(u, a, n), fwd(up, a, le)) << brk << " " << a;
+            ASSERT_EQ(descending_end<Traits>(d, a, n), fwd(down, a, ge)) << brk << " " << a;
+            ASSERT_EQ(plateau_end<Traits>(f, a, n), fwd(flat, a, eq)) << brk << " " << a;
+            for (std::size_t s = 0; s <= a; s += 11) {
+                ASSERT_EQ(ascending_start<Traits>(u, s, a), back(up, s, a, le)) << brk << " " << s << " " << a;
+                ASSERT_EQ(descending_start<Traits>(d, s, a), back(down, s, a, ge)) << brk << " " << s << " " << a;
+                ASSERT_EQ(plateau_start<Traits>(f, s, a), back(flat, s, a, eq)) << brk << " " << s << " " << a;
+            }
+        }
+    }
+}
+
+// IEEE totalOrder from the bits: sign first, then magnitude, reversed under the sign.
+bool total_order_le(f64 a, f64 b) {
+    const u64 x = std::bit_cast<u64>(a), y = std::bit_cast<u64>(b);
+    const bool xn = x >> 63, yn = y >> 63;
+    if (xn != yn) return xn;
+    return xn ? y <= x : x <= y;
+}
+
+TEST(Verge, BlockScansStopWherePairwiseScansDo) {
+    // The runs cross zero (i64, f64) and 2^63 (u64), where signed and unsigned order part.
+    auto le = [](auto a, auto b) { return a <= b; };
+    expect_scans_match_pairwise<f64, F64Traits>(le, -40.0, -1040.0, 960.0, 7.0, 3.0);
+    expect_scans_match_pairwise<i64, I64Traits>(le, i64{-40}, i64{-1040}, i64{960}, i64{7}, i64{3});
+    expect_scans_match_pairwise<u64, U64Traits>(le, kSignBit - 40, kSignBit - 1040, kSignBit + 960, u64{7}, u64{3});
+    // Key order: NaNs of either sign break runs at the ends, -0.0 breaks a plateau of +0.0.
+    expect_scans_match_pairwise<f64, F64KeyOrderTraits>(total_order_le, -40.0, kNegNaN, kPosNaN, 0.0, -0.0);
+    expect_scans_match_pairwise<f64, F64KeyOrderTraits>(total_order_le, -40.0, -0.0, kNegNaN, -0.0, 0.0);
+}
