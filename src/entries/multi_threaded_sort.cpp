@@ -1,6 +1,7 @@
 #include "comparison/parallel_quicksort.hpp"
 #include "entries/entries.hpp"
 #include "entries/mt_radix_sort.hpp"
+#include "entries/short_counts.hpp"
 #include "radix/few_keys_sort.hpp"
 #include "traits/traits.hpp"
 
@@ -8,13 +9,18 @@ namespace tamarind {
 
 namespace {
 
-template <class T>
-void sort_below_mt_radix(T* v, std::size_t n) {
-    // A slice of a few distinct values is counted. Any NaN makes the count decline before
-    // it moves anything (sampled, or not among the sampled keys), and the quicksort then
-    // raises on it as it would have.
-    if (few_keys_sort<traits_of<T>>(v, n)) return;
-    parallel_quicksort(v, n, LessOf<traits_of<T>>{});
+// Slices below the radix paths: a few distinct values, or (int64) a narrow range, are
+// counted, others take the parallel quicksort. Any NaN makes the count of few keys decline
+// before it moves anything (sampled, or not among the sampled keys), and the quicksort
+// then raises on it as it would have.
+void sort_below_mt_radix(f64* v, std::size_t n) {
+    if (few_keys_sort<F64Traits>(v, n)) return;
+    parallel_quicksort(v, n, LessOf<F64Traits>{});
+}
+
+void sort_below_mt_radix(i64* v, std::size_t n) {
+    if (count_short_slice(v, n)) return;
+    parallel_quicksort(v, n, LessOf<I64Traits>{});
 }
 
 }  // namespace

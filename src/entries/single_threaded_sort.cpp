@@ -6,6 +6,7 @@
 #include "comparison/float_quicksort.hpp"
 #include "entries/entry_thresholds.hpp"
 #include "entries/radix_or_quicksort.hpp"
+#include "entries/short_counts.hpp"
 #include "radix/few_keys_sort.hpp"
 #include "radix/rollercoaster_sort.hpp"
 #include "runs/k_way_merge.hpp"
@@ -55,7 +56,7 @@ void single_threaded_sort(f64* v, std::size_t n) {
 
 void single_threaded_sort(i64* v, std::size_t n) {
     if (n <= kStI64ComparisonMax) {
-        comparison_sort<I64Traits>(v, n);
+        if (!count_short_slice(v, n)) comparison_sort<I64Traits>(v, n);
         return;
     }
     auto fallback = few_keys_first<I64Traits>(sort_stretch);
