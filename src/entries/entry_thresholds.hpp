@@ -1,6 +1,7 @@
-// The lengths at which the entries change algorithm, in one table. single_threaded_sort
-// and mt_radix_sort read them from here; the C++ tests use the names, and the Python tests
-// parse this file to sort one below and at each, so moving a value moves the tests with it.
+// The lengths at which the entries change algorithm, in one table. The entries
+// (single_threaded_sort, multi_threaded_sort, mt_radix_sort) read them from here; the C++
+// tests use the names, and the Python tests parse this file to sort one below and at each,
+// so moving a value moves the tests with it.
 // Keep each on one line as `inline constexpr std::size_t kName = value;`.
 #pragma once
 
@@ -25,6 +26,5 @@ inline constexpr std::size_t kMtI64ComparisonBelow = 10'000'000;
 // sort_i64: slices from this long (and below kMtI64ComparisonBelow) take the radix sort on
 // the global pool, shorter ones the parallel comparison sort.
 inline constexpr std::size_t kMtI64GlobalRadixMin = 8192;
-
 
 }  // namespace tamarind
