@@ -191,7 +191,12 @@ def _finish(a, barrier):
 
     ``a`` is this task's own concatenation, read elsewhere only for its length, and
     sorting is idempotent, so a rerun of this task after a lost worker gives the same.
+    If the scheduler ran this task on another worker than the gather, or the gather was
+    spilled, ``a`` arrives as a view of a received buffer, possibly read-only or
+    misaligned, which the kernels refuse: then it is copied.
     """
+    if not (a.flags.writeable and a.flags.aligned and a.flags.c_contiguous):
+        a = np.array(a, order="C")
     return _sort_in_place(a)
 
 
