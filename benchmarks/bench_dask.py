@@ -26,6 +26,7 @@ Usage (needs ``pip install .[dask] 'dask[dataframe]'``)::
     python benchmarks/bench_dask.py                          # 1e8, float64 and int64
     python benchmarks/bench_dask.py --sizes 1e9 --memory-limit 6GiB --methods tamarind_dask
     python benchmarks/bench_dask.py --sizes 1e6 --json out.json
+    python benchmarks/bench_dask.py --repeat 3 --methods tamarind_dask,tamarind_whole
 
 Progress goes to standard error, the table to standard output.
 """
@@ -36,6 +37,7 @@ import json
 import logging
 import os
 import platform
+import statistics
 import sys
 import threading
 import time
@@ -179,6 +181,9 @@ def main():
                         help="per worker, e.g. 6GiB (default: the machine's memory / workers)")
     parser.add_argument("--local-directory", default=None, help="where workers spill")
     parser.add_argument("--seed", type=int, default=12345)
+    parser.add_argument("--repeat", type=int, default=1,
+                        help="runs per method, each on a fresh cluster; the table shows the median"
+                             " time and the largest memory")
     parser.add_argument("--json", default=None, help="also write the rows as JSON")
     args = parser.parse_args()
     # The dataframe shuffle logs each start and stop as a warning.
@@ -201,20 +206,32 @@ def main():
                 log(f"{n:.0e} {dtype} {method} ...")
                 row = {"n": n, "dtype": dtype, "method": method, "seconds": None, "note": ""}
                 try:
-                    if method in ("tamarind_dask", "sort_values"):
-                        seconds, ok, peaks = on_cluster(method, n, dtype, args)
-                        rss = [p["rss"] for p in peaks.values()]
-                        row.update(seconds=seconds, peak_worker=max(rss), all_workers=sum(rss),
-                                   spilled=max(p["spilled"] for p in peaks.values()))
-                        row["note"] = "" if ok else "WRONG RESULT"
-                    else:
-                        seconds, info = in_process(method, n, dtype, args)
-                        if seconds is None:
-                            row["note"] = f"not run: {info}"
+                    runs = []
+                    for _ in range(args.repeat):
+                        if method in ("tamarind_dask", "sort_values"):
+                            seconds, ok, peaks = on_cluster(method, n, dtype, args)
+                            rss = [p["rss"] for p in peaks.values()]
+                            runs.append(seconds)
+                            row.update(peak_worker=max(rss + [row.get("peak_worker", 0)]),
+                                       all_workers=max(sum(rss), row.get("all_workers", 0)),
+                                       spilled=max([p["spilled"] for p in peaks.values()]
+                                                   + [row.get("spilled", 0)]))
+                            row["note"] += "" if ok else "WRONG RESULT "
                         else:
-                            row.update(seconds=seconds, extra_rss=info["extra_rss"])
+                            seconds, info = in_process(method, n, dtype, args)
+                            if seconds is None:
+                                row["note"] = f"not run: {info}"
+                                break
+                            runs.append(seconds)
+                            row.update(extra_rss=info["extra_rss"])
                             row["note"] = ("in this process, +%.0f MiB" % (info["extra_rss"] / 2**20)
                                            + ("" if info["ok"] else "; WRONG RESULT"))
+                    if runs:
+                        row.update(seconds=statistics.median(runs), runs=runs)
+                        if len(runs) > 1:
+                            row["note"] = "; ".join(filter(None, (
+                                row["note"].strip(),
+                                f"median of {len(runs)}: {min(runs):.2f} to {max(runs):.2f} s")))
                 except Exception as e:  # noqa: BLE001 - a failed method is reported, not fatal
                     row["note"] = f"failed: {type(e).__name__}: {e}"[:200]
                 times[method] = row["seconds"]

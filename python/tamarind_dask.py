@@ -13,7 +13,9 @@ How it sorts (a sample sort, one Dask task per box)::
                                    │
                         exchange (1 or more stages)
                                    │
-                   output j: concatenate its runs, sort
+                   output j: concatenate its runs
+                                   │
+                   (every output gathered) ──> output j: sort in place
 
 * Every element is ordered by the key (value, input chunk, position in the sorted
   chunk). The key is unique, so duplicates are split between output partitions by rank
@@ -38,7 +40,15 @@ How it sorts (a sample sort, one Dask task per box)::
   already runs one task per core (or per worker thread); the multi-threaded
   ``sort_f64``/``sort_i64`` would build a pool of one thread per processor in every task
   and oversubscribe the machine. An output partition arrives as a concatenation of
-  sorted runs, which the single-threaded sort detects and merges.
+  sorted runs, which the single-threaded sort detects and merges: two runs cost about
+  0.4 of a sort, a dozen or more about a whole one.
+* The kernels hold the GIL while they sort, and a worker inside one cannot send runs to
+  its peers, so no output partition is sorted until all are gathered: without that the
+  exchange and the sorts take turns on ``dask.distributed``. Each element is copied
+  twice (its sorted chunk, its output partition) and sorted twice; partitioning an
+  unsorted chunk with NumPy (``searchsorted``, a stable ``argsort`` of the partition
+  numbers, a gather) costs about three of tamarind's sorts of it, so the first sort is
+  the cheapest partitioner available here.
 
 Results: the same values as ``np.sort(x.compute())``, with the bit pattern of every
 element kept. NaNs go last, in the order they have in ``x`` (``np.sort`` also puts
@@ -159,13 +169,35 @@ def _regroup(ngroups, divisor, *pieces):
     return groups
 
 
-def _finish(part, dtype, *pieces):
-    """Output partition ``part``: its runs, in input-chunk order, concatenated and sorted."""
+def _gather(part, dtype, *pieces):
+    """Output partition ``part``'s runs, in input-chunk order, concatenated (not yet sorted)."""
     runs = sorted((run for piece in pieces for run in piece.get(part, ())),
                   key=operator.itemgetter(0))
     if not runs:
         return np.empty(0, dtype)
-    return _sort_in_place(np.concatenate([run for _, run in runs]))
+    return np.concatenate([run for _, run in runs])
+
+
+def _length(a):
+    return len(a)
+
+
+def _barrier(*lengths):
+    return None
+
+
+def _finish(a, barrier):
+    """Sort gathered partition ``a`` in place.
+
+    ``a`` is this task's own concatenation, read elsewhere only for its length, and
+    sorting is idempotent, so a rerun of this task after a lost worker gives the same.
+    If the scheduler ran this task on another worker than the gather, or the gather was
+    spilled, ``a`` arrives as a view of a received buffer, possibly read-only or
+    misaligned, which the kernels refuse: then it is copied.
+    """
+    if not (a.flags.writeable and a.flags.aligned and a.flags.c_contiguous):
+        a = np.array(a, order="C")
+    return _sort_in_place(a)
 
 
 def _describe(x):
@@ -241,6 +273,9 @@ def sort(x, *, max_branch=32):
         dsk[(sample_name, c)] = (_sample, (sorted_name, c), c, counts[c])
     dsk[splitter_key] = (_splitters, nparts, *[(sample_name, c) for c in range(nparts)])
 
+    gather_name = f"tamarind-sort-gather-{token}"
+    length_name = f"tamarind-sort-length-{token}"
+    barrier_key = f"tamarind-sort-exchanged-{token}"
     stages, branch = _stages(nparts, max_branch)
     # Stage 0 cuts the sorted chunks; the nodes of later stages exist where any of
     # their inputs does.
@@ -263,11 +298,18 @@ def sort(x, *, max_branch=32):
             sources = [base + d * divisor for d in range(branch)]
             inputs = [(group_name, s, digit) for s in sources if s in nodes]
             if last:
-                dsk[(name, target)] = (_finish, target, x.dtype, *inputs)
+                dsk[(gather_name, target)] = (_gather, target, x.dtype, *inputs)
+                dsk[(length_name, target)] = (_length, (gather_name, target))
+                dsk[(name, target)] = (_finish, (gather_name, target), barrier_key)
             elif inputs:
                 dsk[(next_name, target)] = (_regroup, branch, divisor * branch, *inputs)
                 next_nodes.add(target)
         node_name, nodes = next_name, next_nodes
+
+    # No partition is sorted before every partition is gathered: the kernels hold the
+    # GIL, and a worker inside one cannot send its runs to the others. The barrier
+    # depends on the lengths only, so no partition moves to reach it.
+    dsk[barrier_key] = (_barrier, *[(length_name, t) for t in range(nparts)])
 
     graph = HighLevelGraph.from_collections(name, dsk, dependencies=[x])
     return da.Array(graph, name, chunks=((math.nan,) * nparts,), dtype=x.dtype)
