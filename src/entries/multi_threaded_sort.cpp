@@ -14,7 +14,7 @@ void sort_below_mt_radix(T* v, std::size_t n) {
     // it moves anything (sampled, or not among the sampled keys), and the quicksort then
     // raises on it as it would have.
     if (few_keys_sort<traits_of<T>>(v, n)) return;
-    parallel_quicksort(v, n, LessOf<traits_of<T>>{});
+    parallel_quicksort<traits_of<T>>(v, n);
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ void multi_threaded_sort(i64* v, std::size_t n) {
     sort_below_mt_radix(v, n);
 }
 
-void quicksort_on_global_pool(f64* v, std::size_t n) { parallel_quicksort(v, n, LessOf<F64Traits>{}); }
-void quicksort_on_global_pool(i64* v, std::size_t n) { parallel_quicksort(v, n, LessOf<I64Traits>{}); }
+void quicksort_on_global_pool(f64* v, std::size_t n) { parallel_quicksort<F64Traits>(v, n); }
+void quicksort_on_global_pool(i64* v, std::size_t n) { parallel_quicksort<I64Traits>(v, n); }
 
 }  // namespace tamarind

@@ -381,49 +381,4 @@ struct TraitsOf<u64> {
 template <class T>
 using traits_of = typename TraitsOf<T>::type;
 
-// The comparator of a traits type as a function object, for the comparison sorts.
-template <class Traits>
-struct LessOf {
-    using traits_type = Traits;
-    bool operator()(typename Traits::value_type a, typename Traits::value_type b) const {
-        return Traits::is_less(a, b);
-    }
-};
-
-// The same order for slices checked free of unordered elements: never fails.
-template <class Traits>
-struct OrderedLessOf {
-    using traits_type = Traits;
-    bool operator()(typename Traits::value_type a, typename Traits::value_type b) const noexcept {
-        return Traits::less(a, b);
-    }
-};
-
-// Comparators known never to fail.
-template <class Less>
-inline constexpr bool kIsOrderedLess = false;
-template <class Traits>
-inline constexpr bool kIsOrderedLess<OrderedLessOf<Traits>> = true;
-
-// Comparators that can hand a sort over to OrderedLessOf once check_ordered passed.
-template <class Less>
-inline constexpr bool kIsTraitsLess = kIsOrderedLess<Less>;
-template <class Traits>
-inline constexpr bool kIsTraitsLess<LessOf<Traits>> = true;
-
-// Stops the call through less itself, with its message and source location, if v[0, n)
-// holds an element it would fail on; nothing has moved then. Afterwards the slice may be
-// sorted with OrderedLessOf<Traits>, which gives the same answers.
-template <class Traits>
-void check_ordered(const typename Traits::value_type* v, std::size_t n, const LessOf<Traits>& less) {
-    // Fewer than two elements need no comparison, so a lone NaN is left where it is.
-    if (n < 2 || !Traits::has_unordered(v, n)) [[likely]]
-        return;
-    for (std::size_t i = 0; i < n; ++i) less(v[i], v[i]);
-}
-
-// A slice handed on with OrderedLessOf has been checked already.
-template <class Traits>
-void check_ordered(const typename Traits::value_type*, std::size_t, const OrderedLessOf<Traits>&) noexcept {}
-
 }  // namespace tamarind
