@@ -3,12 +3,13 @@
 //   to_key(x)              the unsigned 64-bit key whose unsigned order is the sorted order;
 //   from_key(k)            its inverse: keys and bit patterns correspond one to one, so equal
 //                          keys mean equal bits;
-//   is_less(a, b)          the comparator of the comparison sorts;
+//   is_less(a, b)          the comparison with its contract: panics where it has no answer
+//                          (the rule the comparison sorts' NaN gate applies up front);
 //   less, less_equal, greater, equal (a, b)
 //                          the element type's own operators: never fail, false whenever
 //                          an operand is unordered (run detection, the merge, the
 //                          insertion steps of prefix_insertion_sort, and the comparison
-//                          sorts once has_unordered said no);
+//                          sorts behind their NaN gate);
 //   block_ascending, block_descending, block_equal (x)
 //                          the same tests over the eight neighbouring pairs of x[0..8],
 //                          without short-circuit (the block scans of run detection);
