@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "comparison/quicksort.hpp"
 #include "simd/kernels.hpp"
 #include "traits/traits.hpp"
 
@@ -63,11 +62,8 @@ void bench_type(const char* type, std::size_t n, std::size_t runs) {
         std::function<void(T*, std::size_t)> network;
         std::size_t network_max;
     };
-    std::vector<Contender> contenders = {
-        {"scalar", [](T* v, std::size_t m, T p) { return quicksort::partition_in_blocks(v, m, p, OrderedLessOf<Traits>{}); },
-         [](T* v, std::size_t m) { small_sort(v, m, OrderedLessOf<Traits>{}); }, kSmallSortMax},
-    };
-    for (simd::Isa isa : {simd::Isa::kAvx2, simd::Isa::kAvx512}) {
+    std::vector<Contender> contenders;
+    for (simd::Isa isa : {simd::Isa::kScalar, simd::Isa::kAvx2, simd::Isa::kAvx512}) {
         const char* why_not = nullptr;
         const simd::KernelSet* set = simd::kernels_for(isa, &why_not);
         if (set == nullptr) {
@@ -75,7 +71,7 @@ void bench_type(const char* type, std::size_t n, std::size_t runs) {
             continue;
         }
         const simd::Kernels<T>& k = set->template of<T>();
-        contenders.push_back({set->name, k.partition_less, k.sort_network, simd::kNetworkMax});
+        contenders.push_back({set->name, k.partition_less, k.sort_network, k.network_max});
     }
 
     std::printf("\n%s: partition of %zu elements around the median (GB/s), networks (ns/elem)\n", type, n);
@@ -126,7 +122,7 @@ int main(int argc, char** argv) {
     const std::size_t n = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1'000'000;
     const std::size_t runs = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 9;
     const simd::KernelSet* best = simd::best_kernels();
-    std::printf("CPU: %s; vector kernels in use: %s\n", cpu_model().c_str(), best ? best->name : "none (scalar)");
+    std::printf("CPU: %s; kernels in use: %s\n", cpu_model().c_str(), best->name);
     bench_type<F64Traits>("f64", n, runs);
     bench_type<I64Traits>("i64", n, runs);
     bench_type<U64Traits>("u64", n, runs);

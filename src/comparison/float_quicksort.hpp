@@ -1,4 +1,5 @@
-// float64 in totalOrder by the vector quicksort. Its kernels order by IEEE comparison,
+// float64 in totalOrder by the quicksort on the kernels, for the single-threaded entry's
+// stretches that the radix sort would not split well. The kernels order by IEEE comparison,
 // which on a slice without NaN is totalOrder except that the two zeros compare equal. So a
 // NaN-free slice is sorted as floats and its block of zeros then rewritten with every -0.0
 // first; a slice with a NaN is sorted as ordered integers, which is slower (AVX2 has no
@@ -10,7 +11,7 @@
 #include <cstddef>
 
 #include "comparison/comparison_sort.hpp"
-#include "comparison/quicksort.hpp"
+#include "comparison/nan_gate.hpp"
 #include "traits/float_keys.hpp"
 
 namespace tamarind {
@@ -27,13 +28,13 @@ inline void order_signed_zeros(f64* v, std::size_t n) noexcept {
 
 // Sorts v[0, n) into totalOrder on the calling thread.
 inline void quicksort_in_total_order(f64* v, std::size_t n) {
-    if (has_unordered<F64Traits>(v, n)) {
+    if (has_nan<F64Traits>(v, n)) {
         F64AsI64 ints(v, n);
-        unstable_sort(ints.ints(), n, LessOf<I64Traits>{});
+        unstable_sort<I64Traits>(ints.ints(), n);
         ints.release();
         return;
     }
-    unstable_sort(v, n, OrderedLessOf<F64Traits>{});
+    unstable_sort_nan_free<F64Traits>(v, n);
     order_signed_zeros(v, n);
 }
 

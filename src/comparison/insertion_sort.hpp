@@ -1,16 +1,15 @@
-// Insertion sort for short slices, and the single insertion step that the
-// pattern-defeating quicksort also uses to repair nearly sorted input.
+// Insertion sort under a caller's comparator: the base case of the quicksort on a
+// comparator (ComparatorOrder in quicksort.hpp), and the single insertion step that the
+// quicksort also uses, on either order, to repair nearly sorted input. The element types'
+// own orders sort their short slices by network instead (simd/small_sort.hpp).
 #pragma once
 
 #include <cstddef>
 
-#include "comparison/small_sort.hpp"
-#include "traits/traits.hpp"
-
 namespace tamarind {
 
-// Slices up to this long are insertion-sorted by the comparison sorts; longer ones are
-// partitioned (or merged, in small_sort) first.
+// Slices up to this long are insertion-sorted by a caller that sorts under its own
+// comparator; longer ones go to unstable_sort.
 inline constexpr std::size_t kInsertionSortMax = 20;
 
 // Inserts v[i] into the sorted prefix v[0, i), leaving v[0, i] sorted; equal elements are
@@ -33,24 +32,12 @@ inline void insert_tail(T* v, std::size_t i, const Less& less) {
     v[hole] = held;
 }
 
-// Sorts v[0, n); meant for n <= kInsertionSortMax. With an element type's own comparator, a NaN stops
-// the call before anything moves and the rest runs branch-free (random input makes the
-// insertion loop mispredict about once per element). With any other comparator it is a
-// plain insertion sort: n - 1 comparisons on sorted input, and every element takes part
-// in at least one comparison when n >= 2, so a failing comparator always fails.
+// Sorts v[0, n) under less, stably: n - 1 comparisons on sorted input, and every element
+// takes part in at least one comparison when n >= 2, so a failing comparator always fails.
+// Meant for short slices (n <= kInsertionSortMax).
 template <class T, class Less>
 void insertion_sort(T* v, std::size_t n, Less less) {
-    if constexpr (kIsTraitsLess<Less>) {
-        check_ordered(v, n, less);
-        const OrderedLessOf<typename Less::traits_type> ordered;
-        if (n <= kSmallSortMax) [[likely]] {
-            small_sort(v, n, ordered);
-        } else {
-            for (std::size_t i = 1; i < n; ++i) insert_tail(v, i, ordered);
-        }
-    } else {
-        for (std::size_t i = 1; i < n; ++i) insert_tail(v, i, less);
-    }
+    for (std::size_t i = 1; i < n; ++i) insert_tail(v, i, less);
 }
 
 }  // namespace tamarind

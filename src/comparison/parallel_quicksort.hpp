@@ -1,13 +1,17 @@
-// Pattern-defeating quicksort, parallel over the worker pool: the sequential step of
+// Pattern-defeating quicksort, parallel over the worker pool: the step of
 // comparison/quicksort.hpp with a fork policy that sorts the two sides of a large partition
-// through pool::join, the left side on the current thread.
+// through pool::join, the left side on the current thread. Runs for rayon_sort_* and for
+// sort_* below the radix sort's threshold (and its stretches that do not split well). Like
+// the sorts of comparison_sort.hpp it takes an element type's traits (the NaN gate, then
+// the kernels) or a comparator.
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
 
+#include "comparison/comparison_sort.hpp"
+#include "comparison/nan_gate.hpp"
 #include "comparison/quicksort.hpp"
 #include "pool/join.hpp"
 
@@ -29,72 +33,60 @@ namespace quicksort {
 // scheduler tens of microseconds, about what the split would save on a slice this short
 // (its first partition alone, which no worker can share, is a tenth of its sort).
 inline constexpr std::size_t kCallingThreadMax = 1 << 15;
-// Slices the NaN scan splits across the pool have more than this many elements: below, one
-// thread scans them in less time than a worker takes to wake.
-inline constexpr std::size_t kParallelScanMin = 1 << 18;
 
-// has_unordered, spread over the pool in halves above kParallelScanMin elements.
-template <class Traits>
-bool has_unordered_on_pool(const typename Traits::value_type* v, std::size_t n) {
-    if (n <= kParallelScanMin) return has_unordered<Traits>(v, n);
-    const std::size_t half = n / 2;
-    bool left = false;
-    bool right = false;
-    pool::join([&] { left = has_unordered_on_pool<Traits>(v, half); },
-               [&] { right = has_unordered_on_pool<Traits>(v + half, n - half); });
-    return left || right;
+// The quicksort from the top on order: through the pool above kCallingThreadMax elements,
+// with a worker woken ahead of the first partition (which no worker can share), so that its
+// wake-up overlaps that partition.
+template <class T, class Order>
+void sort_from_top(T* v, std::size_t n, const Order& order) {
+    const auto limit = static_cast<std::uint32_t>(std::bit_width(n));
+    if (n <= kCallingThreadMax) {
+        quicksort_step<SequentialFork>(v, n, order, nullptr, limit);
+        return;
+    }
+    pool::wake_for_work_soon();
+    quicksort_step<PoolFork>(v, n, order, nullptr, limit);
 }
 
 }  // namespace quicksort
 
-// Sorts v[0, n) ascending under is_less, in place and unstably, splitting large partitions
-// across the worker pool. Allocates nothing; a comparator panic (NaN for f64) propagates
-// once every part has stopped and leaves v a permutation of its input.
-//
-// A slice of at most kCallingThreadMax elements never touches the pool. With an element
-// type's own comparator, a NaN stops the call before anything moves (one scan, on the pool
-// above kParallelScanMin), and the sort runs on the order that cannot fail, with the vector
-// kernels where the processor has them.
-template <class T, class Less>
-void parallel_quicksort(T* v, std::size_t n, Less is_less) {
-    using namespace quicksort;
-    const auto limit = static_cast<std::uint32_t>(std::bit_width(n));
-    // Only a slice this long reaches the pool. A worker is woken ahead of the first fork
-    // (the NaN scan's or the first partition's), so that its wake-up overlaps the work done
-    // here before it.
-    const bool may_fork = n > kCallingThreadMax;
-    if constexpr (kIsTraitsLess<Less>) {
-        using Traits = typename Less::traits_type;
-        // Integers need no scan (and must not fork one onto the pool for nothing).
-        if constexpr (!kIsOrderedLess<Less> && Traits::kMayBeUnordered) {
-            const bool scan_on_pool = n > kParallelScanMin;
-            if (scan_on_pool) pool::wake_for_work_soon();
-            const bool unordered = scan_on_pool ? has_unordered_on_pool<Traits>(v, n) : has_unordered<Traits>(v, n);
-            // Fails through the comparator itself, with its message.
-            if (unordered) check_ordered(v, n, is_less);
-        }
-        with_ordered_less<Traits>([&](const auto& ordered) {
-            if (n <= base_case_max<std::decay_t<decltype(ordered)>>()) {
-                sort_short_ordered(v, n, ordered);
-                return;
-            }
-            // Sorted input (all equal included) is settled by one scan, which needs no
-            // worker (and waking one costs the caller as much as the scan of a 100 000
-            // elements).
-            if (is_non_descending(v, n, ordered)) return;
-            if (!may_fork) {
-                quicksort_step<SequentialFork>(v, n, ordered, nullptr, limit);
-                return;
-            }
-            pool::wake_for_work_soon();
-            quicksort_step<PoolFork>(v, n, ordered, nullptr, limit);
-        });
-    } else if (may_fork) {
-        pool::wake_for_work_soon();
-        quicksort_step<PoolFork>(v, n, is_less, nullptr, limit);
-    } else {
-        quicksort_step<SequentialFork>(v, n, is_less, nullptr, limit);
+// Sorts v[0, n), which holds no NaN, ascending in the order of Traits on the given kernels,
+// in place and unstably. A slice of at most kCallingThreadMax elements never touches the
+// pool.
+template <class Traits>
+void parallel_quicksort_nan_free(typename Traits::value_type* v, std::size_t n,
+                                 const simd::Kernels<typename Traits::value_type>& kernels) {
+    static_assert(kIsElementOrder<Traits>, "the kernels sort by the element type's own order");
+    if (n <= kernels.network_max) {
+        kernels.sort_short(v, n);
+        return;
     }
+    // Sorted input (all equal included) is settled by one scan, which needs no worker (and
+    // waking one costs the caller as much as the scan of a 100 000 elements).
+    if (kernels.is_non_descending(v, n)) return;
+    quicksort::sort_from_top(v, n, quicksort::KernelOrder<Traits>{&kernels});
+}
+
+// The same on the best kernels.
+template <class Traits>
+void parallel_quicksort_nan_free(typename Traits::value_type* v, std::size_t n) {
+    parallel_quicksort_nan_free<Traits>(v, n, simd::best_kernels()->template of<typename Traits::value_type>());
+}
+
+// The same for any v[0, n): the NaN gate first (its scan on the pool above kParallelScanMin
+// elements).
+template <class Traits>
+void parallel_quicksort(typename Traits::value_type* v, std::size_t n) {
+    check_no_nan_on_pool<Traits>(v, n);
+    parallel_quicksort_nan_free<Traits>(v, n);
+}
+
+// Sorts v[0, n) ascending under any comparator, in place and unstably, splitting large
+// partitions across the worker pool. Allocates nothing; a comparator panic propagates once
+// every part has stopped and leaves v a permutation of its input.
+template <class T, class Less>
+void parallel_quicksort(T* v, std::size_t n, Less less) {
+    quicksort::sort_from_top(v, n, quicksort::ComparatorOrder<Less>{less});
 }
 
 }  // namespace tamarind

@@ -85,7 +85,7 @@ void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t 
     if (radix_splits_well<I64Traits>(v, m))
         peeka_entry<I64Traits>(v, m, kByteRadix, workers, chunk_size, total_len);
     else
-        workers.install([&] { parallel_quicksort(v, m, LessOf<I64Traits>{}); });
+        workers.install([&] { parallel_quicksort<I64Traits>(v, m); });
 }
 
 // The same for float64, in totalOrder: the parallel quicksort on the floats themselves where
@@ -95,13 +95,13 @@ void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t 
 // 5.4 against 8.6 at 10^6, 8.0 against 8.8 at 10^7, 7.6 against 7.9 at 5 * 10^7), while one
 // thread's radix sort does beat one thread's quicksort there.
 void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers) {
-    if (workers.install([&] { return quicksort::has_unordered_on_pool<F64Traits>(v, m); })) {
+    if (workers.install([&] { return has_nan_on_pool<F64Traits>(v, m); })) {
         F64AsI64On ints(v, m, workers);
-        workers.install([&] { parallel_quicksort(ints.ints(), m, LessOf<I64Traits>{}); });
+        workers.install([&] { parallel_quicksort<I64Traits>(ints.ints(), m); });
         ints.release(workers);
         return;
     }
-    workers.install([&] { parallel_quicksort(v, m, OrderedLessOf<F64Traits>{}); });
+    workers.install([&] { parallel_quicksort_nan_free<F64Traits>(v, m); });
     order_signed_zeros(v, m);
 }
 

@@ -15,12 +15,12 @@ namespace {
 // then raises on it as it would have.
 void sort_below_mt_radix(f64* v, std::size_t n) {
     if (few_keys_sort<F64Traits>(v, n)) return;
-    parallel_quicksort(v, n, LessOf<F64Traits>{});
+    parallel_quicksort<F64Traits>(v, n);
 }
 
 void sort_below_mt_radix(i64* v, std::size_t n) {
     if (count_short_slice(v, n)) return;
-    parallel_quicksort(v, n, LessOf<I64Traits>{});
+    parallel_quicksort<I64Traits>(v, n);
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ void multi_threaded_sort(i64* v, std::size_t n) {
     sort_below_mt_radix(v, n);
 }
 
-void quicksort_on_global_pool(f64* v, std::size_t n) { parallel_quicksort(v, n, LessOf<F64Traits>{}); }
-void quicksort_on_global_pool(i64* v, std::size_t n) { parallel_quicksort(v, n, LessOf<I64Traits>{}); }
+void quicksort_on_global_pool(f64* v, std::size_t n) { parallel_quicksort<F64Traits>(v, n); }
+void quicksort_on_global_pool(i64* v, std::size_t n) { parallel_quicksort<I64Traits>(v, n); }
 
 }  // namespace tamarind

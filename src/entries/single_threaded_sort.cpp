@@ -23,7 +23,7 @@ void sort_stretch(i64* v, std::size_t m) {
     if (m >= kStRadixMin && radix_splits_well<I64Traits>(v, m))
         rollercoaster_sort<I64Traits>(v, m, kByteRadix);
     else
-        unstable_sort(v, m, LessOf<I64Traits>{});
+        unstable_sort<I64Traits>(v, m);
 }
 
 }  // namespace

@@ -2,13 +2,14 @@
 // what the processor reports through CPUID, less what the environment variable
 // TAMARIND_DISABLE_CPU_FEATURES turns off, decided once per process. Vector code is
 // compiled per function or per file for its target (the build assumes only baseline
-// x86-64) and taken only where cpu_supports says so; everything has a scalar path beside
-// it. No other header is needed here, so every layer may ask.
+// x86-64) and taken only where cpu_supports says so; the scalar kernels stand in for it
+// everywhere else. No other header is needed here, so every layer may ask.
 #pragma once
 
 namespace tamarind::simd {
 
-enum class Isa { kAvx2, kAvx512 };
+// kScalar is baseline code, which every processor runs.
+enum class Isa { kScalar, kAvx2, kAvx512 };
 
 // The environment variable that turns vector code off or caps it.
 inline constexpr const char* kDisableFeaturesVariable = "TAMARIND_DISABLE_CPU_FEATURES";
@@ -22,7 +23,11 @@ struct CpuFeatures {
     bool avx512_disabled = false;
 
     bool usable(Isa isa) const noexcept {
-        return isa == Isa::kAvx2 ? avx2_reported && !avx2_disabled : avx512_reported && !avx512_disabled;
+        switch (isa) {
+            case Isa::kAvx2: return avx2_reported && !avx2_disabled;
+            case Isa::kAvx512: return avx512_reported && !avx512_disabled;
+            default: return true;
+        }
     }
 };
 

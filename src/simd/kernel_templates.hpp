@@ -396,8 +396,38 @@ bool is_strictly_descending(const typename Ops::T* v, std::size_t n) {
     return true;
 }
 
+// The network with the two order scans first: they settle sorted and descending input in
+// one pass each (the network would not keep equal elements of sorted input in place).
+template <class Ops>
+void sort_short(typename Ops::T* v, std::size_t n) {
+    if (n < 2 || is_non_descending<Ops>(v, n)) return;
+    if (is_strictly_descending<Ops>(v, n)) {
+        std::reverse(v, v + n);
+        return;
+    }
+    sort_network<Ops>(v, n);
+}
+
+// The vector scan settles non-descending input (runs of equal elements included) several
+// times faster; where it fails, the element by element scan finds the first descent.
+template <class Ops>
+std::size_t non_descending_prefix(const typename Ops::T* v, std::size_t n) {
+    if (is_non_descending<Ops>(v, n)) return n;
+    std::size_t i = 1;
+    while (i < n && !Ops::scalar_less(v[i], v[i - 1])) ++i;
+    return i;
+}
+
 template <class Ops>
 constexpr Kernels<typename Ops::T> kernels_of() {
-    return {&partition_less<Ops>, &partition_not_greater<Ops>, &sort_network<Ops>, &is_non_descending<Ops>,
-            &is_strictly_descending<Ops>};
+    return {
+        .network_max = kNetworkMax,
+        .partition_less = &partition_less<Ops>,
+        .partition_not_greater = &partition_not_greater<Ops>,
+        .sort_network = &sort_network<Ops>,
+        .sort_short = &sort_short<Ops>,
+        .is_non_descending = &is_non_descending<Ops>,
+        .is_strictly_descending = &is_strictly_descending<Ops>,
+        .non_descending_prefix = &non_descending_prefix<Ops>,
+    };
 }

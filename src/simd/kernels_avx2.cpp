@@ -1,6 +1,7 @@
 // The kernels for AVX2: four 64-bit lanes per vector. Everything below the target line
 // is compiled for AVX2 and reached only through the table, which dispatch.cpp hands out
 // after the processor reported AVX2.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>

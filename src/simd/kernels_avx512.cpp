@@ -2,6 +2,7 @@
 // vector, with native 64-bit min, max and unsigned compares and the compressing store.
 // Everything below the target line is compiled for AVX-512 and reached only through the
 // table, which dispatch.cpp hands out after the processor reported AVX-512F.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>

@@ -3,12 +3,13 @@
 //   to_key(x)              the unsigned 64-bit key whose unsigned order is the sorted order;
 //   from_key(k)            its inverse: keys and bit patterns correspond one to one, so equal
 //                          keys mean equal bits;
-//   is_less(a, b)          the comparator of the comparison sorts;
+//   is_less(a, b)          the comparison with its contract: panics where it has no answer
+//                          (the rule the comparison sorts' NaN gate applies up front);
 //   less, less_equal, greater, equal (a, b)
 //                          the element type's own operators: never fail, false whenever
 //                          an operand is unordered (run detection, the merge, the
 //                          insertion steps of prefix_insertion_sort, and the comparison
-//                          sorts once has_unordered said no);
+//                          sorts behind their NaN gate);
 //   block_ascending, block_descending, block_equal (x)
 //                          the same tests over the eight neighbouring pairs of x[0..8],
 //                          without short-circuit (the block scans of run detection);
@@ -380,50 +381,5 @@ struct TraitsOf<u64> {
 };
 template <class T>
 using traits_of = typename TraitsOf<T>::type;
-
-// The comparator of a traits type as a function object, for the comparison sorts.
-template <class Traits>
-struct LessOf {
-    using traits_type = Traits;
-    bool operator()(typename Traits::value_type a, typename Traits::value_type b) const {
-        return Traits::is_less(a, b);
-    }
-};
-
-// The same order for slices checked free of unordered elements: never fails.
-template <class Traits>
-struct OrderedLessOf {
-    using traits_type = Traits;
-    bool operator()(typename Traits::value_type a, typename Traits::value_type b) const noexcept {
-        return Traits::less(a, b);
-    }
-};
-
-// Comparators known never to fail.
-template <class Less>
-inline constexpr bool kIsOrderedLess = false;
-template <class Traits>
-inline constexpr bool kIsOrderedLess<OrderedLessOf<Traits>> = true;
-
-// Comparators that can hand a sort over to OrderedLessOf once check_ordered passed.
-template <class Less>
-inline constexpr bool kIsTraitsLess = kIsOrderedLess<Less>;
-template <class Traits>
-inline constexpr bool kIsTraitsLess<LessOf<Traits>> = true;
-
-// Stops the call through less itself, with its message and source location, if v[0, n)
-// holds an element it would fail on; nothing has moved then. Afterwards the slice may be
-// sorted with OrderedLessOf<Traits>, which gives the same answers.
-template <class Traits>
-void check_ordered(const typename Traits::value_type* v, std::size_t n, const LessOf<Traits>& less) {
-    // Fewer than two elements need no comparison, so a lone NaN is left where it is.
-    if (n < 2 || !Traits::has_unordered(v, n)) [[likely]]
-        return;
-    for (std::size_t i = 0; i < n; ++i) less(v[i], v[i]);
-}
-
-// A slice handed on with OrderedLessOf has been checked already.
-template <class Traits>
-void check_ordered(const typename Traits::value_type*, std::size_t, const OrderedLessOf<Traits>&) noexcept {}
 
 }  // namespace tamarind

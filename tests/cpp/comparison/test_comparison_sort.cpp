@@ -1,5 +1,6 @@
-// The engine's comparison sorts: insertion sort for short slices and the sequential
-// unstable sort, against the check over many lengths and input patterns.
+// The comparison sorts on the calling thread in both forms: on an element type's own order
+// (the NaN gate, then every kernel table this processor runs) and under a caller's
+// comparator (insertion sort, the plain quicksort), over many lengths and input patterns.
 #include <gtest/gtest.h>
 
 #include "comparison/comparison_sort.hpp"
@@ -13,91 +14,95 @@ namespace {
 const auto UnstableSort = [](auto* v, std::size_t n, auto less) { unstable_sort(v, n, less); };
 const auto InsertionSort = [](auto* v, std::size_t n, auto less) { insertion_sort(v, n, less); };
 
-// Every short length, the thresholds (20, 50, 2000) either side, and a few larger slices.
+// Every short length, the thresholds (20, 50, 64, 128, 2000) either side, and a few larger slices.
 std::vector<std::size_t> lengths() {
-    std::vector<std::size_t> l(101);
+    std::vector<std::size_t> l(141);
     std::iota(l.begin(), l.end(), std::size_t{0});
-    for (std::size_t n = 101; n < 1100; n += 13) l.push_back(n);
+    for (std::size_t n = 141; n < 1100; n += 13) l.push_back(n);
     for (std::size_t n : {1999, 2000, 2001, 2002, 4001, 8192, 20000}) l.push_back(n);
     for (std::size_t n : {100'000, 1'000'000}) if (!kSanitized || n < 1'000'000) l.push_back(n);
     return l;
 }
 
 template <class Traits>
-class ComparativeSort : public ::testing::Test {};
-TYPED_TEST_SUITE(ComparativeSort, ElementTraits);
+class ComparisonSort : public ::testing::Test {};
+TYPED_TEST_SUITE(ComparisonSort, ElementTraits);
 
-TYPED_TEST(ComparativeSort, EveryPattern) {
-    std::vector<std::size_t> short_lengths(65);
-    std::iota(short_lengths.begin(), short_lengths.end(), std::size_t{0});
-    expect_sorts_every_pattern<TypeParam>(InsertionSort, short_lengths);
-    expect_sorts_every_pattern<TypeParam>(UnstableSort, lengths());
+TYPED_TEST(ComparisonSort, EveryPatternOnEveryKernelTable) {
+    using T = typename TypeParam::value_type;
+    std::vector<std::size_t> l = lengths();
+    l.erase(std::remove_if(l.begin(), l.end(), [](std::size_t n) { return n > 2002; }), l.end());
+    expect_sorts_every_pattern<TypeParam>([](T* v, std::size_t n) { comparison_sort<TypeParam>(v, n); }, l);
+    for (const simd::KernelSet* set : kernel_tables()) {
+        SCOPED_TRACE(set->name);
+        expect_sorts_every_pattern<TypeParam>(
+            [&](T* v, std::size_t n) { unstable_sort_nan_free<TypeParam>(v, n, set->template of<T>()); }, lengths());
+    }
 }
 
-// Non-descending input comes back bit for bit (equal -0.0 and +0.0 included) after one
-// comparison per neighbour pair plus at most the pivot choice's; strictly descending input
-// comes back reversed, and from kMedianOfMediansThreshold elements is recognised as such
-// at once. The element type's own comparator takes the branch-free paths, a counting one
-// the generic paths.
-TYPED_TEST(ComparativeSort, PresortedInputFastPaths) {
+TYPED_TEST(ComparisonSort, EveryPatternUnderAComparator) {
     using T = typename TypeParam::value_type;
+    std::vector<std::size_t> short_lengths(kInsertionSortMax + 2);
+    std::iota(short_lengths.begin(), short_lengths.end(), std::size_t{0});
+    expect_sorts_every_pattern<TypeParam>([](T* v, std::size_t n) { insertion_sort(v, n, TraitsLess<TypeParam>{}); },
+                                          short_lengths);
+    std::vector<std::size_t> l = lengths();
+    l.erase(std::remove_if(l.begin(), l.end(), [](std::size_t n) { return n > 20'000; }), l.end());
+    expect_sorts_every_pattern<TypeParam>([](T* v, std::size_t n) { unstable_sort(v, n, TraitsLess<TypeParam>{}); }, l);
+}
+
+// Non-descending input comes back bit for bit (equal -0.0 and +0.0 included) and strictly
+// descending input reversed, on every kernel table. Under a comparator, that takes one
+// comparison per neighbour pair plus at most the pivot choice's, and from
+// kMedianOfMediansThreshold elements descending input is recognised as such at once.
+TYPED_TEST(ComparisonSort, PresortedInputFastPaths) {
+    using T = typename TypeParam::value_type;
+    auto same_bits = [](const std::vector<T>& a, auto b_begin) {
+        return std::equal(a.begin(), a.end(), b_begin, [](T x, T y) { return std::bit_cast<u64>(x) == std::bit_cast<u64>(y); });
+    };
     for (std::size_t n = 0; n <= 2100; n += n < 300 ? 1 : 601) {
         std::vector<T> ascending = make_pattern<T>("few_distinct", n, 5);
         std::stable_sort(ascending.begin(), ascending.end(), [](T a, T b) { return a < b; });
-        std::vector<T> v = ascending;
-        if (n <= kInsertionSortMax) insertion_sort(v.data(), n, LessOf<TypeParam>{});
-        else unstable_sort(v.data(), n, LessOf<TypeParam>{});
-        ASSERT_EQ(sorted_bits(v), sorted_bits(ascending)) << "n = " << n;
-        ASSERT_TRUE(std::equal(v.begin(), v.end(), ascending.begin(), [](T a, T b) {
-            return std::bit_cast<u64>(a) == std::bit_cast<u64>(b); })) << "n = " << n;
-        std::atomic<u64> count{0};
-        unstable_sort(v.data(), n, CountingLess<TypeParam>{&count});
-        const u64 pivot_choice = n <= kInsertionSortMax ? 0 : quicksort::kMaxPivotSwaps;
-        EXPECT_LE(count.load(), (n == 0 ? 0 : n - 1) + pivot_choice) << "sorted, n = " << n;
-
         std::vector<T> descending(n);
         for (std::size_t i = 0; i < n; ++i) descending[i] = rank_value<T>(n - i);
-        v = descending;
-        unstable_sort(v.data(), n, LessOf<TypeParam>{});
-        ASSERT_TRUE(std::equal(v.begin(), v.end(), descending.rbegin())) << "n = " << n;
+        for (const simd::KernelSet* set : kernel_tables()) {
+            std::vector<T> v = ascending;
+            unstable_sort_nan_free<TypeParam>(v.data(), n, set->template of<T>());
+            ASSERT_TRUE(same_bits(v, ascending.begin())) << set->name << ", n = " << n;
+            v = descending;
+            unstable_sort_nan_free<TypeParam>(v.data(), n, set->template of<T>());
+            ASSERT_TRUE(same_bits(v, descending.rbegin())) << set->name << ", n = " << n;
+        }
+
+        std::vector<T> v = ascending;
+        std::atomic<u64> count{0};
+        unstable_sort(v.data(), n, CountingLess<TypeParam>{&count});
+        ASSERT_TRUE(same_bits(v, ascending.begin())) << "n = " << n;
+        const u64 pivot_choice = n <= quicksort::kInsertionThreshold ? 0 : quicksort::kMaxPivotSwaps;
+        EXPECT_LE(count.load(), (n == 0 ? 0 : n - 1) + pivot_choice) << "sorted, n = " << n;
         v = descending;
         count = 0;
         unstable_sort(v.data(), n, CountingLess<TypeParam>{&count});
-        ASSERT_TRUE(std::equal(v.begin(), v.end(), descending.rbegin())) << "n = " << n;
+        ASSERT_TRUE(same_bits(v, descending.rbegin())) << "n = " << n;
         const u64 bound = n >= quicksort::kMedianOfMediansThreshold ? n - 1 + quicksort::kMaxPivotSwaps : ~u64{0};
         EXPECT_LE(count.load(), bound) << "descending, n = " << n;
     }
 }
 
-// Every 0/1 input of up to 16 elements: by the 0-1 principle this proves each network.
-TEST(ComparativeSortNetworks, SortEveryZeroOneInput) {
-    for (std::size_t n = 2; n <= 16; ++n) {
-        for (u64 bits = 0; bits < (u64{1} << n); ++bits) {
-            i64 v[16];
-            for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<i64>((bits >> i) & 1);
-            insertion_sort(v, n, LessOf<I64Traits>{});
-            ASSERT_TRUE(std::is_sorted(v, v + n)) << "n = " << n << ", input bits " << bits;
-            ASSERT_EQ(std::count(v, v + n, 1), std::popcount(bits)) << "n = " << n << ", input bits " << bits;
-        }
-    }
-}
-
-TYPED_TEST(ComparativeSort, AdversarialPivotsStayLinearithmic) {
+TYPED_TEST(ComparisonSort, AdversarialPivotsStayLinearithmic) {
     for (std::size_t n : {100, 1000, 20'000}) expect_adversary_bounded<TypeParam>(UnstableSort, n, 2.0);
 }
 
-TYPED_TEST(ComparativeSort, InterruptedComparisonLeavesPermutation) {
+TYPED_TEST(ComparisonSort, InterruptedComparisonLeavesPermutation) {
     expect_permutation_when_interrupted<TypeParam>(UnstableSort);
     expect_permutation_when_interrupted<TypeParam>(InsertionSort);
 }
 
-// The NaN check runs before the sort: wherever the NaN sits, the call fails with the
-// comparator's message and the slice keeps its elements.
-TEST(ComparativeSortNaN, PanicsAndLeavesPermutation) {
-    expect_nan_panics([](f64* v, std::size_t n, auto less) {
-        if (n <= kInsertionSortMax) insertion_sort(v, n, less);
-        else unstable_sort(v, n, less);
-    });
+// The NaN gate: wherever the NaN sits, the call fails with the comparator's message before
+// anything moves.
+TEST(ComparisonSortNaN, PanicsBeforeAnythingMoves) {
+    expect_nan_panics([](f64* v, std::size_t n) { comparison_sort<F64Traits>(v, n); });
+    expect_nan_panics([](f64* v, std::size_t n) { unstable_sort<F64Traits>(v, n); });
 }
 
 }  // namespace

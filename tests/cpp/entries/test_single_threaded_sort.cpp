@@ -78,7 +78,7 @@ TEST(SingleThreadedSortF64, SpecialsByKeyInRadixChunks) {
 // shares its top bits) and never panics. Either way the array keeps its elements.
 TEST(SingleThreadedSortF64, NaNOutcomes) {
     auto sort = [](f64* v, std::size_t n) { single_threaded_sort(v, n); };
-    for (std::size_t n : {std::size_t{1}, std::size_t{2}, kInsertionSortMax, kInsertionSortMax + 1, kStF64ComparisonMax}) {
+    for (std::size_t n : {std::size_t{1}, std::size_t{2}, kDirectSmallSortMax, kDirectSmallSortMax + 1, kStF64ComparisonMax}) {
         std::vector<f64> v = make_pattern<f64>("random", n, 5);
         v[n / 2] = kPosNaN;
         EXPECT_EQ(sort_outcome(v, sort), n > 1 ? std::string(kNoneUnwrap) : "no panic") << n;

@@ -1,10 +1,12 @@
-// The vector kernels of every instruction set this processor runs, against plain scalar
-// reference results: every length up to 600, the lengths around the vector, block and
-// network sizes above, on named patterns (both zeros, infinities and subnormals among them). An instruction set the processor lacks is
-// reported as skipped, with the reason.
+// The kernel tables of every instruction set this processor runs (the scalar one always),
+// against plain reference results: every length up to 600, the lengths around the vector,
+// block and network sizes above, on named patterns (both zeros, infinities and subnormals
+// among them). An instruction set the processor lacks is reported as skipped, with the
+// reason.
 #include <gtest/gtest.h>
 
 #include "simd/kernels.hpp"
+#include "simd/small_sort.hpp"
 #include "sort_test_support.hpp"
 
 using namespace tamarind;
@@ -56,17 +58,32 @@ void check_partition(const simd::Kernels<T>& k, const simd::KernelSet&) {
     }
 }
 
-// Networks at every length they take, and the scans against their plain definitions.
+// Networks and short sorts at every length they take (the short sort keeps non-descending
+// input bit for bit and reverses strictly descending input), and the scans against their
+// plain definitions.
 template <class T>
 void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& set) {
-    for (std::size_t n = 0; n <= simd::kNetworkMax; ++n) {
+    ASSERT_GE(k.network_max, simd::kSmallSortMax);
+    ASSERT_LE(k.network_max, simd::kNetworkMax);
+    auto same_bits = [](const std::vector<T>& a, auto b_begin) {
+        return std::equal(a.begin(), a.end(), b_begin, [](T x, T y) { return std::bit_cast<u64>(x) == std::bit_cast<u64>(y); });
+    };
+    for (std::size_t n = 0; n <= k.network_max; ++n) {
         for (const std::string& p : pattern_names()) {
             for (u64 seed = 0; seed < 4; ++seed) {
                 const std::vector<T> in = make_pattern<T>(p, n, seed);
-                const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) { k.sort_network(v, m); });
-                ASSERT_TRUE(sorted_permutation(in, out)) << p << ", n = " << n;
+                for (auto sort : {k.sort_network, k.sort_short}) {
+                    const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) { sort(v, m); });
+                    ASSERT_TRUE(sorted_permutation(in, out)) << p << ", n = " << n;
+                }
             }
         }
+        std::vector<T> ascending = make_pattern<T>("few_distinct", n, 5);
+        std::stable_sort(ascending.begin(), ascending.end(), [](T a, T b) { return a < b; });
+        ASSERT_TRUE(same_bits(sorted_with_guards(ascending, k.sort_short), ascending.begin())) << "n = " << n;
+        std::vector<T> descending(n);
+        for (std::size_t i = 0; i < n; ++i) descending[i] = rank_value<T>(n - i);
+        ASSERT_TRUE(same_bits(sorted_with_guards(descending, k.sort_short), descending.rbegin())) << "n = " << n;
     }
     for (std::size_t n : kernel_lengths()) {
         if (n > 700 && n % 3 != 0) continue;
@@ -77,6 +94,9 @@ void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& 
                 return true;
             };
             ASSERT_EQ(k.is_non_descending(v.data(), n), std::is_sorted(v.begin(), v.end())) << p << ", n = " << n;
+            ASSERT_EQ(k.non_descending_prefix(v.data(), n),
+                      static_cast<std::size_t>(std::is_sorted_until(v.begin(), v.end()) - v.begin()))
+                << p << ", n = " << n;
             ASSERT_EQ(k.is_strictly_descending(v.data(), n), strictly_descending()) << p << ", n = " << n;
             if constexpr (std::is_same_v<T, f64>) {
                 ASSERT_FALSE(set.has_nan(v.data(), n)) << p << ", n = " << n;
@@ -93,6 +113,12 @@ template <class Traits>
 class SimdKernels : public ::testing::Test {};
 TYPED_TEST_SUITE(SimdKernels, ElementTraits);
 
+TYPED_TEST(SimdKernels, ScalarPartition) {
+    on_isa<typename TypeParam::value_type>(simd::Isa::kScalar, [](auto& k, auto& set) { check_partition(k, set); });
+}
+TYPED_TEST(SimdKernels, ScalarNetworksAndScans) {
+    on_isa<typename TypeParam::value_type>(simd::Isa::kScalar, [](auto& k, auto& set) { check_networks_and_scans(k, set); });
+}
 TYPED_TEST(SimdKernels, Avx2Partition) {
     on_isa<typename TypeParam::value_type>(simd::Isa::kAvx2, [](auto& k, auto& set) { check_partition(k, set); });
 }
@@ -104,6 +130,33 @@ TYPED_TEST(SimdKernels, Avx512Partition) {
 }
 TYPED_TEST(SimdKernels, Avx512NetworksAndScans) {
     on_isa<typename TypeParam::value_type>(simd::Isa::kAvx512, [](auto& k, auto& set) { check_networks_and_scans(k, set); });
+}
+
+// The sorts ask best_kernels only, so it must always answer: the widest table the processor
+// may use, the scalar one when it may use none.
+TEST(KernelTables, BestIsTheWidestUsableAndNeverNull) {
+    const char* why_not = "unset";
+    EXPECT_NE(simd::kernels_for(simd::Isa::kScalar, &why_not), nullptr);
+    EXPECT_EQ(why_not, nullptr);
+    const simd::Isa want = simd::cpu_supports(simd::Isa::kAvx512) ? simd::Isa::kAvx512
+                           : simd::cpu_supports(simd::Isa::kAvx2) ? simd::Isa::kAvx2
+                                                                    : simd::Isa::kScalar;
+    ASSERT_NE(simd::best_kernels(), nullptr);
+    EXPECT_EQ(simd::best_kernels()->isa, want);
+}
+
+// Every 0/1 input of up to 16 elements: by the 0-1 principle this proves each of the scalar
+// small sort's networks.
+TEST(ScalarNetworks, SortEveryZeroOneInput) {
+    for (std::size_t n = 2; n <= 16; ++n) {
+        for (u64 bits = 0; bits < (u64{1} << n); ++bits) {
+            i64 v[16];
+            for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<i64>((bits >> i) & 1);
+            simd::small_sort<I64Traits>(v, n);
+            ASSERT_TRUE(std::is_sorted(v, v + n)) << "n = " << n << ", input bits " << bits;
+            ASSERT_EQ(std::count(v, v + n, 1), std::popcount(bits)) << "n = " << n << ", input bits " << bits;
+        }
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
-// Branch-free sort for short slices: sorting networks of compare-exchanges on groups of
-// up to 16 elements, then balanced bidirectional merges through a stack buffer.
+// Branch-free sort for short slices, the scalar kernels' sorting network: sorting networks
+// of compare-exchanges on groups of up to 16 elements, then balanced bidirectional merges
+// through a stack buffer. Runs as the scalar table's base case and short sort
+// (kernels_scalar.cpp), and on every table for the comparison sort's shortest slices.
 //
 // On random input a comparison sort of a few dozen elements spends most of its time in
 // mispredicted branches (insertion sort misses about once per element). Here no branch
@@ -7,21 +9,17 @@
 // for integers) and a merge step selects its source and advances its cursors by the
 // comparison's result.
 //
-// The comparator must be a strict weak order that never fails (OrderedLessOf, after
-// check_ordered): elements live in registers and in the buffer while the sort runs, so a
-// throwing comparator could lose them.
+// The order is the element type's own (Traits::less and Traits::ordered_min_max), which
+// never fails: the slice must hold no NaN.
 #pragma once
 
 #include <array>
-#include <bit>
 #include <cstddef>
-#include <cstdint>
-#include <type_traits>
 #include <utility>
 
 #include "traits/traits.hpp"
 
-namespace tamarind {
+namespace tamarind::simd {
 
 // Longest slice small_sort takes: four network groups of at most 16 merged twice.
 inline constexpr std::size_t kSmallSortMax = 64;
@@ -50,30 +48,6 @@ inline constexpr Exchange kNetwork16[] = {
     {3, 4},  {5, 6},  {7, 8},  {9, 10}, {11, 12},                                // layer 9
     {6, 7},  {8, 9},                                                             // layer 10
 };
-
-// Puts the smaller of a and b in a. Equal elements stay where they are, so a sorted group
-// passes through a network unchanged, bit for bit. Written so that the compiler cannot
-// turn it back into a branch (it does so with a pair of conditional selects).
-template <class T, class Less>
-[[gnu::always_inline]] inline void compare_exchange(T& a, T& b, const Less& less) {
-    if constexpr (kIsOrderedLess<Less>) {
-        Less::traits_type::ordered_min_max(a, b);
-        return;
-    }
-    if constexpr (std::is_integral_v<T>) {
-        const T lo = less(b, a) ? b : a;
-        const T hi = a ^ b ^ lo;
-        a = lo;
-        b = hi;
-        return;
-    }
-    using Bits = std::conditional_t<sizeof(T) == 8, u64, std::uint32_t>;
-    static_assert(sizeof(T) == sizeof(Bits), "elements are exchanged as 32- or 64-bit words");
-    const Bits mask = Bits{0} - static_cast<Bits>(less(b, a));
-    const Bits diff = (std::bit_cast<Bits>(a) ^ std::bit_cast<Bits>(b)) & mask;
-    a = std::bit_cast<T>(std::bit_cast<Bits>(a) ^ diff);
-    b = std::bit_cast<T>(std::bit_cast<Bits>(b) ^ diff);
-}
 
 // The exchanges of a network with both ends below n. Run on n inputs, they sort them:
 // padded up to the network's size with a greatest value, the padding would never move,
@@ -106,46 +80,48 @@ constexpr auto network_for() {
 template <std::size_t n>
 inline constexpr auto kNetworkFor = network_for<n>();
 
-template <const auto& kExchanges, class T, class Less, std::size_t... I>
-[[gnu::always_inline]] inline void run_network(T* r, const Less& less, std::index_sequence<I...>) {
-    (compare_exchange(r[kExchanges[I].lo], r[kExchanges[I].hi], less), ...);
+// Each compare-exchange puts the smaller of the pair first without a branch; equal elements
+// stay where they are, so a sorted group passes through a network unchanged, bit for bit.
+template <const auto& kExchanges, class Traits, class T, std::size_t... I>
+[[gnu::always_inline]] inline void run_network(T* r, std::index_sequence<I...>) {
+    (Traits::ordered_min_max(r[kExchanges[I].lo], r[kExchanges[I].hi]), ...);
 }
 
 // Sorts src[0, n) into dst[0, n) (they may be the same). The group sits in locals with
 // constant indices only, which the compiler keeps in registers; element by element copies
 // keep it from joining them into vector moves that would stall on store forwarding. Not
 // inlined, so that each size saves only the registers it uses.
-template <std::size_t n, class T, class Less, std::size_t... I>
-[[gnu::noinline]] void sort_group(const T* src, T* dst, const Less& less, std::index_sequence<I...>) {
+template <std::size_t n, class Traits, class T, std::size_t... I>
+[[gnu::noinline]] void sort_group(const T* src, T* dst, std::index_sequence<I...>) {
     T r[n] = {src[I]...};
-    run_network<kNetworkFor<n>>(r, less, std::make_index_sequence<kNetworkFor<n>.size()>{});
+    run_network<kNetworkFor<n>, Traits>(r, std::make_index_sequence<kNetworkFor<n>.size()>{});
     ((dst[I] = r[I]), ...);
 }
 
-template <std::size_t n, class T, class Less>
-[[gnu::always_inline]] inline void sort_group(const T* src, T* dst, const Less& less) {
-    sort_group<n>(src, dst, less, std::make_index_sequence<n>{});
+template <std::size_t n, class Traits, class T>
+[[gnu::always_inline]] inline void sort_group(const T* src, T* dst) {
+    sort_group<n, Traits>(src, dst, std::make_index_sequence<n>{});
 }
 
 // Sorts src[0, n) into dst[0, n), n <= 16, through the network made for n.
-template <class T, class Less>
-void sort_short_group(const T* src, std::size_t n, T* dst, const Less& less) {
+template <class Traits, class T>
+void sort_short_group(const T* src, std::size_t n, T* dst) {
     switch (n) {
-        case 2: return sort_group<2>(src, dst, less);
-        case 3: return sort_group<3>(src, dst, less);
-        case 4: return sort_group<4>(src, dst, less);
-        case 5: return sort_group<5>(src, dst, less);
-        case 6: return sort_group<6>(src, dst, less);
-        case 7: return sort_group<7>(src, dst, less);
-        case 8: return sort_group<8>(src, dst, less);
-        case 9: return sort_group<9>(src, dst, less);
-        case 10: return sort_group<10>(src, dst, less);
-        case 11: return sort_group<11>(src, dst, less);
-        case 12: return sort_group<12>(src, dst, less);
-        case 13: return sort_group<13>(src, dst, less);
-        case 14: return sort_group<14>(src, dst, less);
-        case 15: return sort_group<15>(src, dst, less);
-        case 16: return sort_group<16>(src, dst, less);
+        case 2: return sort_group<2, Traits>(src, dst);
+        case 3: return sort_group<3, Traits>(src, dst);
+        case 4: return sort_group<4, Traits>(src, dst);
+        case 5: return sort_group<5, Traits>(src, dst);
+        case 6: return sort_group<6, Traits>(src, dst);
+        case 7: return sort_group<7, Traits>(src, dst);
+        case 8: return sort_group<8, Traits>(src, dst);
+        case 9: return sort_group<9, Traits>(src, dst);
+        case 10: return sort_group<10, Traits>(src, dst);
+        case 11: return sort_group<11, Traits>(src, dst);
+        case 12: return sort_group<12, Traits>(src, dst);
+        case 13: return sort_group<13, Traits>(src, dst);
+        case 14: return sort_group<14, Traits>(src, dst);
+        case 15: return sort_group<15, Traits>(src, dst);
+        case 16: return sort_group<16, Traits>(src, dst);
         default: return;  // 0 or 1 element
     }
 }
@@ -156,8 +132,8 @@ void sort_short_group(const T* src, std::size_t n, T* dst, const Less& less) {
 // to the right half at the back, so the two ends agree and already ordered halves come
 // out unchanged. Because the left half is the shorter one, neither end can run past a
 // half before its last step, so every read stays inside src.
-template <class T, class Less>
-void merge_halves(const T* src, std::size_t n, T* dst, const Less& less) {
+template <class Traits, class T>
+void merge_halves(const T* src, std::size_t n, T* dst) {
     const std::size_t half = n / 2;
     const T* left = src;
     const T* right = src + half;
@@ -166,12 +142,12 @@ void merge_halves(const T* src, std::size_t n, T* dst, const Less& less) {
     T* out = dst;
     T* out_end = dst + n;
     for (std::size_t k = 0; k < half; ++k) {
-        const bool take_right = less(*right, *left);
+        const bool take_right = Traits::less(*right, *left);
         *out++ = take_right ? *right : *left;
         right += take_right;
         left += !take_right;
 
-        const bool take_left = less(right_end[-1], left_end[-1]);
+        const bool take_left = Traits::less(right_end[-1], left_end[-1]);
         *--out_end = take_left ? left_end[-1] : right_end[-1];
         left_end -= take_left;
         right_end -= !take_left;
@@ -182,34 +158,35 @@ void merge_halves(const T* src, std::size_t n, T* dst, const Less& less) {
 
 }  // namespace small_sort_detail
 
-// Sorts v[0, n), n <= kSmallSortMax, ascending under less without a data-dependent branch.
-// less must never fail (see above). Already ordered input is left unchanged.
-template <class T, class Less>
-void small_sort(T* v, std::size_t n, const Less& less) {
+// Sorts v[0, n), n <= kSmallSortMax, ascending in the order of Traits without a
+// data-dependent branch; v must hold no NaN. Already ordered input is left unchanged.
+template <class Traits>
+void small_sort(typename Traits::value_type* v, std::size_t n) {
+    using T = typename Traits::value_type;
     using namespace small_sort_detail;
     if (n < 2) return;
     if (n <= 16) {
-        sort_short_group(v, n, v, less);
+        sort_short_group<Traits>(v, n, v);
         return;
     }
     T buffer[kSmallSortMax];
     const std::size_t half = n / 2;
     if (n <= 32) {
-        sort_short_group(v, half, buffer, less);
-        sort_short_group(v + half, n - half, buffer + half, less);
-        merge_halves(buffer, n, v, less);
+        sort_short_group<Traits>(v, half, buffer);
+        sort_short_group<Traits>(v + half, n - half, buffer + half);
+        merge_halves<Traits>(buffer, n, v);
         return;
     }
     // Quarters of 8 to 16 elements, split so that every merge is between balanced halves.
     const std::size_t quarter_l = half / 2;
     const std::size_t quarter_r = (n - half) / 2;
-    sort_short_group(v, quarter_l, v, less);
-    sort_short_group(v + quarter_l, half - quarter_l, v + quarter_l, less);
-    sort_short_group(v + half, quarter_r, v + half, less);
-    sort_short_group(v + half + quarter_r, n - half - quarter_r, v + half + quarter_r, less);
-    merge_halves(v, half, buffer, less);
-    merge_halves(v + half, n - half, buffer + half, less);
-    merge_halves(buffer, n, v, less);
+    sort_short_group<Traits>(v, quarter_l, v);
+    sort_short_group<Traits>(v + quarter_l, half - quarter_l, v + quarter_l);
+    sort_short_group<Traits>(v + half, quarter_r, v + half);
+    sort_short_group<Traits>(v + half + quarter_r, n - half - quarter_r, v + half + quarter_r);
+    merge_halves<Traits>(v, half, buffer);
+    merge_halves<Traits>(v + half, n - half, buffer + half);
+    merge_halves<Traits>(buffer, n, v);
 }
 
-}  // namespace tamarind
+}  // namespace tamarind::simd
