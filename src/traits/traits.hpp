@@ -9,13 +9,6 @@
 //                          an operand is unordered (run detection, the merge, the
 //                          insertion steps of prefix_insertion_sort, and the comparison
 //                          sorts once has_unordered said no);
-//   block_ascending, block_descending, block_equal (x)
-//                          the same tests over the eight neighbouring pairs of x[0..8],
-//                          without short-circuit (the block scans of run detection);
-//   avx2_pairs_hold<test>(x)
-//                          (x86-64) the pair test `test` over the 32 neighbouring pairs
-//                          of x[0..32] with AVX2, for long runs; only for callers that
-//                          checked simd::cpu_supports(simd::Isa::kAvx2);
 //   ordered_min_max(a, b)  a, b = the lesser, the other under less, without a branch;
 //                          equal elements stay where they are;
 //   unordered_bits(x)      a word whose sign bit is set iff is_less would fail on x; OR it
@@ -45,41 +38,11 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 #include "types/element.hpp"
 #include "types/panic.hpp"
 
 namespace tamarind {
-
-// The pair tests of run detection: x[j] <= x[j + 1], x[j + 1] <= x[j], x[j] == x[j + 1].
-enum class PairTest { Ascending, Descending, Equal };
-
-namespace traits_detail {
-
-// Straight-line scalar block tests for types without a vector form.
-template <class T>
-inline bool block_ascending(const T* x) noexcept {
-    bool ok = true;
-    for (int j = 0; j < 8; ++j) ok &= x[j] <= x[j + 1];
-    return ok;
-}
-template <class T>
-inline bool block_descending(const T* x) noexcept {
-    bool ok = true;
-    for (int j = 0; j < 8; ++j) ok &= x[j + 1] <= x[j];
-    return ok;
-}
-template <class T>
-inline bool block_equal(const T* x) noexcept {
-    bool ok = true;
-    for (int j = 1; j < 9; ++j) ok &= x[0] == x[j];
-    return ok;
-}
-
-}  // namespace traits_detail
 
 struct F64Traits {
     using value_type = f64;
@@ -111,62 +74,6 @@ struct F64Traits {
     static bool less_equal(f64 a, f64 b) noexcept { return a <= b; }
     static bool greater(f64 a, f64 b) noexcept { return a > b; }
     static bool equal(f64 a, f64 b) noexcept { return a == b; }
-
-    // Four pairs at a time with the IEEE predicates themselves where SSE2 is available
-    // (every x86-64), so -0.0 == +0.0 and every comparison with NaN is false.
-    static bool block_ascending(const f64* x) noexcept {
-#if defined(__SSE2__)
-        __m128d ok = _mm_cmple_pd(_mm_loadu_pd(x), _mm_loadu_pd(x + 1));
-        for (int j = 2; j < 8; j += 2) ok = _mm_and_pd(ok, _mm_cmple_pd(_mm_loadu_pd(x + j), _mm_loadu_pd(x + j + 1)));
-        return _mm_movemask_pd(ok) == 3;
-#else
-        return traits_detail::block_ascending(x);
-#endif
-    }
-    static bool block_descending(const f64* x) noexcept {
-#if defined(__SSE2__)
-        __m128d ok = _mm_cmple_pd(_mm_loadu_pd(x + 1), _mm_loadu_pd(x));
-        for (int j = 2; j < 8; j += 2) ok = _mm_and_pd(ok, _mm_cmple_pd(_mm_loadu_pd(x + j + 1), _mm_loadu_pd(x + j)));
-        return _mm_movemask_pd(ok) == 3;
-#else
-        return traits_detail::block_descending(x);
-#endif
-    }
-    // IEEE equality is transitive here (a NaN equals nothing), so eight equal neighbouring
-    // pairs means x[1..8] all equal x[0].
-    static bool block_equal(const f64* x) noexcept {
-#if defined(__SSE2__)
-        const __m128d first = _mm_set1_pd(x[0]);
-        __m128d ok = _mm_cmpeq_pd(first, _mm_loadu_pd(x + 1));
-        for (int j = 3; j < 9; j += 2) ok = _mm_and_pd(ok, _mm_cmpeq_pd(first, _mm_loadu_pd(x + j)));
-        return _mm_movemask_pd(ok) == 3;
-#else
-        return traits_detail::block_equal(x);
-#endif
-    }
-
-#if defined(__x86_64__)
-    // The ordered IEEE predicates, four pairs at a time.
-    template <PairTest test>
-    __attribute__((target("avx2"))) static bool avx2_pairs_hold(const f64* x) noexcept {
-        __m256d ok = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-        if constexpr (test == PairTest::Equal) {
-            // Neighbours all equal (==, which no NaN passes) means all equal to x[0]: one
-            // load per four elements instead of two.
-            const __m256d first = _mm256_set1_pd(x[0]);
-            for (int j = 1; j < 33; j += 4) ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_loadu_pd(x + j), first, _CMP_EQ_OQ));
-            return _mm256_movemask_pd(ok) == 0xF;
-        }
-        for (int j = 0; j < 32; j += 4) {
-            const __m256d a = _mm256_loadu_pd(x + j), b = _mm256_loadu_pd(x + j + 1);
-            __m256d r;
-            if constexpr (test == PairTest::Ascending) r = _mm256_cmp_pd(a, b, _CMP_LE_OQ);
-            else r = _mm256_cmp_pd(b, a, _CMP_LE_OQ);
-            ok = _mm256_and_pd(ok, r);
-        }
-        return _mm256_movemask_pd(ok) == 0xF;
-    }
-#endif
 
     static void ordered_min_max(f64& a, f64& b) noexcept {
 #if defined(__SSE2__)
@@ -227,64 +134,6 @@ struct F64KeyOrderTraits : F64Traits {
     static bool greater(f64 a, f64 b) noexcept { return signed_key(a) > signed_key(b); }
     static bool equal(f64 a, f64 b) noexcept { return std::bit_cast<u64>(a) == std::bit_cast<u64>(b); }
 
-    static bool block_ascending(const f64* x) noexcept {
-        bool ok = true;
-        for (int j = 0; j < 8; ++j) ok &= signed_key(x[j]) <= signed_key(x[j + 1]);
-        return ok;
-    }
-    static bool block_descending(const f64* x) noexcept {
-        bool ok = true;
-        for (int j = 0; j < 8; ++j) ok &= signed_key(x[j + 1]) <= signed_key(x[j]);
-        return ok;
-    }
-    static bool block_equal(const f64* x) noexcept {
-        bool ok = true;
-        for (int j = 1; j < 9; ++j) ok &= equal(x[0], x[j]);
-        return ok;
-    }
-
-#if defined(__x86_64__)
-    // Four pairs at a time. IEEE <= agrees with key order on every pair without a NaN, but
-    // for +0.0 before -0.0, which it passes and keys do not: blocks with neither a NaN nor a
-    // -0.0 take that one compare per pair, others the exact test on the signed images.
-    template <PairTest test>
-    __attribute__((target("avx2"))) static bool avx2_pairs_hold(const f64* x) noexcept {
-        const __m256i zero = _mm256_setzero_si256();
-        if constexpr (test == PairTest::Equal) {
-            // Neighbours all equal means all equal to x[0]: one load per four elements.
-            const __m256i first = _mm256_set1_epi64x(std::bit_cast<long long>(x[0]));
-            __m256i eq = _mm256_set1_epi64x(-1);
-            for (int j = 1; j < 33; j += 4)
-                eq = _mm256_and_si256(eq, _mm256_cmpeq_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j)), first));
-            return _mm256_movemask_epi8(eq) == -1;
-        }
-        const __m256d negative_zero = _mm256_castsi256_pd(_mm256_set1_epi64x(std::bit_cast<long long>(-0.0)));
-        __m256d ieee = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-        __m256d zeros_seen = _mm256_setzero_pd();
-        for (int j = 0; j < 32; j += 4) {
-            const __m256d a = _mm256_loadu_pd(x + j), b = _mm256_loadu_pd(x + j + 1);
-            // The later element of each pair is the one that must not be a -0.0.
-            const __m256d later = test == PairTest::Ascending ? b : a;
-            if constexpr (test == PairTest::Ascending) ieee = _mm256_and_pd(ieee, _mm256_cmp_pd(a, b, _CMP_LE_OQ));
-            else ieee = _mm256_and_pd(ieee, _mm256_cmp_pd(b, a, _CMP_LE_OQ));
-            zeros_seen = _mm256_or_pd(zeros_seen, _mm256_castsi256_pd(_mm256_cmpeq_epi64(
-                _mm256_castpd_si256(later), _mm256_castpd_si256(negative_zero))));
-        }
-        if (_mm256_movemask_pd(ieee) == 0xF && _mm256_movemask_pd(zeros_seen) == 0) [[likely]]
-            return true;
-        __m256i bad = zero;
-        for (int j = 0; j < 32; j += 4) {
-            __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j));
-            __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j + 1));
-            a = _mm256_xor_si256(a, _mm256_srli_epi64(_mm256_cmpgt_epi64(zero, a), 1));
-            b = _mm256_xor_si256(b, _mm256_srli_epi64(_mm256_cmpgt_epi64(zero, b), 1));
-            if constexpr (test == PairTest::Ascending) bad = _mm256_or_si256(bad, _mm256_cmpgt_epi64(a, b));
-            else bad = _mm256_or_si256(bad, _mm256_cmpgt_epi64(b, a));
-        }
-        return _mm256_testz_si256(bad, bad) != 0;
-    }
-#endif
-
     static u64 unordered_bits(f64) noexcept { return 0; }
     static bool has_unordered(const f64*, std::size_t) noexcept { return false; }
 };
@@ -303,50 +152,6 @@ struct IntegerTraits {
     static bool less_equal(T a, T b) noexcept { return a <= b; }
     static bool greater(T a, T b) noexcept { return a > b; }
     static bool equal(T a, T b) noexcept { return a == b; }
-    static bool block_ascending(const T* x) noexcept { return traits_detail::block_ascending(x); }
-    static bool block_descending(const T* x) noexcept { return traits_detail::block_descending(x); }
-    // Equality of 64-bit integers is equality of their bytes, sixteen at a time.
-    static bool block_equal(const T* x) noexcept {
-#if defined(__SSE2__)
-        const __m128i first = _mm_set1_epi64x(static_cast<long long>(x[0]));
-        auto at = [&](int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + j)); };
-        __m128i ok = _mm_cmpeq_epi8(first, at(1));
-        for (int j = 3; j < 9; j += 2) ok = _mm_and_si128(ok, _mm_cmpeq_epi8(first, at(j)));
-        return _mm_movemask_epi8(ok) == 0xFFFF;
-#else
-        return traits_detail::block_equal(x);
-#endif
-    }
-#if defined(__x86_64__)
-    // Four pairs at a time. AVX2 compares 64-bit lanes signed only: the key with its top bit
-    // flipped (the value itself for i64) orders that way for both element types. An
-    // ascending pair is one where a > b is false.
-    template <PairTest test>
-    __attribute__((target("avx2"))) static bool avx2_pairs_hold(const T* x) noexcept {
-        constexpr u64 kFlip = kKeyFlip ^ kSignBit;
-        if constexpr (test == PairTest::Equal) {
-            // Neighbours all equal means all equal to x[0]: one load per four elements.
-            const __m256i first = _mm256_set1_epi64x(static_cast<long long>(x[0]));
-            __m256i eq = _mm256_set1_epi64x(-1);
-            for (int j = 1; j < 33; j += 4)
-                eq = _mm256_and_si256(eq, _mm256_cmpeq_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j)), first));
-            return _mm256_movemask_epi8(eq) == -1;
-        }
-        __m256i bad = _mm256_setzero_si256();
-        for (int j = 0; j < 32; j += 4) {
-            __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j));
-            __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j + 1));
-            if constexpr (kFlip != 0) {
-                const __m256i flip = _mm256_set1_epi64x(static_cast<long long>(kFlip));
-                a = _mm256_xor_si256(a, flip);
-                b = _mm256_xor_si256(b, flip);
-            }
-            if constexpr (test == PairTest::Ascending) bad = _mm256_or_si256(bad, _mm256_cmpgt_epi64(a, b));
-            else bad = _mm256_or_si256(bad, _mm256_cmpgt_epi64(b, a));
-        }
-        return _mm256_testz_si256(bad, bad) != 0;
-    }
-#endif
     // A conditional select (cmov) for the lesser, XOR for the other.
     static void ordered_min_max(T& a, T& b) noexcept {
         const T lo = b < a ? b : a;
