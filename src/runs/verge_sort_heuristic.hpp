@@ -16,7 +16,7 @@
 
 #include "simd/kernels.hpp"
 #include "simd/run_scans_scalar.hpp"
-#include "traits/traits.hpp"
+#include "types/element.hpp"
 #include "types/panic.hpp"
 #include "types/params.hpp"
 

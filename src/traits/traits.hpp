@@ -1,172 +1,34 @@
-// Element policy, one traits type per element type. Every traits type provides:
-//   value_type             the element type;
-//   to_key(x)              the unsigned 64-bit key whose unsigned order is the sorted order;
-//   from_key(k)            its inverse: keys and bit patterns correspond one to one, so equal
-//                          keys mean equal bits;
-//   is_less(a, b)          the comparator of the comparison sorts;
-//   less, less_equal, greater, equal (a, b)
-//                          the element type's own operators: never fail, false whenever
-//                          an operand is unordered (run detection, the merge, the
-//                          insertion steps of prefix_insertion_sort, and the comparison
-//                          sorts once has_unordered said no);
-//   ordered_min_max(a, b)  a, b = the lesser, the other under less, without a branch;
-//                          equal elements stay where they are;
-//   unordered_bits(x)      a word whose sign bit is set iff is_less would fail on x; OR it
-//                          over a slice to learn, branch-free, whether such an element
-//                          went by;
-//   has_unordered(v, n)    whether v[0, n) holds an element is_less would fail on;
-//   kMayBeUnordered        whether such elements exist at all (lets callers drop the checks);
-//   kSmallNonNegativeAsU64 whether rollercoaster_sort hands the top-level bucket of the
-//                          non-negative values below 2^56 to the u64 sorts (i64 only: the
-//                          bit patterns of one sign sort in unsigned order).
-// Rules they encode:
-//   f64: keys follow IEEE 754 totalOrder: NaNs with the sign bit set first, then -inf, the
-//        negatives, -0.0, +0.0, the positives, +inf, NaNs with the sign bit clear last.
-//        is_less is IEEE "<" (so -0.0 equals +0.0) and panics when either side is NaN;
-//        the plain comparisons are IEEE's, so every one with a NaN is false.
-//        F64KeyOrderTraits is the same element ordered by its key instead, for the radix
-//        paths' run detection: every comparison answers, -0.0 comes before +0.0.
-//   i64: key is the bit pattern with the sign bit flipped; comparisons are signed.
-//   u64: key is the value itself; comparisons are unsigned.
+// Element policy, one traits type per element type and order: a key map (key_maps.hpp:
+// keys and the radix switches) joined with an order (order.hpp: comparators, the plain
+// comparisons, NaN policy, ordered_min_max); see those files for what each part provides
+// and the rules it encodes.
+//   F64Traits          f64 keyed by IEEE 754 totalOrder, compared by IEEE (is_less panics
+//                      on NaN): the comparison sorts' f64;
+//   F64KeyOrderTraits  f64 keyed and compared by totalOrder: the radix paths' run
+//                      detection and merge;
+//   I64Traits, U64Traits
+//                      signed and unsigned integers.
 #pragma once
 
-#include <bit>
-#include <cstddef>
-#include <cstdint>
-#include <source_location>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "traits/key_maps.hpp"
+#include "traits/order.hpp"
 #include "types/element.hpp"
-#include "types/panic.hpp"
 
 namespace tamarind {
 
-struct F64Traits {
+// Each declares value_type itself, which both parts name.
+struct F64Traits : F64KeyMap, F64Order {
     using value_type = f64;
-    static constexpr bool kMayBeUnordered = true;
-    static constexpr bool kSmallNonNegativeAsU64 = false;
-
-    static u64 to_key(f64 x) noexcept {
-        const u64 b = std::bit_cast<u64>(x);
-        // Negative values: complement (reverses their order and clears the sign bit);
-        // non-negative values: set the sign bit. The mask is all ones or just the sign bit.
-        const u64 mask = static_cast<u64>(static_cast<i64>(b) >> 63) | kSignBit;
-        return b ^ mask;
-    }
-    static f64 from_key(u64 key) noexcept {
-        // A set top bit marks a non-negative value (clear it); else the complement.
-        const u64 mask = static_cast<u64>(static_cast<i64>(~key) >> 63) | kSignBit;
-        return std::bit_cast<f64>(key ^ mask);
-    }
-
-    static bool is_less(f64 a, f64 b,
-                        std::source_location where = std::source_location::current()) {
-        // An unordered pair has no answer; the unlikely branch keeps the ordered path tight.
-        if (a != a || b != b) [[unlikely]]
-            panic(kNoneUnwrap, where);
-        return a < b;
-    }
-
-    static bool less(f64 a, f64 b) noexcept { return a < b; }
-    static bool less_equal(f64 a, f64 b) noexcept { return a <= b; }
-    static bool greater(f64 a, f64 b) noexcept { return a > b; }
-    static bool equal(f64 a, f64 b) noexcept { return a == b; }
-
-    static void ordered_min_max(f64& a, f64& b) noexcept {
-#if defined(__SSE2__)
-        // minsd x, y gives x < y ? x : y and maxsd x, y gives x > y ? x : y: exactly the
-        // exchange under '<', with a kept in place when the two are equal.
-        const __m128d va = _mm_set_sd(a);
-        const __m128d vb = _mm_set_sd(b);
-        a = _mm_cvtsd_f64(_mm_min_sd(vb, va));
-        b = _mm_cvtsd_f64(_mm_max_sd(va, vb));
-#else
-        const u64 mask = u64{0} - static_cast<u64>(b < a);
-        const u64 diff = (std::bit_cast<u64>(a) ^ std::bit_cast<u64>(b)) & mask;
-        a = std::bit_cast<f64>(std::bit_cast<u64>(a) ^ diff);
-        b = std::bit_cast<f64>(std::bit_cast<u64>(b) ^ diff);
-#endif
-    }
-
-    static u64 unordered_bits(f64 x) noexcept {
-        // A NaN's magnitude bits exceed those of infinity, which sets the top bit of
-        // (infinity - magnitude).
-        constexpr u64 kInfinity = 0x7FF0'0000'0000'0000ULL;
-        return kInfinity - (std::bit_cast<u64>(x) & ~kSignBit);
-    }
-
-    static bool has_unordered(const f64* v, std::size_t n) noexcept {
-        // No early exit: four independent accumulators keep the scan one compare per
-        // element and let it run at load throughput.
-        bool u0 = false, u1 = false, u2 = false, u3 = false;
-        std::size_t i = 0;
-        for (; i + 4 <= n; i += 4) {
-            u0 |= v[i] != v[i];
-            u1 |= v[i + 1] != v[i + 1];
-            u2 |= v[i + 2] != v[i + 2];
-            u3 |= v[i + 3] != v[i + 3];
-        }
-        for (; i < n; ++i) u0 |= v[i] != v[i];
-        return (u0 | u1) | (u2 | u3);
-    }
 };
-
-// f64 ordered by its key (IEEE 754 totalOrder) rather than by IEEE comparison: the order
-// of the radix paths, for the steps there that compare values in place (run detection and
-// the merge; the radix sorts themselves work on keys). Every comparison answers: NaNs sit
-// at the ends by sign, -0.0 comes before +0.0, and equal means the same bits.
-struct F64KeyOrderTraits : F64Traits {
-    static constexpr bool kMayBeUnordered = false;
-
-    // A signed image in the same order: negatives have all but the sign bit flipped, which
-    // reverses them below the non-negatives (the key with its top bit flipped).
-    static i64 signed_key(f64 x) noexcept {
-        const i64 b = std::bit_cast<i64>(x);
-        return b ^ static_cast<i64>(static_cast<u64>(b >> 63) >> 1);
-    }
-
-    static bool is_less(f64 a, f64 b) noexcept { return signed_key(a) < signed_key(b); }
-    static bool less(f64 a, f64 b) noexcept { return signed_key(a) < signed_key(b); }
-    static bool less_equal(f64 a, f64 b) noexcept { return signed_key(a) <= signed_key(b); }
-    static bool greater(f64 a, f64 b) noexcept { return signed_key(a) > signed_key(b); }
-    static bool equal(f64 a, f64 b) noexcept { return std::bit_cast<u64>(a) == std::bit_cast<u64>(b); }
-
-    static u64 unordered_bits(f64) noexcept { return 0; }
-    static bool has_unordered(const f64*, std::size_t) noexcept { return false; }
+struct F64KeyOrderTraits : F64KeyMap, F64KeyOrder {
+    using value_type = f64;
 };
-
-// The integer element types: totally ordered, so every comparison answers and nothing is
-// ever unordered. kKeyFlip is XORed into the bit pattern to make the key.
-template <class T, u64 kKeyFlip>
-struct IntegerTraits {
-    using value_type = T;
-    static constexpr bool kMayBeUnordered = false;
-    static constexpr bool kSmallNonNegativeAsU64 = false;
-    static u64 to_key(T x) noexcept { return static_cast<u64>(x) ^ kKeyFlip; }
-    static T from_key(u64 key) noexcept { return static_cast<T>(key ^ kKeyFlip); }
-    static bool is_less(T a, T b) noexcept { return a < b; }
-    static bool less(T a, T b) noexcept { return a < b; }
-    static bool less_equal(T a, T b) noexcept { return a <= b; }
-    static bool greater(T a, T b) noexcept { return a > b; }
-    static bool equal(T a, T b) noexcept { return a == b; }
-    // A conditional select (cmov) for the lesser, XOR for the other.
-    static void ordered_min_max(T& a, T& b) noexcept {
-        const T lo = b < a ? b : a;
-        const T hi = a ^ b ^ lo;
-        a = lo;
-        b = hi;
-    }
-    static u64 unordered_bits(T) noexcept { return 0; }
-    static bool has_unordered(const T*, std::size_t) noexcept { return false; }
+struct I64Traits : I64KeyMap, IntegerOrder<i64> {
+    using value_type = i64;
 };
-
-struct I64Traits : IntegerTraits<i64, kSignBit> {
-    static constexpr bool kSmallNonNegativeAsU64 = true;
+struct U64Traits : U64KeyMap, IntegerOrder<u64> {
+    using value_type = u64;
 };
-struct U64Traits : IntegerTraits<u64, 0> {};
 
 // The traits of each element type.
 template <class T>
@@ -185,50 +47,5 @@ struct TraitsOf<u64> {
 };
 template <class T>
 using traits_of = typename TraitsOf<T>::type;
-
-// The comparator of a traits type as a function object, for the comparison sorts.
-template <class Traits>
-struct LessOf {
-    using traits_type = Traits;
-    bool operator()(typename Traits::value_type a, typename Traits::value_type b) const {
-        return Traits::is_less(a, b);
-    }
-};
-
-// The same order for slices checked free of unordered elements: never fails.
-template <class Traits>
-struct OrderedLessOf {
-    using traits_type = Traits;
-    bool operator()(typename Traits::value_type a, typename Traits::value_type b) const noexcept {
-        return Traits::less(a, b);
-    }
-};
-
-// Comparators known never to fail.
-template <class Less>
-inline constexpr bool kIsOrderedLess = false;
-template <class Traits>
-inline constexpr bool kIsOrderedLess<OrderedLessOf<Traits>> = true;
-
-// Comparators that can hand a sort over to OrderedLessOf once check_ordered passed.
-template <class Less>
-inline constexpr bool kIsTraitsLess = kIsOrderedLess<Less>;
-template <class Traits>
-inline constexpr bool kIsTraitsLess<LessOf<Traits>> = true;
-
-// Stops the call through less itself, with its message and source location, if v[0, n)
-// holds an element it would fail on; nothing has moved then. Afterwards the slice may be
-// sorted with OrderedLessOf<Traits>, which gives the same answers.
-template <class Traits>
-void check_ordered(const typename Traits::value_type* v, std::size_t n, const LessOf<Traits>& less) {
-    // Fewer than two elements need no comparison, so a lone NaN is left where it is.
-    if (n < 2 || !Traits::has_unordered(v, n)) [[likely]]
-        return;
-    for (std::size_t i = 0; i < n; ++i) less(v[i], v[i]);
-}
-
-// A slice handed on with OrderedLessOf has been checked already.
-template <class Traits>
-void check_ordered(const typename Traits::value_type*, std::size_t, const OrderedLessOf<Traits>&) noexcept {}
 
 }  // namespace tamarind
