@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "traits/traits.hpp"
+#include "types/element.hpp"
 #include "types/scratch.hpp"
 
 namespace tamarind {

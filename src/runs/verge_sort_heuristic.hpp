@@ -11,17 +11,20 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
-#include "simd/cpu.hpp"
-#include "traits/traits.hpp"
+#include "simd/kernels.hpp"
+#include "simd/run_scans_scalar.hpp"
+#include "types/element.hpp"
 #include "types/panic.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
 
 using messages::kVergeBadImplementation;
-// Run scans over at least this many elements compare in blocks.
+// Run scans over at least this many elements go to the run scan kernels (in blocks); shorter
+// ones compare pair by pair here.
 inline constexpr std::size_t kBlockScanMin = 44;
 
 enum class RunDirection { Ascending, Descending, PlateauThenAscending, PlateauThenDescending, Plateau, Edge };
@@ -39,109 +42,84 @@ inline u64 min_run(std::size_t n) noexcept {
 
 namespace detail {
 
-#if defined(__x86_64__)
-// Advances k by whole blocks of 32 while the pairs (x[k + j], x[k + j + 1]), j < 32, pass.
-template <class Traits, PairTest test>
-__attribute__((target("avx2"))) std::size_t avx2_scan_forward(const typename Traits::value_type* x, std::size_t k,
-                                                              std::size_t n) noexcept {
-    while (k + 33 <= n && Traits::template avx2_pairs_hold<test>(x + k)) k += 32;
-    return k;
-}
-// Moves k down by whole blocks of 32 (not below s) while the 32 pairs below it pass.
-template <class Traits, PairTest test>
-__attribute__((target("avx2"))) std::size_t avx2_scan_backward(const typename Traits::value_type* x, std::size_t s,
-                                                               std::size_t k) noexcept {
-    while (k >= s + 32 && Traits::template avx2_pairs_hold<test>(x + k - 32)) k -= 32;
-    return k;
-}
-#endif
+template <class Traits>
+using RunScansOf = simd::RunScans<typename Traits::value_type>;
 
-// The fast prefix of the run scans on long runs: whole blocks of 32 pairs where the
-// processor has AVX2, k unchanged otherwise. The 8-pair blocks and the scalar loop after
-// it find the exact end, so the result is that of the element-by-element scan.
-template <class Traits, PairTest test>
-inline std::size_t vector_scan_forward(const typename Traits::value_type* x, std::size_t k, std::size_t n) noexcept {
-#if defined(__x86_64__)
-    if (simd::cpu_supports(simd::Isa::kAvx2)) return avx2_scan_forward<Traits, test>(x, k, n);
-#endif
-    (void)x;
-    (void)n;
-    return k;
+// The run scans of Traits' order, looked up once per call: the kernel table's for the run
+// order of each element type; any other order (IEEE f64, which only the radix sorts' tests
+// hand to check_order) gets the scalar scans.
+template <class Traits>
+const RunScansOf<Traits>& run_scans() noexcept {
+    using T = typename Traits::value_type;
+    if constexpr (std::is_same_v<Traits, simd::run_order_of<T>>)
+        return simd::best_kernels()->of<T>().run_scans;
+    else
+        return simd::kScalarRunScans<Traits>;
 }
-template <class Traits, PairTest test>
-inline std::size_t vector_scan_backward(const typename Traits::value_type* x, std::size_t s, std::size_t k) noexcept {
-#if defined(__x86_64__)
-    if (simd::cpu_supports(simd::Isa::kAvx2)) return avx2_scan_backward<Traits, test>(x, s, k);
-#endif
-    (void)x;
-    (void)s;
-    return k;
+
+template <class Traits, simd::PairTest test>
+inline std::size_t scan_forward(const RunScansOf<Traits>& scans, const typename Traits::value_type* x,
+                                std::size_t k, std::size_t n) noexcept {
+    return scans.forward[static_cast<std::size_t>(test)](x, k, n);
+}
+template <class Traits, simd::PairTest test>
+inline std::size_t scan_backward(const RunScansOf<Traits>& scans, const typename Traits::value_type* x,
+                                 std::size_t s, std::size_t k) noexcept {
+    return scans.backward[static_cast<std::size_t>(test)](x, s, k);
 }
 
 // First index f > from with x[f - 1] != x[f], or n (from < n).
 template <class Traits>
-std::size_t plateau_end(const typename Traits::value_type* x, std::size_t from, std::size_t n) noexcept {
+std::size_t plateau_end(const RunScansOf<Traits>& scans, const typename Traits::value_type* x, std::size_t from,
+                        std::size_t n) noexcept {
+    if (n - from >= kBlockScanMin) return scan_forward<Traits, simd::PairTest::kEqual>(scans, x, from, n) + 1;
     std::size_t f = from + 1;
-    if (n - from >= kBlockScanMin) {
-        f = vector_scan_forward<Traits, PairTest::Equal>(x, f - 1, n) + 1;
-        while (f + 8 <= n && Traits::block_equal(x + f - 1)) f += 8;
-    }
     while (f < n && Traits::equal(x[f - 1], x[f])) ++f;
     return f;
 }
 
 // Smallest e >= s with x[e..p] all equal.
 template <class Traits>
-std::size_t plateau_start(const typename Traits::value_type* x, std::size_t s, std::size_t p) noexcept {
+std::size_t plateau_start(const RunScansOf<Traits>& scans, const typename Traits::value_type* x, std::size_t s,
+                          std::size_t p) noexcept {
+    if (p - s >= kBlockScanMin) return scan_backward<Traits, simd::PairTest::kEqual>(scans, x, s, p);
     std::size_t e = p;
-    if (p - s >= kBlockScanMin) {
-        e = vector_scan_backward<Traits, PairTest::Equal>(x, s, e);
-        while (e >= s + 8 && Traits::block_equal(x + e - 8)) e -= 8;
-    }
     while (e > s && Traits::equal(x[e - 1], x[e])) --e;
     return e;
 }
 
 // One past the end of the non-decreasing run that starts at `from` (from < n).
 template <class Traits>
-std::size_t ascending_end(const typename Traits::value_type* x, std::size_t from, std::size_t n) noexcept {
+std::size_t ascending_end(const RunScansOf<Traits>& scans, const typename Traits::value_type* x, std::size_t from,
+                          std::size_t n) noexcept {
+    if (n - from >= kBlockScanMin) return scan_forward<Traits, simd::PairTest::kAscending>(scans, x, from, n) + 1;
     std::size_t k = from;
-    if (n - from >= kBlockScanMin) {
-        k = vector_scan_forward<Traits, PairTest::Ascending>(x, k, n);
-        while (k + 9 <= n && Traits::block_ascending(x + k)) k += 8;
-    }
     while (k + 1 < n && Traits::less_equal(x[k], x[k + 1])) ++k;
     return k + 1;
 }
 template <class Traits>
-std::size_t descending_end(const typename Traits::value_type* x, std::size_t from, std::size_t n) noexcept {
+std::size_t descending_end(const RunScansOf<Traits>& scans, const typename Traits::value_type* x, std::size_t from,
+                           std::size_t n) noexcept {
+    if (n - from >= kBlockScanMin) return scan_forward<Traits, simd::PairTest::kDescending>(scans, x, from, n) + 1;
     std::size_t k = from;
-    if (n - from >= kBlockScanMin) {
-        k = vector_scan_forward<Traits, PairTest::Descending>(x, k, n);
-        while (k + 9 <= n && Traits::block_descending(x + k)) k += 8;
-    }
     while (k + 1 < n && Traits::less_equal(x[k + 1], x[k])) ++k;
     return k + 1;
 }
 
 // Smallest r >= s with x[r..p] non-decreasing (non-increasing for descending_start).
 template <class Traits>
-std::size_t ascending_start(const typename Traits::value_type* x, std::size_t s, std::size_t p) noexcept {
+std::size_t ascending_start(const RunScansOf<Traits>& scans, const typename Traits::value_type* x, std::size_t s,
+                            std::size_t p) noexcept {
+    if (p - s >= kBlockScanMin) return scan_backward<Traits, simd::PairTest::kAscending>(scans, x, s, p);
     std::size_t k = p;
-    if (p - s >= kBlockScanMin) {
-        k = vector_scan_backward<Traits, PairTest::Ascending>(x, s, k);
-        while (k >= s + 8 && Traits::block_ascending(x + k - 8)) k -= 8;
-    }
     while (k > s && Traits::less_equal(x[k - 1], x[k])) --k;
     return k;
 }
 template <class Traits>
-std::size_t descending_start(const typename Traits::value_type* x, std::size_t s, std::size_t p) noexcept {
+std::size_t descending_start(const RunScansOf<Traits>& scans, const typename Traits::value_type* x, std::size_t s,
+                             std::size_t p) noexcept {
+    if (p - s >= kBlockScanMin) return scan_backward<Traits, simd::PairTest::kDescending>(scans, x, s, p);
     std::size_t k = p;
-    if (p - s >= kBlockScanMin) {
-        k = vector_scan_backward<Traits, PairTest::Descending>(x, s, k);
-        while (k >= s + 8 && Traits::block_descending(x + k - 8)) k -= 8;
-    }
     while (k > s && Traits::less_equal(x[k], x[k - 1])) --k;
     return k;
 }
@@ -155,15 +133,16 @@ struct ForwardRun {
 };
 
 template <class Traits>
-ForwardRun forward_run(const typename Traits::value_type* x, std::size_t p, std::size_t n) {
+ForwardRun forward_run(const RunScansOf<Traits>& scans, const typename Traits::value_type* x, std::size_t p,
+                       std::size_t n) {
     using D = RunDirection;
     if (p >= n - 1) return {D::Edge, n, p};
-    if (Traits::less(x[p], x[p + 1])) return {D::Ascending, ascending_end<Traits>(x, p, n), p};
-    if (Traits::greater(x[p], x[p + 1])) return {D::Descending, descending_end<Traits>(x, p, n), p};
-    const std::size_t f = plateau_end<Traits>(x, p, n);
+    if (Traits::less(x[p], x[p + 1])) return {D::Ascending, ascending_end<Traits>(scans, x, p, n), p};
+    if (Traits::greater(x[p], x[p + 1])) return {D::Descending, descending_end<Traits>(scans, x, p, n), p};
+    const std::size_t f = plateau_end<Traits>(scans, x, p, n);
     if (f == n) return {D::Plateau, n, f};
-    if (Traits::less(x[f - 1], x[f])) return {D::PlateauThenAscending, ascending_end<Traits>(x, f, n), f};
-    if (Traits::greater(x[f - 1], x[f])) return {D::PlateauThenDescending, descending_end<Traits>(x, f, n), f};
+    if (Traits::less(x[f - 1], x[f])) return {D::PlateauThenAscending, ascending_end<Traits>(scans, x, f, n), f};
+    if (Traits::greater(x[f - 1], x[f])) return {D::PlateauThenDescending, descending_end<Traits>(scans, x, f, n), f};
     panic(kVergeBadImplementation);
 }
 
@@ -181,6 +160,7 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
                                       Fallback&& fallback) {
     using detail::Candidate;
     using D = RunDirection;
+    const detail::RunScansOf<Traits>& scans = detail::run_scans<Traits>();
     std::vector<u64> boundaries{0};
     const u64 run = min_run(n);
     std::size_t s = 0;
@@ -197,31 +177,31 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
             r = q = 0;
         } else if (Traits::less(x[p - 1], x[p])) {
             back = D::Ascending;
-            r = detail::ascending_start<Traits>(x, s, p);
+            r = detail::ascending_start<Traits>(scans, x, s, p);
             q = p;
         } else if (Traits::greater(x[p - 1], x[p])) {
             back = D::Descending;
-            r = detail::descending_start<Traits>(x, s, p);
+            r = detail::descending_start<Traits>(scans, x, s, p);
             q = p;
         } else {
-            const std::size_t e = detail::plateau_start<Traits>(x, s, p);
+            const std::size_t e = detail::plateau_start<Traits>(scans, x, s, p);
             q = e;
             if (e == s) {
                 back = D::Plateau;
                 r = s;
             } else if (Traits::less(x[e - 1], x[e])) {
                 back = D::PlateauThenAscending;
-                r = detail::ascending_start<Traits>(x, s, e);
+                r = detail::ascending_start<Traits>(scans, x, s, e);
             } else if (Traits::greater(x[e - 1], x[e])) {
                 back = D::PlateauThenDescending;
-                r = detail::descending_start<Traits>(x, s, e);
+                r = detail::descending_start<Traits>(scans, x, s, e);
             } else {
                 panic(kVergeBadImplementation);
             }
         }
 
         // Forward look.
-        const auto [fwd, t, p2] = detail::forward_run<Traits>(x, p, n);
+        const auto [fwd, t, p2] = detail::forward_run<Traits>(scans, x, p, n);
 
         // Candidates in order of preference; the first of at least min_run is accepted.
         Candidate cand[2];
@@ -272,7 +252,7 @@ std::vector<u64> verge_sort_heuristic(typename Traits::value_type* x, std::size_
 // Whether y[0, m) (m >= 2) is already ascending, already descending, or neither.
 template <class Traits>
 Order check_order(const typename Traits::value_type* y, std::size_t m) {
-    const auto [dir, end, plateau_end] = detail::forward_run<Traits>(y, 0, m);
+    const auto [dir, end, plateau_end] = detail::forward_run<Traits>(detail::run_scans<Traits>(), y, 0, m);
     if (end != m) return Order::Neither;
     if (dir == RunDirection::Descending || dir == RunDirection::PlateauThenDescending) return Order::Descending;
     return Order::Ascending;

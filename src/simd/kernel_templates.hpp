@@ -18,6 +18,15 @@
 //       bit i of M is set;
 //   kCanTranspose4, and with it transpose4(a, b, c, d) for N = 4: the 4 x 4 block of
 //       lanes transposed in place.
+// and for the run scans, which work on the lanes' bits in run_order_of<T>, with lane
+// tests held in a vector or a mask register (R):
+//   load_bits(p), set1_bits(t): N elements as integer lanes;
+//   bits_equal(x, y) -> R: lanes equal in bits; run_greater(x, y) -> R: lanes where x
+//       comes after y in the run order;
+//   lanes_and(r, s), lanes_or(r, s); all_set(r), none_set(r);
+//   kRunQuickTest, and with it quick_not_greater(x, y) -> R and quick_suspect(y) -> R on
+//       vectors from load: a cheaper test, whose set lanes are pairs in order wherever
+//       quick_suspect(y) is clear (it may fail pairs that are in order).
 
 // Compare-exchange of two vectors lane by lane: a gets the smaller, b the larger. With
 // equal lanes the two trade places (min gives b's lane, max(b, a) gives a's), so no value
@@ -418,6 +427,73 @@ std::size_t non_descending_prefix(const typename Ops::T* v, std::size_t n) {
     return i;
 }
 
+// Run scans advance by blocks of this many pairs while they pass, then by
+// kRunStepPairs, then pair by pair.
+inline constexpr std::size_t kRunBlockPairs = 32;
+inline constexpr std::size_t kRunStepPairs = 8;
+
+// Whether the kPairs pairs (x[j], x[j + 1]), j < kPairs, all pass `test`; every lane is
+// read, no early exit.
+template <class Ops, PairTest test, std::size_t kPairs>
+[[gnu::always_inline]] inline bool run_pairs_hold(const typename Ops::T* x) {
+    constexpr std::size_t N = Ops::N;
+    static_assert(kPairs % N == 0, "run blocks are whole vectors");
+    if constexpr (test == PairTest::kEqual) {
+        // Neighbours all equal in bits means all equal to x[0]: one load per N elements.
+        const auto first = Ops::set1_bits(x[0]);
+        auto eq = Ops::bits_equal(Ops::load_bits(x + 1), first);
+        for (std::size_t j = 1 + N; j < kPairs + 1; j += N) eq = Ops::lanes_and(eq, Ops::bits_equal(Ops::load_bits(x + j), first));
+        return Ops::all_set(eq);
+    } else {
+        // lo(j) must not come after hi(j).
+        constexpr bool kUp = test == PairTest::kAscending;
+        if constexpr (Ops::kRunQuickTest) {
+            auto a = Ops::load(x), b = Ops::load(x + 1);
+            auto ok = Ops::quick_not_greater(kUp ? a : b, kUp ? b : a);
+            auto suspect = Ops::quick_suspect(kUp ? b : a);
+            for (std::size_t j = N; j < kPairs; j += N) {
+                a = Ops::load(x + j);
+                b = Ops::load(x + j + 1);
+                ok = Ops::lanes_and(ok, Ops::quick_not_greater(kUp ? a : b, kUp ? b : a));
+                suspect = Ops::lanes_or(suspect, Ops::quick_suspect(kUp ? b : a));
+            }
+            if (Ops::all_set(ok) && Ops::none_set(suspect)) [[likely]]
+                return true;
+        }
+        auto bad_pairs = [&](std::size_t j) {
+            const auto a = Ops::load_bits(x + j), b = Ops::load_bits(x + j + 1);
+            return kUp ? Ops::run_greater(a, b) : Ops::run_greater(b, a);
+        };
+        auto bad = bad_pairs(0);
+        for (std::size_t j = N; j < kPairs; j += N) bad = Ops::lanes_or(bad, bad_pairs(j));
+        return Ops::none_set(bad);
+    }
+}
+
+template <class Ops, PairTest test>
+std::size_t run_forward(const typename Ops::T* x, std::size_t k, std::size_t n) {
+    while (k + kRunBlockPairs + 1 <= n && run_pairs_hold<Ops, test, kRunBlockPairs>(x + k)) k += kRunBlockPairs;
+    while (k + kRunStepPairs + 1 <= n && run_pairs_hold<Ops, test, kRunStepPairs>(x + k)) k += kRunStepPairs;
+    while (k + 1 < n && pair_holds<run_order_of<typename Ops::T>, test>(x[k], x[k + 1])) ++k;
+    return k;
+}
+
+template <class Ops, PairTest test>
+std::size_t run_backward(const typename Ops::T* x, std::size_t s, std::size_t k) {
+    while (k >= s + kRunBlockPairs && run_pairs_hold<Ops, test, kRunBlockPairs>(x + k - kRunBlockPairs))
+        k -= kRunBlockPairs;
+    while (k >= s + kRunStepPairs && run_pairs_hold<Ops, test, kRunStepPairs>(x + k - kRunStepPairs)) k -= kRunStepPairs;
+    while (k > s && pair_holds<run_order_of<typename Ops::T>, test>(x[k - 1], x[k])) --k;
+    return k;
+}
+
+template <class Ops>
+constexpr RunScans<typename Ops::T> run_scans_of() {
+    using P = PairTest;
+    return {{&run_forward<Ops, P::kAscending>, &run_forward<Ops, P::kDescending>, &run_forward<Ops, P::kEqual>},
+            {&run_backward<Ops, P::kAscending>, &run_backward<Ops, P::kDescending>, &run_backward<Ops, P::kEqual>}};
+}
+
 template <class Ops>
 constexpr Kernels<typename Ops::T> kernels_of() {
     return {
@@ -429,5 +505,6 @@ constexpr Kernels<typename Ops::T> kernels_of() {
         .is_non_descending = &is_non_descending<Ops>,
         .is_strictly_descending = &is_strictly_descending<Ops>,
         .non_descending_prefix = &non_descending_prefix<Ops>,
+        .run_scans = run_scans_of<Ops>(),
     };
 }

@@ -1,26 +1,73 @@
-// The kernels under the comparison sorts: partition around a pivot value, sorts of short
-// slices without a data-dependent branch, and the scans the sorts' contract needs. One
-// table per instruction set: the scalar one (kernels_scalar.cpp, baseline code that every
-// processor runs), AVX2 and AVX-512 (each compiled in its own translation unit for its own
-// target). best_kernels picks the widest the processor supports, once per process, and
-// always finds one: the sorts have a single code path, on whichever table it is.
+// The kernels under the comparison sorts and run detection: partition around a pivot
+// value, sorts of short slices without a data-dependent branch, the scans the sorts'
+// contract needs, and the run scans. One table per instruction set: the scalar one
+// (kernels_scalar.cpp, baseline code that every processor runs), AVX2 and AVX-512 (each
+// compiled in its own translation unit for its own target). best_kernels picks the widest
+// the processor supports, once per process, and always finds one: the sorts have a single
+// code path, on whichever table it is.
 //
-// Every kernel orders f64 by IEEE comparison (-0.0 equals +0.0) and expects no NaN: the
-// sorts scan for NaN first. i64 sorts signed, u64 unsigned. Kernels move elements only
-// inside the slice they are given and never lose or duplicate one: equal elements that
-// differ in bits (the two zeros) may trade places, never copies.
+// Every kernel but the run scans orders f64 by IEEE comparison (-0.0 equals +0.0) and
+// expects no NaN: the sorts scan for NaN first. i64 sorts signed, u64 unsigned. Kernels
+// move elements only inside the slice they are given and never lose or duplicate one:
+// equal elements that differ in bits (the two zeros) may trade places, never copies.
+//
+// The run scans order each element type by its run order (run_order_of): f64 by key
+// (IEEE 754 totalOrder: -0.0 before +0.0, NaNs at the ends by sign, equal means the same
+// bits), i64 signed, u64 unsigned; any bit pattern is fine there.
 #pragma once
 
 #include <cstddef>
 #include <type_traits>
 
 #include "simd/cpu.hpp"
+#include "traits/traits.hpp"
 #include "types/element.hpp"
 
 namespace tamarind::simd {
 
 // Longest slice the vector sorting networks take.
 inline constexpr std::size_t kNetworkMax = 128;
+
+// The pair tests of run detection: x[j] <= x[j + 1], x[j + 1] <= x[j], x[j] == x[j + 1].
+enum class PairTest { kAscending, kDescending, kEqual };
+inline constexpr std::size_t kPairTests = 3;
+
+// The order run detection scans each element type in (see the top of this file).
+template <class T>
+struct RunOrder;
+template <>
+struct RunOrder<f64> {
+    using type = F64KeyOrderTraits;
+};
+template <>
+struct RunOrder<i64> {
+    using type = I64Traits;
+};
+template <>
+struct RunOrder<u64> {
+    using type = U64Traits;
+};
+template <class T>
+using run_order_of = typename RunOrder<T>::type;
+
+// One pair test under Order, which never fails.
+template <class Order, PairTest test>
+inline bool pair_holds(typename Order::value_type a, typename Order::value_type b) noexcept {
+    if constexpr (test == PairTest::kAscending) return Order::less_equal(a, b);
+    else if constexpr (test == PairTest::kDescending) return Order::less_equal(b, a);
+    else return Order::equal(a, b);
+}
+
+// How far a run of pairs passing one test extends, for each test (indexed by PairTest).
+template <class T>
+struct RunScans {
+    // The first j >= k (k < n) with j + 1 == n or (v[j], v[j + 1]) failing the test.
+    using Forward = std::size_t (*)(const T* v, std::size_t k, std::size_t n);
+    // The least j in [s, k] such that every pair (v[i - 1], v[i]), j < i <= k, passes.
+    using Backward = std::size_t (*)(const T* v, std::size_t s, std::size_t k);
+    Forward forward[kPairTests];
+    Backward backward[kPairTests];
+};
 
 template <class T>
 struct Kernels {
@@ -43,6 +90,8 @@ struct Kernels {
     // The length of the longest prefix of v[0, n) in which no element is less than the one
     // before it (n when the whole slice is non-descending).
     std::size_t (*non_descending_prefix)(const T* v, std::size_t n);
+    // The run scans, in run_order_of<T>.
+    RunScans<T> run_scans;
 };
 
 struct KernelSet {

@@ -2,6 +2,7 @@
 // is compiled for AVX2 and reached only through the table, which dispatch.cpp hands out
 // after the processor reported AVX2.
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -66,7 +67,20 @@ constexpr int dword_mask(unsigned m) {
     return r;
 }
 
-struct F64Ops {
+// The lane tests of the run scans: all ones or all zeros in each 64-bit lane, as integer
+// or as double vectors (each kept in its own domain).
+struct RunLanes {
+    static __m256i lanes_and(__m256i r, __m256i s) { return _mm256_and_si256(r, s); }
+    static __m256d lanes_and(__m256d r, __m256d s) { return _mm256_and_pd(r, s); }
+    static __m256i lanes_or(__m256i r, __m256i s) { return _mm256_or_si256(r, s); }
+    static __m256d lanes_or(__m256d r, __m256d s) { return _mm256_or_pd(r, s); }
+    static bool all_set(__m256i r) { return _mm256_movemask_epi8(r) == -1; }
+    static bool all_set(__m256d r) { return _mm256_movemask_pd(r) == 0xF; }
+    static bool none_set(__m256i r) { return _mm256_testz_si256(r, r) != 0; }
+    static bool none_set(__m256d r) { return _mm256_movemask_pd(r) == 0; }
+};
+
+struct F64Ops : RunLanes {
     using T = f64;
     using V = __m256d;
     static constexpr std::size_t N = 4;
@@ -111,12 +125,27 @@ struct F64Ops {
         c = _mm256_permute2f128_pd(ab_even, cd_even, 0x31);
         d = _mm256_permute2f128_pd(ab_odd, cd_odd, 0x31);
     }
+
+    // Run scans in key order, exactly on the signed images of the keys (negatives with all
+    // but the sign bit flipped); AVX2 compares 64-bit lanes signed only.
+    static __m256i load_bits(const T* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static __m256i set1_bits(T t) { return _mm256_set1_epi64x(std::bit_cast<long long>(t)); }
+    static __m256i bits_equal(__m256i x, __m256i y) { return _mm256_cmpeq_epi64(x, y); }
+    static __m256i signed_image(__m256i x) {
+        return _mm256_xor_si256(x, _mm256_srli_epi64(_mm256_cmpgt_epi64(_mm256_setzero_si256(), x), 1));
+    }
+    static __m256i run_greater(__m256i x, __m256i y) { return _mm256_cmpgt_epi64(signed_image(x), signed_image(y)); }
+    // IEEE <= agrees with key order on every pair without a NaN (which fails it) but for
+    // +0.0 before -0.0, which it passes: a -0.0 as the later element is suspect.
+    static constexpr bool kRunQuickTest = true;
+    static V quick_not_greater(V x, V y) { return _mm256_cmp_pd(x, y, _CMP_LE_OQ); }
+    static V quick_suspect(V y) { return _mm256_castsi256_pd(bits_equal(_mm256_castpd_si256(y), set1_bits(-0.0))); }
 };
 
 // i64 and u64: no 64-bit min, max or unsigned compare in AVX2, so both are built on the
 // signed greater-than, u64 with the sign bits flipped first.
 template <class Elem>
-struct IntOps {
+struct IntOps : RunLanes {
     using T = Elem;
     using V = __m256i;
     static constexpr std::size_t N = 4;
@@ -177,6 +206,13 @@ struct IntOps {
         c = _mm256_permute2x128_si256(ab_even, cd_even, 0x31);
         d = _mm256_permute2x128_si256(ab_odd, cd_odd, 0x31);
     }
+
+    // Run scans: the order of the sorts.
+    static V load_bits(const T* p) { return load(p); }
+    static V set1_bits(T t) { return set1(t); }
+    static V bits_equal(V x, V y) { return _mm256_cmpeq_epi64(x, y); }
+    static V run_greater(V x, V y) { return gt(x, y); }
+    static constexpr bool kRunQuickTest = false;
 };
 
 #include "simd/kernel_templates.hpp"

@@ -7,6 +7,7 @@
 
 #include "simd/block_partition.hpp"
 #include "simd/kernels.hpp"
+#include "simd/run_scans_scalar.hpp"
 #include "simd/small_sort.hpp"
 #include "traits/traits.hpp"
 
@@ -69,6 +70,7 @@ constexpr Kernels<typename Traits::value_type> scalar_kernels_of() {
         .is_non_descending = &is_non_descending<Traits>,
         .is_strictly_descending = &is_strictly_descending<Traits>,
         .non_descending_prefix = &non_descending_prefix<Traits>,
+        .run_scans = scalar_run_scans<run_order_of<typename Traits::value_type>>(),
     };
 }
 

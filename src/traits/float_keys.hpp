@@ -11,11 +11,11 @@
 #include <cstddef>
 #include <cstring>
 
-#include "traits/traits.hpp"
+#include "traits/key_maps.hpp"
 
 namespace tamarind {
 
-// Rewrites v[0, n) between values and their ordered integers (F64KeyOrderTraits::signed_key:
+// Rewrites v[0, n) between values and their ordered integers (F64KeyMap::signed_key:
 // negatives get all but the sign bit flipped). The map keeps the sign bit, so it is its own
 // inverse and the same call converts both ways. Through memcpy, so that the same storage
 // may then be read as i64 without an aliasing violation.

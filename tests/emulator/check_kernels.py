@@ -43,6 +43,9 @@ TYPES = ("f64", "i64", "u64")
 FORMAT = {"f64": "d", "i64": "q", "u64": "Q"}
 # entry.cpp's numbering.
 PARTITION_LESS, PARTITION_NOT_GREATER, SORT_NETWORK, IS_NON_DESCENDING, IS_STRICTLY_DESCENDING, HAS_NAN = range(6)
+PAIR_TESTS = ("ascending", "descending", "equal")
+RUN_FORWARD = 6  # + the pair test's index; the backward scans follow
+RUN_BACKWARD = RUN_FORWARD + len(PAIR_TESTS)
 NETWORK_MAX = 128
 
 CANARY = bytes((0xA5 ^ (i * 29)) & 0xFF for i in range(WINDOW_BYTES))
@@ -224,7 +227,8 @@ class Checker:
 
     def run(self, isa, t, op, values, pivot=0, what=""):
         """Runs one kernel on values placed against a guard page; returns (result, output).
-        Faults name `what` and the side the guard page was on."""
+        pivot is the partitions' pivot value, or the run scans' start (forward) or lower
+        limit (backward). Faults name `what` and the side the guard page was on."""
         n = len(values)
         fmt = "<%d%s" % (n, FORMAT[t])
         payload = struct.pack(fmt, *values)
@@ -236,7 +240,7 @@ class Checker:
         self.guard_after = not self.guard_after
         view = self.guest.view
         view[at : at + size] = payload
-        pivot_bits = bits(t, pivot) if op in (PARTITION_LESS, PARTITION_NOT_GREATER) else 0
+        pivot_bits = bits(t, pivot) if op in (PARTITION_LESS, PARTITION_NOT_GREATER) else pivot
         side = "after" if window == END_WINDOW else "before"
         try:
             result = self.guest.call(ISAS.index(isa), TYPES.index(t), op, at, n, pivot_bits)
@@ -332,6 +336,61 @@ def check_scans(c, isa, t, rng):
             c.check(c.run(isa, t, HAS_NAN, v, what="has_nan")[0] == 1, f"has_nan: missed a NaN at {i}, n = {n}")
 
 
+def run_key(t, x):
+    """The run scans' order from the bits: f64 in totalOrder (sign, then magnitude reversed
+    under it), i64 signed, u64 unsigned."""
+    b = bits(t, x)
+    if t == "f64":
+        magnitude = b & ((1 << 63) - 1)
+        return (0, -magnitude) if b >> 63 else (1, magnitude)
+    return x
+
+
+def pair_holds(t, test, a, b):
+    if test == 0:
+        return run_key(t, a) <= run_key(t, b)
+    if test == 1:
+        return run_key(t, b) <= run_key(t, a)
+    return bits(t, a) == bits(t, b)
+
+
+def check_run_scans(c, isa, t, rng):
+    if t == "f64":
+        nan = lambda b: struct.unpack("<d", struct.pack("<Q", b))[0]
+        pool = [nan(0xFFF8000000000000), -math.inf, -2.5, -0.0, -0.0, 0.0, 0.0, 0.0, 1.0, 3.0, math.inf,
+                nan(0x7FF8000000000000)]
+        puts = [nan(0xFFF8000000000000), nan(0x7FF8000000000000), nan(0x7FF0000000000001), -0.0, 0.0, -7.5]
+        flat = 0.0
+    else:
+        pool = [rank_value(t, r) for r in range(8)] + special_values(t)
+        puts = special_values(t)
+        flat = rank_value(t, 5)
+    # Lengths around a block of 8 pairs and one of 32; one value put in at every position.
+    for n in (1, 2, 8, 9, 10, 33, 34, 41, 42, 44, 45, 65, 66, 97, 150):
+        up = sorted((rng.choice(pool) for _ in range(n)), key=lambda x: run_key(t, x))
+        bases = (up, up[::-1], [flat] * n)
+        for at in range(0, n, 1 if n <= 45 else 5):
+            for test, base in enumerate(bases):
+                v = list(base)
+                v[at] = puts[(at + test) % len(puts)]
+                # From every start the forward scan stops at the first failing pair.
+                starts = {0, rng.randrange(n)}
+                for k in sorted(starts):
+                    want = k
+                    while want + 1 < n and pair_holds(t, test, v[want], v[want + 1]):
+                        want += 1
+                    what = f"run_forward {PAIR_TESTS[test]}, {v[:12]}, from {k}"
+                    got, _ = c.run(isa, t, RUN_FORWARD + test, v, k, what=what)
+                    c.check(got == want, f"{what}, n = {n}: {got}, want {want}")
+                for s in sorted({0, rng.randrange(n)}):
+                    want = n - 1
+                    while want > s and pair_holds(t, test, v[want - 1], v[want]):
+                        want -= 1
+                    what = f"run_backward {PAIR_TESTS[test]}, {v[:12]}, down to {s}"
+                    got, _ = c.run(isa, t, RUN_BACKWARD + test, v, s, what=what)
+                    c.check(got == want, f"{what}, n = {n}: {got}, want {want}")
+
+
 def main():
     if len(sys.argv) < 2:
         print(__doc__)
@@ -349,7 +408,7 @@ def main():
     start = time.monotonic()
     for isa in ISAS:
         for t in TYPES:
-            for check in (check_networks, check_partitions, check_scans):
+            for check in (check_networks, check_partitions, check_scans, check_run_scans):
                 before = checker.cases
                 try:
                     check(checker, isa, t, rng)

@@ -17,7 +17,18 @@ namespace {
 using namespace tamarind;
 
 // Must match the numbering of check_kernels.py.
-enum Op : unsigned { kPartitionLess, kPartitionNotGreater, kSortNetwork, kIsNonDescending, kIsStrictlyDescending, kHasNan };
+enum Op : unsigned {
+    kPartitionLess,
+    kPartitionNotGreater,
+    kSortNetwork,
+    kIsNonDescending,
+    kIsStrictlyDescending,
+    kHasNan,
+    // Then one op per pair test (ascending, descending, equal), forward and backward.
+    kRunForward,
+    kRunBackward = kRunForward + simd::kPairTests,
+    kOpEnd = kRunBackward + simd::kPairTests,
+};
 
 template <class T>
 std::uint64_t call(const simd::KernelSet& set, unsigned op, void* data, std::size_t n, std::uint64_t pivot_bits) {
@@ -32,6 +43,9 @@ std::uint64_t call(const simd::KernelSet& set, unsigned op, void* data, std::siz
         case kIsStrictlyDescending: return k.is_strictly_descending(v, n) ? 1 : 0;
         default: break;
     }
+    // Forward from k = pivot_bits over v[0, n); backward from n - 1 down to s = pivot_bits.
+    if (op >= kRunForward && op < kRunBackward) return k.run_scans.forward[op - kRunForward](v, pivot_bits, n);
+    if (op >= kRunBackward && op < kOpEnd) return k.run_scans.backward[op - kRunBackward](v, pivot_bits, n - 1);
     if constexpr (std::is_same_v<T, f64>) {
         if (op == kHasNan) return set.has_nan(v, n) ? 1 : 0;
     }
@@ -41,7 +55,7 @@ std::uint64_t call(const simd::KernelSet& set, unsigned op, void* data, std::siz
 }  // namespace
 
 // isa: 0 AVX2, 1 AVX-512; type: 0 f64, 1 i64, 2 u64. Returns the kernel's result (a count,
-// or 0 and 1 for false and true), all ones for an unknown request.
+// an index, or 0 and 1 for false and true), all ones for an unknown request.
 // First in the image (image.ld), so the image's load address is its address.
 extern "C" __attribute__((section(".text.entry"))) std::uint64_t tamarind_emulated_call(unsigned isa, unsigned type, unsigned op, void* data, std::size_t n,
                                                 std::uint64_t pivot_bits) {

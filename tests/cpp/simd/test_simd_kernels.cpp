@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "simd/kernels.hpp"
+#include "simd/run_scans_scalar.hpp"
 #include "simd/small_sort.hpp"
 #include "sort_test_support.hpp"
 
@@ -109,6 +110,64 @@ void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& 
     }
 }
 
+// The run scans against pair-by-pair scans under the order worked out from the bits
+// (reference_key): runs up, down and flat, each with one value put in at every position
+// (NaNs of both signs and both zeros among them for f64), scanned from every start
+// forward, and backward from every end down to limits around the block sizes.
+template <class T>
+void check_run_scans(const simd::RunScans<T>& scans) {
+    using simd::PairTest;
+    const std::size_t n = 150;
+    std::vector<T> breaks, pool;
+    T flat_value;
+    if constexpr (std::is_same_v<T, f64>) {
+        breaks = {kNegNaN, kPosNaN, -0.0, 0.0, -7.5};
+        pool = {kNegNaN, -std::numeric_limits<f64>::infinity(), -2.5, -0.0, -0.0, 0.0, 0.0, 0.0, 1.0, 3.0, kPosNaN};
+        flat_value = 0.0;
+    } else {
+        breaks = {std::numeric_limits<T>::min(), std::numeric_limits<T>::max(), rank_value<T>(3)};
+        for (u64 r = 0; r < 8; ++r) pool.push_back(rank_value<T>(r));
+        pool.push_back(std::numeric_limits<T>::min());
+        pool.push_back(std::numeric_limits<T>::max());
+        flat_value = rank_value<T>(5);
+    }
+    auto le = [](T a, T b) { return reference_key(a) <= reference_key(b); };
+    auto holds = [&](PairTest t, T a, T b) {
+        return t == PairTest::kAscending    ? le(a, b)
+               : t == PairTest::kDescending ? le(b, a)
+                                            : std::bit_cast<u64>(a) == std::bit_cast<u64>(b);
+    };
+    std::mt19937_64 rng(17);
+    std::vector<T> up(n);
+    for (auto& x : up) x = pool[rng() % pool.size()];
+    std::sort(up.begin(), up.end(), [](T a, T b) { return reference_key(a) < reference_key(b); });
+    const std::vector<T> down(up.rbegin(), up.rend());
+    for (std::size_t at = 0; at < n; ++at) {
+        for (T b : breaks) {
+            for (PairTest t : {PairTest::kAscending, PairTest::kDescending, PairTest::kEqual}) {
+                std::vector<T> v = t == PairTest::kAscending ? up : t == PairTest::kDescending ? down : std::vector<T>(n, flat_value);
+                v[at] = b;
+                // fails[i]: the pair (v[i - 1], v[i]) fails; forward[k]: the answer from k.
+                std::vector<std::size_t> forward(n), last_fail(n);
+                forward[n - 1] = n - 1;
+                for (std::size_t k = n - 1; k-- > 0;) forward[k] = holds(t, v[k], v[k + 1]) ? forward[k + 1] : k;
+                for (std::size_t k = 0; k < n; ++k)
+                    last_fail[k] = k == 0 || !holds(t, v[k - 1], v[k]) ? k : last_fail[k - 1];
+                const auto ti = static_cast<std::size_t>(t);
+                for (std::size_t k = 0; k < n; ++k) {
+                    ASSERT_EQ(scans.forward[ti](v.data(), k, n), forward[k]) << "test " << ti << ", put in at " << at << ", from " << k;
+                    for (std::size_t below : {k, k / 2, std::size_t{1}, std::size_t{8}, std::size_t{9}, std::size_t{32},
+                                              std::size_t{33}, std::size_t{41}}) {
+                        const std::size_t s = k - std::min(k, below);
+                        ASSERT_EQ(scans.backward[ti](v.data(), s, k), std::max(s, last_fail[k]))
+                            << "test " << ti << ", put in at " << at << ", from " << k << " down to " << s;
+                    }
+                }
+            }
+        }
+    }
+}
+
 template <class Traits>
 class SimdKernels : public ::testing::Test {};
 TYPED_TEST_SUITE(SimdKernels, ElementTraits);
@@ -124,6 +183,17 @@ TYPED_TEST(SimdKernels, Avx2Partition) {
 }
 TYPED_TEST(SimdKernels, Avx2NetworksAndScans) {
     on_isa<typename TypeParam::value_type>(simd::Isa::kAvx2, [](auto& k, auto& set) { check_networks_and_scans(k, set); });
+}
+TYPED_TEST(SimdKernels, Avx2RunScans) {
+    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx2, [](auto& k, auto&) { check_run_scans(k.run_scans); });
+}
+TYPED_TEST(SimdKernels, Avx512RunScans) {
+    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx512, [](auto& k, auto&) { check_run_scans(k.run_scans); });
+}
+// The entries of the scalar table, which every processor runs.
+TYPED_TEST(SimdKernels, ScalarRunScans) {
+    using T = typename TypeParam::value_type;
+    check_run_scans(simd::kScalarRunScans<simd::run_order_of<T>>);
 }
 TYPED_TEST(SimdKernels, Avx512Partition) {
     on_isa<typename TypeParam::value_type>(simd::Isa::kAvx512, [](auto& k, auto& set) { check_partition(k, set); });
@@ -201,6 +271,19 @@ struct EmulatedOps {
     [[gnu::noinline]] static V partner(V x) { return map([&](std::size_t i) { return x.lane[i ^ J]; }); }
     template <unsigned M>
     [[gnu::noinline]] static V blend(V a, V b) { return map([&](std::size_t i) { return ((M >> i) & 1) ? b.lane[i] : a.lane[i]; }); }
+    // The run scans' lanes stay elements; lane tests are masks. f64 takes the quick test too.
+    static V load_bits(const T* p) { return load(p); }
+    static V set1_bits(T t) { return set1(t); }
+    static u64 bits_of(T t) { return std::bit_cast<u64>(t); }
+    [[gnu::noinline]] static unsigned bits_equal(V x, V y) { return mask_of([&](std::size_t i) { return bits_of(x.lane[i]) == bits_of(y.lane[i]); }); }
+    [[gnu::noinline]] static unsigned run_greater(V x, V y) { return mask_of([&](std::size_t i) { return run_order_of<T>::less(y.lane[i], x.lane[i]); }); }
+    static unsigned lanes_and(unsigned r, unsigned s) { return r & s; }
+    static unsigned lanes_or(unsigned r, unsigned s) { return r | s; }
+    static bool all_set(unsigned r) { return r == (1u << N) - 1; }
+    static bool none_set(unsigned r) { return r == 0; }
+    static constexpr bool kRunQuickTest = std::is_same_v<T, f64>;
+    [[gnu::noinline]] static unsigned quick_not_greater(V x, V y) { return mask_of([&](std::size_t i) { return x.lane[i] <= y.lane[i]; }); }
+    [[gnu::noinline]] static unsigned quick_suspect(V y) { return mask_of([&](std::size_t i) { return bits_of(y.lane[i]) == bits_of(T(-0.0)); }); }
 };
 
 #include "simd/kernel_templates.hpp"
@@ -216,6 +299,7 @@ TYPED_TEST(SimdKernels, EightEmulatedLanes) {
     using T = typename TypeParam::value_type;
     check_partition(kEmulatedKernels.of<T>(), kEmulatedKernels);
     check_networks_and_scans(kEmulatedKernels.of<T>(), kEmulatedKernels);
+    check_run_scans(kEmulatedKernels.of<T>().run_scans);
 }
 
 }  // namespace

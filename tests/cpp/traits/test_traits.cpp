@@ -1,5 +1,5 @@
-// The value-order contract: comparators, the NaN panic, and the keys of the radix paths
-// against an order worked out from the bits in the tests.
+// The value-order contract: comparators, the NaN panic, the keys of the radix paths and
+// the orders of run detection against an order worked out from the bits in the tests.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -94,6 +94,29 @@ TYPED_TEST(KeyMaps, ReferenceOrderAgreesWithTheValues) {
         constexpr f64 kInfinity = std::numeric_limits<f64>::infinity();
         EXPECT_LT(reference_key(kNegNaN), reference_key(-kInfinity));
         EXPECT_LT(reference_key(kInfinity), reference_key(kPosNaN));
+    }
+}
+
+// The orders run detection and the merge compare in place: every value, every NaN and each
+// zero strictly after the one before it in the order of the bits, and equal to itself only.
+template <class Traits>
+class RunOrders : public ::testing::Test {};
+using RunOrderTraits = ::testing::Types<F64KeyOrderTraits, I64Traits, U64Traits>;
+TYPED_TEST_SUITE(RunOrders, RunOrderTraits);
+
+TYPED_TEST(RunOrders, FollowTheOrderOfTheBits) {
+    using T = typename TypeParam::value_type;
+    std::vector<T> v;
+    for (u64 b : probe_bits()) v.push_back(std::bit_cast<T>(b));
+    std::sort(v.begin(), v.end(), [](T a, T b) { return reference_key(a) < reference_key(b); });
+    for (std::size_t i = 1; i < v.size(); ++i) {
+        const T a = v[i - 1], b = v[i];
+        ASSERT_TRUE(TypeParam::less(a, b) && TypeParam::less_equal(a, b) && TypeParam::greater(b, a))
+            << std::hex << std::bit_cast<u64>(a) << " before " << std::bit_cast<u64>(b);
+        ASSERT_FALSE(TypeParam::less(b, a) || TypeParam::less_equal(b, a) || TypeParam::greater(a, b) ||
+                     TypeParam::equal(a, b))
+            << std::hex << std::bit_cast<u64>(a) << " before " << std::bit_cast<u64>(b);
+        ASSERT_TRUE(TypeParam::equal(b, b) && TypeParam::less_equal(b, b)) << std::hex << std::bit_cast<u64>(b);
     }
 }
 
