@@ -17,6 +17,7 @@
 #include "radix/lsd_sort.hpp"
 #include "radix/prefix_insertion_sort.hpp"
 #include "radix/voracious_sort.hpp"
+#include "types/panic.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
@@ -105,7 +106,7 @@ void dlsd_core(typename Traits::value_type* v, std::size_t n, const Params& p, b
 
     const u64 offset = p.offset + p.radix * p.max_level;
     if (offset > 64) [[unlikely]]
-        panic("assertion failed: bits >= offset");
+        panic(messages::kOffsetPastKeyBits);
     // Every element of a bucket shares the key bits above `offset`.
     const u64 levels = (64 - offset + kByteRadix - 1) / kByteRadix;
     for (const auto& [start, end] : buckets) {

@@ -96,7 +96,7 @@ template <class Traits>
 HistogramSet partial_histograms(const typename Traits::value_type* v, std::size_t n,
                                 const Params& p) {
     if (p.max_level > kPartialHistogramMaxLevels) [[unlikely]]
-        panic("[Partial histogram] Array size can't be that huge !");
+        panic(messages::kPartialHistogramTooManyLevels);
     HistogramSet h(p.max_level, p.radix_range);
     const u64 wanted = p.radix * p.max_level;
     const u64 base = 64 - p.offset < wanted ? 0 : 64 - p.offset - wanted;
@@ -196,8 +196,8 @@ void digit_histogram(const typename Traits::value_type* v, std::size_t n, u64* c
         for (std::size_t i = 0; i < n; ++i) {
             const u64 d = digit.of(Traits::to_key(v[i]));
             if (d >= range)
-                panic("index out of bounds: the len is " + std::to_string(range) +
-                      " but the index is " + std::to_string(d));
+                panic(std::string(messages::kIndexOutOfBounds) + std::to_string(range) +
+                      std::string(messages::kIndexOutOfBoundsIndex) + std::to_string(d));
             ++counts[d];
         }
         return;

@@ -97,7 +97,7 @@ struct PeekaChunks {
 
 inline PeekaChunks peeka_chunks(std::size_t n, std::size_t chunk_size, std::size_t total_len) {
     if (total_len == 0) [[unlikely]]
-        panic("attempt to divide by zero");
+        panic(messages::kDivideByZero);
     if (total_len < kPeekaChunkCountMin) return {chunk_size, chunk_size};
     const auto scaled = static_cast<std::size_t>(static_cast<unsigned __int128>(chunk_size) * n / total_len);
     const std::size_t pass_chunk = std::max<std::size_t>(1, scaled);
