@@ -83,27 +83,16 @@ u64 digit_histogram_and_spread(const typename Traits::value_type* v, std::size_t
     const u64 mask = digit.mask;
     const u64 shift = digit.shift;
     const u64 first = Traits::to_key(v[0]);
-    u64 c[4][kMaxRadixRange];
-    for (auto& sub : c) std::memset(sub, 0, range * sizeof(u64));
-    u64 s0 = 0, s1 = 0;
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const u64 k0 = Traits::to_key(v[i]), k1 = Traits::to_key(v[i + 1]);
-        const u64 k2 = Traits::to_key(v[i + 2]), k3 = Traits::to_key(v[i + 3]);
-        s0 |= (k0 ^ first) | (k1 ^ first);
-        s1 |= (k2 ^ first) | (k3 ^ first);
-        ++c[0][(k0 & mask) >> shift];
-        ++c[1][(k1 & mask) >> shift];
-        ++c[2][(k2 & mask) >> shift];
-        ++c[3][(k3 & mask) >> shift];
-    }
-    for (; i < n; ++i) {
-        const u64 k = Traits::to_key(v[i]);
-        s0 |= k ^ first;
-        ++c[0][(k & mask) >> shift];
-    }
-    for (std::size_t d = 0; d < range; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
-    return s0 | s1;
+    u64 tables[4 * kMaxRadixRange];
+    for (std::size_t w = 0; w < 4; ++w) std::memset(tables + w * kMaxRadixRange, 0, range * sizeof(u64));
+    u64 spread = 0;
+    count_four_ways(tables, kMaxRadixRange, 0, n, [&](std::size_t i) {
+        const u64 key = Traits::to_key(v[i]);
+        spread |= key ^ first;
+        return (key & mask) >> shift;
+    });
+    sum_four_ways(tables, kMaxRadixRange, range, counts);
+    return spread;
 }
 
 }  // namespace detail
