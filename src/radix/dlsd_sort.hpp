@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "comparison/comparison_sort.hpp"
+#include "radix/counting_sort.hpp"
 #include "radix/histograms.hpp"
 #include "radix/key_scan.hpp"
 #include "radix/lsd_sort.hpp"
@@ -145,9 +146,11 @@ void dlsd_sort(typename Traits::value_type* v, std::size_t n, u64 r) {
     const u64 dr = choice.radix;
     // Undiverted, the passes cover every significant key bit: when the keys span few values
     // (below 2^bits), counting them gives the same slice without the histograms.
-    if (choice.passes >= needed && bits < 64 &&
-        detail::counting_sort_window<Traits>(v, n, (u64{1} << bits) - 1, 0, u64{1} << bits))
+    if (choice.passes >= needed && bits <= kCountingWidthMax &&
+        counting_fits(n, u64{1} << bits, kCountingElementsPerSlotLsd)) {
+        counting_sort<Traits>(v, n, spread_plan(0, (u64{1} << bits) - 1));
         return;
+    }
     if (choice.passes < needed) {
         dlsd_core<Traits>(v, n, Params{0, dr, 64 - bits, choice.passes, u64{1} << dr}, true);
     } else if (dr > r) {

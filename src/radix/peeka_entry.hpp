@@ -16,36 +16,6 @@
 
 namespace tamarind {
 
-// counting_sort with both passes split over `pool`.
-template <class Traits>
-void counting_sort_on(typename Traits::value_type* v, std::size_t n, u64 first, u64 spread,
-                      pool::ThreadPool& pool) {
-    const std::size_t slots = std::size_t{1} << std::bit_width(spread);
-    const u64 low = slots - 1;
-    const std::size_t parts =
-        std::clamp<std::size_t>(n / (slots * kCountingElementsPerSlot), 1, pool.current_num_threads());
-    const std::size_t part_len = (n + parts - 1) / parts;
-    // Runs `pass(lo, hi, t)` on every part at once.
-    auto on_parts = [&](auto&& pass) {
-        pool.scope([&](pool::Scope& scope) {
-            for (std::size_t t = 0; t < parts; ++t) {
-                scope.spawn([&, t] {
-                    const std::size_t lo = std::min(n, t * part_len);
-                    pass(lo, std::min(n, lo + part_len), t);
-                });
-            }
-        });
-    };
-    std::vector<u64> counts(parts * slots, 0);
-    on_parts([&](std::size_t lo, std::size_t hi, std::size_t t) {
-        detail::count_low_keys<Traits>(v, lo, hi, low, counts.data() + t * slots);
-    });
-    const std::vector<u64> starts = detail::run_starts(counts, slots, parts);
-    on_parts([&](std::size_t lo, std::size_t hi, std::size_t) {
-        detail::write_runs<Traits>(v, lo, hi, starts, first & ~low);
-    });
-}
-
 // Whether the keys seen by `scan` already fix the first level of a stretch that holds them:
 // they use all 64 bits and differ in their top `radix` bits, so the widest key has no
 // leading zero and no top digit is shared. Widths and spreads only grow as more keys are
@@ -94,7 +64,7 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, pool:
     if (max_level == 0 || scan.spread == 0) return;
     // Keys in a narrow range (small integers) are counted rather than partitioned.
     if (counting_sort_fits(n, scan.spread)) {
-        counting_sort_on<Traits>(v, n, first, scan.spread, pool);
+        counting_sort_on<Traits>(v, n, spread_plan(first, scan.spread), pool);
         return;
     }
     // Levels whose digit every key shares would each count the whole stretch into one

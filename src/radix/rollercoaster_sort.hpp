@@ -169,7 +169,7 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r) {
         scan.bits = key_bits<Traits>(v, n);
     // Keys in a narrow range (small integers) are counted rather than split.
     if (scan.spread != 0 && counting_sort_fits(n, scan.spread)) {
-        counting_sort<Traits>(v, n, Traits::to_key(v[0]), scan.spread);
+        counting_sort<Traits>(v, n, spread_plan(Traits::to_key(v[0]), scan.spread));
         return;
     }
     const u64 bits = scan.bits;

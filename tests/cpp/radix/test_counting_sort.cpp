@@ -53,10 +53,11 @@ TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
                     if (spread == 0) continue;
                     ASSERT_TRUE(counting_sort_fits(n, spread));
                     const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) {
+                        const CountingPlan plan = spread_plan(Traits::to_key(v[0]), spread);
                         if (threads == 0)
-                            counting_sort<Traits>(v, m, Traits::to_key(v[0]), spread);
+                            counting_sort<Traits>(v, m, plan);
                         else
-                            counting_sort_on<Traits>(v, m, Traits::to_key(v[0]), spread, workers);
+                            counting_sort_on<Traits>(v, m, plan, workers);
                     });
                     ASSERT_TRUE(sorted_permutation(in, out, true))
                         << "threads=" << threads << " base=" << base << " width=" << width << " n=" << n;
