@@ -124,24 +124,18 @@ void dlsd_core(typename Traits::value_type* v, std::size_t n, const Params& p, b
     }
 }
 
-// Sorts v[0, n) with digits of width r (8 from every caller).
+// Sorts v[0, n): by digits of choose_dlsd_radix's width where they are wider than a byte
+// or too few to cover the keys, else by bytes.
 template <class Traits>
-void dlsd_sort(typename Traits::value_type* v, std::size_t n, u64 r) {
+void dlsd_sort(typename Traits::value_type* v, std::size_t n) {
     if (n <= kRadixComparisonMax) {
         comparison_sort<Traits>(v, n);
         return;
     }
     const DlsdChoice choice = choose_dlsd_radix(n);
     const u64 bits = key_bits<Traits>(v, n);
-    u64 aligned;
-    if (bits % r == 0) {
-        aligned = 64 - bits;
-    } else {
-        const u64 width = (bits + r - 1) / r * r;
-        aligned = width > 64 ? 0 : 64 - width;
-    }
-    const u64 levels_r = (64 - aligned + r - 1) / r;
-    if (levels_r == 0) return;  // every key is 0
+    const u64 byte_levels = (bits + kByteRadix - 1) / kByteRadix;
+    if (byte_levels == 0) return;  // every key is 0
     const u64 needed = (bits + choice.radix - 1) / choice.radix;
     const u64 dr = choice.radix;
     // Undiverted, the passes cover every significant key bit: when the keys span few values
@@ -153,10 +147,11 @@ void dlsd_sort(typename Traits::value_type* v, std::size_t n, u64 r) {
     }
     if (choice.passes < needed) {
         dlsd_core<Traits>(v, n, Params{0, dr, 64 - bits, choice.passes, u64{1} << dr}, true);
-    } else if (dr > r) {
+    } else if (dr > kByteRadix) {
         dlsd_core<Traits>(v, n, Params{0, dr, 64 - bits, needed, u64{1} << dr}, false);
     } else {
-        dlsd_core<Traits>(v, n, Params{0, r, aligned, levels_r, u64{1} << r}, false);
+        dlsd_core<Traits>(v, n, Params{0, kByteRadix, 64 - byte_levels * kByteRadix, byte_levels, kByteRadixRange},
+                          false);
     }
 }
 

@@ -67,7 +67,7 @@ inline void sort_i64_one_sign_bucket(i64* b, std::size_t m) {
     u64* u = reinterpret_cast<u64*>(b);  // same-size signed/unsigned access is allowed
     if (m >= kI64SmallNonNegativeVergeMin) {
         std::vector<u64> boundaries = verge_sort_heuristic<U64Traits>(
-            u, m, [](u64* chunk, std::size_t len) { dlsd_sort<U64Traits>(chunk, len, kByteRadix); });
+            u, m, [](u64* chunk, std::size_t len) { dlsd_sort<U64Traits>(chunk, len); });
         k_way_merge<U64Traits>(u, m, boundaries);
     } else {
         comparison_sort<U64Traits>(u, m);
@@ -133,7 +133,7 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
     child.level = step.level + 1;
     auto on_bucket = [&](T* bucket, std::size_t m, std::size_t b) {
         if constexpr (Traits::kSmallNonNegativeAsU64) {
-            if (top_level && p.radix == kByteRadix && b == kI64SmallNonNegativeBucket) {
+            if (top_level && b == kI64SmallNonNegativeBucket) {
                 detail::sort_i64_one_sign_bucket(bucket, m);
                 return;
             }
@@ -151,32 +151,27 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
     msd_step<Traits>(v, n, step, on_bucket, counted);
 }
 
-// Sorts v[0, n) with digits of width r (8 from every caller).
+// Sorts v[0, n) with 8-bit digits.
 template <class Traits>
-void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r) {
+void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
     if (n <= kRadixComparisonMax) {
         comparison_sort<Traits>(v, n);
         return;
     }
-    // With 8-bit digits, count the top key byte during the width scan: when the keys use
-    // all 64 bits (any non-negative element) that is the first step's histogram.
+    // The top key byte is counted during the width scan: when the keys use all 64 bits (any
+    // non-negative element) that is the first step's histogram.
     u64 top_counts[kByteRadixRange];
-    const bool count_top = r == kByteRadix;
-    KeyScan scan{0, 0};  // the spread is found only with the top byte's counts
-    if (count_top)
-        scan = key_bits_and_top_counts<Traits>(v, n, top_counts);
-    else
-        scan.bits = key_bits<Traits>(v, n);
+    const KeyScan scan = key_bits_and_top_counts<Traits>(v, n, top_counts);
     // Keys in a narrow range (small integers) are counted rather than split.
     if (scan.spread != 0 && counting_sort_fits(n, scan.spread)) {
         counting_sort<Traits>(v, n, spread_plan(Traits::to_key(v[0]), scan.spread));
         return;
     }
     const u64 bits = scan.bits;
-    const u64 max_level = (bits + r - 1) / r;
+    const u64 max_level = (bits + kByteRadix - 1) / kByteRadix;
     if (max_level == 0) return;  // every key is 0: all elements are equal
-    rollercoaster_rec<Traits>(v, n, Params{0, r, 64 - bits, max_level, u64{1} << r},
-                              kRollercoasterCheckDepth, true, count_top && bits == 64 ? top_counts : nullptr);
+    rollercoaster_rec<Traits>(v, n, Params{0, kByteRadix, 64 - bits, max_level, kByteRadixRange},
+                              kRollercoasterCheckDepth, true, bits == 64 ? top_counts : nullptr);
 }
 
 }  // namespace tamarind
