@@ -1,7 +1,10 @@
 // Diverting LSD radix sort: a digit width and pass count chosen from the element count
 // alone. When the passes cover every significant key bit it is a plain LSD sort; when
 // they do not, it sorts by the top digits only and repairs the remaining, local disorder
-// with prefix_insertion_sort plus a bucket sort for each badly disordered group.
+// with prefix_insertion_sort plus a bucket sort for each badly disordered group. It runs
+// on rollercoaster_sort's one-sign i64 bucket (dlsd_sort, under run detection) and, diverted,
+// on rollercoaster_small's buckets with more than kRollercoasterLsdLevelsMax levels left
+// (dlsd_core).
 #pragma once
 
 #include <algorithm>

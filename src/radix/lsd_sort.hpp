@@ -1,4 +1,7 @@
-// Least-significant-digit-first radix sort through one scratch buffer.
+// Least-significant-digit-first radix sort through one scratch buffer, or a count of the
+// keys where the levels that need a pass span few values. It runs on rollercoaster_small's
+// buckets with at most kRollercoasterLsdLevelsMax levels left, on dlsd_core's long buckets
+// that share many key bits, and as dlsd's undiverted passes.
 #pragma once
 
 #include <algorithm>

@@ -1,6 +1,7 @@
-// The fallback that run detection hands every unsorted stretch to on the multi-threaded
-// path (peeka_entry): a scan for the widest key, then peeka_sort on the call's dedicated
-// pool, or a count of the keys when they span a narrow range.
+// The entry of the parallel radix sort, for sort_i64's unsorted stretches whose digits split
+// well (on the call's own pool from kMtI64ComparisonBelow elements, else on the global one):
+// a scan for the widest key, then peeka_sort on the pool, or a count of the keys split over
+// the pool when they span a narrow range.
 #pragma once
 
 #include <algorithm>

@@ -3,7 +3,8 @@
 // RegionsGraph works out which runs lie in another bucket's final region, those runs are
 // exchanged in place (no scratch copy of the slice), and each bucket goes on to the next
 // digit: large ones as pool tasks started as soon as their region is settled, small ones
-// inline, slices that fit a cache-friendly sort by rollercoaster_small.
+// inline, slices that fit a cache-friendly sort by rollercoaster_small. It runs on sort_i64's
+// unsorted stretches whose digits split well, through peeka_entry.
 #pragma once
 
 #include <algorithm>

@@ -1,7 +1,10 @@
 // MSD radix sort that splits large slices in place, one digit level at a time, and hands
 // each bucket of at most kRollercoasterSmallMax elements to an in-cache LSD or DLSD sort.
 // Buckets on the two levels below the top are first checked for order, so presorted
-// regions cost one scan.
+// regions cost one scan; keys in a narrow range are counted instead. It is the
+// single-threaded radix sort: sort_*_st's unsorted stretches whose digits split well (from
+// kStRadixMin elements, floats from kStF64RadixMin, as ordered integers), and
+// rollercoaster_small finishes peeka_sort's small slices.
 #pragma once
 
 #include <algorithm>

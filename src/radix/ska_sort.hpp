@@ -1,6 +1,7 @@
-// In-place bucket permutation by repeated swap passes (the splitting step of the MSD
-// sorts). Works on one chunk with its own heads and tails, so several threads may run
-// it at once on disjoint chunks.
+// In-place bucket permutation by repeated swap passes: the partition of every in-place MSD
+// step (msd_step of voracious_sort and rollercoaster_sort, and each chunk of peeka_sort's
+// levels). Works on one chunk with its own heads and tails, so several threads may run it
+// at once on disjoint chunks.
 #pragma once
 
 #include <algorithm>
