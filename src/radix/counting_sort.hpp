@@ -28,7 +28,9 @@ inline constexpr u64 kCountingSlotsMax = u64{1} << kCountingWidthMax;
 // alternative is a scatter pass per level, one.
 inline constexpr std::size_t kCountingElementsPerSlot = 64;
 inline constexpr std::size_t kCountingElementsPerSlotLsd = 1;
-// Up to this many values are counted into four interleaved tables (four_way_counts.hpp).
+// The LSD sorts count up to this many values into four interleaved tables
+// (four_way_counts.hpp); the entries count into one, on the pool's threads too, whose
+// stacks stay small.
 inline constexpr u64 kCountingFourWaySlotsMax = 1024;
 
 // The one rule for counting: at most kCountingSlotsMax values, and at least per_slot
@@ -45,6 +47,7 @@ struct CountingPlan {
     u64 base;
     u64 slots;
     u64 high;
+    bool four_way = false;  // counted into four tables (at most kCountingFourWaySlotsMax slots)
 
     u64 slot_of(u64 key) const noexcept { return (key & window) - base; }
     u64 key_of(std::size_t s) const noexcept { return high + base + s; }
@@ -54,7 +57,7 @@ struct CountingPlan {
 // of the low bit_width(spread) bits. Needs bit_width(spread) < 64.
 inline CountingPlan spread_plan(u64 first, u64 spread) noexcept {
     const u64 slots = u64{1} << std::bit_width(spread);
-    return {slots - 1, 0, slots, first & ~(slots - 1)};
+    return {slots - 1, 0, slots, first & ~(slots - 1), false};
 }
 
 // The entries' rule: whether a slice of n elements whose keys differ in the bits of
@@ -70,8 +73,16 @@ enum class PlanKeys { Known, Checked };
 
 namespace detail {
 
-// Counts the keys of v[lo, hi) into counts[0, plan.slots) (zeroed by the caller). Checked:
-// false, with the counts unspecified, when a key does not follow the plan.
+// Counters one count by `plan` works in: a spare slot past the last where keys are checked,
+// times four where it interleaves; at least slots + 1, so that the run starts fit in place.
+template <PlanKeys kKeys>
+std::size_t count_space(const CountingPlan& plan) noexcept {
+    const std::size_t stride = plan.slots + (kKeys == PlanKeys::Checked ? 1 : 0);
+    return plan.four_way ? 4 * stride : std::max<std::size_t>(stride, plan.slots + 1);
+}
+
+// Counts the keys of v[lo, hi) into counts[0, plan.slots), counts being count_space zeroed
+// counters. Checked: false, with the counts unspecified, when a key does not follow the plan.
 template <class Traits, PlanKeys kKeys>
 bool count_plan_keys(const typename Traits::value_type* v, std::size_t lo, std::size_t hi, const CountingPlan& plan,
                      u64* counts) noexcept {
@@ -90,35 +101,27 @@ bool count_plan_keys(const typename Traits::value_type* v, std::size_t lo, std::
             return std::min(s, slots);
         }
     };
-    // Checked counts have a spare slot past the last.
-    const std::size_t stride = kKeys == PlanKeys::Known ? slots : slots + 1;
-    if (slots <= kCountingFourWaySlotsMax) {
-        u64 tables[4 * (kCountingFourWaySlotsMax + 1)];
-        std::fill_n(tables, 4 * stride, u64{0});
-        count_four_ways(tables, stride, lo, hi, slot_of);
-        sum_four_ways(tables, stride, slots, counts);
-    } else if constexpr (kKeys == PlanKeys::Known) {
-        for (std::size_t i = lo; i < hi; ++i) ++counts[slot_of(i)];
+    if (plan.four_way) {
+        const std::size_t stride = slots + (kKeys == PlanKeys::Checked ? 1 : 0);
+        count_four_ways(counts, stride, lo, hi, slot_of);
+        sum_four_ways(counts, stride, slots, counts);  // slot s reads only its own first counter
     } else {
-        std::vector<u64> table(stride, 0);
-        for (std::size_t i = lo; i < hi; ++i) ++table[slot_of(i)];
-        std::copy_n(table.begin(), slots, counts);
+        for (std::size_t i = lo; i < hi; ++i) ++counts[slot_of(i)];
     }
     if constexpr (kKeys == PlanKeys::Checked) return past == 0 && (outside & ~plan.window) == 0;
     return true;
 }
 
-// Where each slot's run starts (and, last, where the slice ends), from `parts` count
-// tables of `slots` counters each, laid end to end.
-inline std::vector<u64> run_starts(const std::vector<u64>& counts, std::size_t slots, std::size_t parts) {
-    std::vector<u64> starts(slots + 1);
+// Turns counts[0, slots) into where each slot's run starts, and counts[slots] into where the
+// slice ends.
+inline void starts_in_place(u64* counts, std::size_t slots) noexcept {
     u64 sum = 0;
     for (std::size_t s = 0; s < slots; ++s) {
-        starts[s] = sum;
-        for (std::size_t t = 0; t < parts; ++t) sum += counts[t * slots + s];
+        const u64 c = counts[s];
+        counts[s] = sum;
+        sum += c;
     }
-    starts[slots] = sum;
-    return starts;
+    counts[slots] = sum;
 }
 
 }  // namespace detail
@@ -141,10 +144,10 @@ void write_runs(typename Traits::value_type* v, std::size_t lo, std::size_t hi, 
 // ones return false, with v untouched, when one of them does not follow the plan.
 template <class Traits, PlanKeys kKeys = PlanKeys::Known>
 bool counting_sort(typename Traits::value_type* v, std::size_t n, const CountingPlan& plan) {
-    std::vector<u64> counts(plan.slots, 0);
+    std::vector<u64> counts(detail::count_space<kKeys>(plan), 0);
     if (!detail::count_plan_keys<Traits, kKeys>(v, 0, n, plan, counts.data())) return false;
-    const std::vector<u64> starts = detail::run_starts(counts, plan.slots, 1);
-    write_runs<Traits>(v, 0, n, starts.data(), plan.slots, [&](std::size_t s) { return plan.key_of(s); });
+    detail::starts_in_place(counts.data(), plan.slots);
+    write_runs<Traits>(v, 0, n, counts.data(), plan.slots, [&](std::size_t s) { return plan.key_of(s); });
     return true;
 }
 
@@ -168,11 +171,19 @@ void counting_sort_on(typename Traits::value_type* v, std::size_t n, const Count
             }
         });
     };
-    std::vector<u64> counts(parts * slots, 0);
+    const std::size_t space = detail::count_space<PlanKeys::Known>(plan);  // per part, end to end
+    std::vector<u64> counts(parts * space, 0);
     on_parts([&](std::size_t lo, std::size_t hi, std::size_t t) {
-        detail::count_plan_keys<Traits, PlanKeys::Known>(v, lo, hi, plan, counts.data() + t * slots);
+        detail::count_plan_keys<Traits, PlanKeys::Known>(v, lo, hi, plan, counts.data() + t * space);
     });
-    const std::vector<u64> starts = detail::run_starts(counts, slots, parts);
+    // Where each slot's run starts (and, last, where the slice ends), over every part.
+    std::vector<u64> starts(slots + 1);
+    u64 sum = 0;
+    for (std::size_t s = 0; s < slots; ++s) {
+        starts[s] = sum;
+        for (std::size_t t = 0; t < parts; ++t) sum += counts[t * space + s];
+    }
+    starts[slots] = sum;
     on_parts([&](std::size_t lo, std::size_t hi, std::size_t) {
         write_runs<Traits>(v, lo, hi, starts.data(), slots, [&](std::size_t s) { return plan.key_of(s); });
     });

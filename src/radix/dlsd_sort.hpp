@@ -145,7 +145,9 @@ void dlsd_sort(typename Traits::value_type* v, std::size_t n) {
     // (below 2^bits), counting them gives the same slice without the histograms.
     if (choice.passes >= needed && bits <= kCountingWidthMax &&
         counting_fits(n, u64{1} << bits, kCountingElementsPerSlotLsd)) {
-        counting_sort<Traits>(v, n, spread_plan(0, (u64{1} << bits) - 1));
+        CountingPlan plan = spread_plan(0, (u64{1} << bits) - 1);
+        plan.four_way = plan.slots <= kCountingFourWaySlotsMax;
+        counting_sort<Traits>(v, n, plan);
         return;
     }
     if (choice.passes < needed) {

@@ -118,15 +118,14 @@ bool few_keys_sort(typename Traits::value_type* v, std::size_t n) {
         });
         if (foreign != 0) return false;
     }
-    u64 counts[kFewKeysMax];
-    sum_four_ways(tables, kFewKeysMax, table.count, counts);
+    sum_four_ways(tables, kFewKeysMax, table.count, tables);  // into the first table
 
     // Written in key order: (key, count) pairs sorted by key.
     using T = typename Traits::value_type;
     std::array<std::pair<u64, u64>, kFewKeysMax> order;
-    for (std::size_t j = 0; j < table.count; ++j) order[j] = {Traits::to_key(std::bit_cast<T>(table.keys[j])), counts[j]};
+    for (std::size_t j = 0; j < table.count; ++j) order[j] = {Traits::to_key(std::bit_cast<T>(table.keys[j])), tables[j]};
     std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(table.count));
-    u64 starts[kFewKeysMax + 1];
+    u64* const starts = tables + kFewKeysMax;  // count + 1 entries in the spent tables
     starts[0] = 0;
     for (std::size_t j = 0; j < table.count; ++j) starts[j + 1] = starts[j] + order[j].second;
     write_runs<Traits>(v, 0, n, starts, table.count, [&](std::size_t j) { return order[j].first; });

@@ -41,7 +41,8 @@ bool counting_finish(typename Traits::value_type* v, std::size_t n, const Params
     const u64 span = (high - low + 1) << shift;
     if (n == 0 || !counting_fits(n, span, kCountingElementsPerSlotLsd)) return false;
     const u64 window = (u64{1} << (shift + p.radix)) - 1;
-    const CountingPlan plan{window, low << shift, span, Traits::to_key(v[0]) & ~window};
+    const CountingPlan plan{window, low << shift, span, Traits::to_key(v[0]) & ~window,
+                            span <= kCountingFourWaySlotsMax};
     return counting_sort<Traits, PlanKeys::Checked>(v, n, plan);
 }
 

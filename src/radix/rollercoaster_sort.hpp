@@ -80,8 +80,9 @@ inline void sort_i64_one_sign_bucket(i64* b, std::size_t m) {
 // digit_histogram of v[0, n) that also returns the OR of (key ^ first key) over the slice:
 // the key bits on which its elements differ, 0 when every key is the same. Needs a digit
 // below `range` (<= kMaxRadixRange) buckets, as every kByteRadix step has.
+// Kept out of line: its four tables would otherwise sit in every frame of the recursion.
 template <class Traits>
-u64 digit_histogram_and_spread(const typename Traits::value_type* v, std::size_t n, u64* counts,
+[[gnu::noinline]] u64 digit_histogram_and_spread(const typename Traits::value_type* v, std::size_t n, u64* counts,
                                std::size_t range, Digit digit) {
     const u64 mask = digit.mask;
     const u64 shift = digit.shift;

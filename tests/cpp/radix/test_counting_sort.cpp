@@ -94,7 +94,9 @@ TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
                     if (spread == 0) continue;
                     ASSERT_TRUE(counting_sort_fits(n, spread));
                     const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) {
-                        const CountingPlan plan = spread_plan(Traits::to_key(v[0]), spread);
+                        CountingPlan plan = spread_plan(Traits::to_key(v[0]), spread);
+                        // Alone, in four tables as the LSD sorts count.
+                        plan.four_way = threads == 0;
                         if (threads == 0)
                             counting_sort<Traits>(v, m, plan);
                         else
@@ -126,7 +128,7 @@ TEST(CountingPlan, OneRuleAtEitherDensity) {
 TEST(CountingPlan, CheckedKeysOffThePlanDecline) {
     std::mt19937_64 rng(9);
     for (u64 slots : {u64{600}, kCountingFourWaySlotsMax + 1}) {
-        const CountingPlan plan{0xFFFF, 100, slots, u64{7} << 32};
+        const CountingPlan plan{0xFFFF, 100, slots, u64{7} << 32, slots <= kCountingFourWaySlotsMax};
         std::vector<u64> in(5000);
         for (auto& x : in) x = plan.key_of(rng() % slots);
         const std::vector<u64> out = sorted_with_guards(in, [&](u64* v, std::size_t n) {
