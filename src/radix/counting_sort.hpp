@@ -49,7 +49,6 @@ struct CountingPlan {
     u64 high;
     bool four_way = false;  // counted into four tables (at most kCountingFourWaySlotsMax slots)
 
-    u64 slot_of(u64 key) const noexcept { return (key & window) - base; }
     u64 key_of(std::size_t s) const noexcept { return high + base + s; }
 };
 
@@ -86,17 +85,18 @@ std::size_t count_space(const CountingPlan& plan) noexcept {
 template <class Traits, PlanKeys kKeys>
 bool count_plan_keys(const typename Traits::value_type* v, std::size_t lo, std::size_t hi, const CountingPlan& plan,
                      u64* counts) noexcept {
-    const u64 slots = plan.slots;
-    u64 outside = 0;  // bits on which some key differs from plan.high
+    // Copies: a counter store could alias the plan's fields and force a reload per key.
+    const u64 slots = plan.slots, window = plan.window, base = plan.base, high = plan.high;
+    u64 outside = 0;  // bits on which some key differs from high
     u64 past = 0;     // nonzero once a slot past the last turned up
     auto slot_of = [&](std::size_t i) {
         const u64 key = Traits::to_key(v[i]);
-        const u64 s = plan.slot_of(key);
+        const u64 s = (key & window) - base;
         if constexpr (kKeys == PlanKeys::Known) {
             return s;
         } else {
             // Offsets below base wrap to large: every stray key lands in the spare slot.
-            outside |= key ^ plan.high;
+            outside |= key ^ high;
             past |= s >= slots;
             return std::min(s, slots);
         }
@@ -108,7 +108,7 @@ bool count_plan_keys(const typename Traits::value_type* v, std::size_t lo, std::
     } else {
         for (std::size_t i = lo; i < hi; ++i) ++counts[slot_of(i)];
     }
-    if constexpr (kKeys == PlanKeys::Checked) return past == 0 && (outside & ~plan.window) == 0;
+    if constexpr (kKeys == PlanKeys::Checked) return past == 0 && (outside & ~window) == 0;
     return true;
 }
 
