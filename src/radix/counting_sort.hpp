@@ -29,8 +29,8 @@ inline constexpr u64 kCountingSlotsMax = u64{1} << kCountingWidthMax;
 inline constexpr std::size_t kCountingElementsPerSlot = 64;
 inline constexpr std::size_t kCountingElementsPerSlotLsd = 1;
 // The LSD sorts count up to this many values into four interleaved tables
-// (four_way_counts.hpp); the entries count into one, on the pool's threads too, whose
-// stacks stay small.
+// (four_way_counts.hpp); the entries, whose slices hold many elements per value, into one
+// (a quarter of the counters for each of their parts).
 inline constexpr u64 kCountingFourWaySlotsMax = 1024;
 
 // The one rule for counting: at most kCountingSlotsMax values, and at least per_slot
