@@ -31,7 +31,7 @@ PyError array_cast_error(PyObject* object, PyTypeObject* expected) {
 
 const SharedBorrowApi& borrow_api_or_panic() {
     Result<const SharedBorrowApi*> api = borrow_api();
-    if (!api.ok()) panic("Internal borrow checking API error: " + api.error().debug());
+    if (!api.ok()) panic(std::string(messages::kBorrowApiError) + api.error().debug());
     return *api.value();
 }
 
@@ -39,7 +39,7 @@ const SharedBorrowApi& borrow_api_or_panic() {
 
 Result<TakenArray> TakenArray::take(PyObject* object, int type_num) {
     Result<const NumpyApi*> api_result = NumpyApi::get();
-    if (!api_result.ok()) panic("Failed to access NumPy array API capsule: " + api_result.error().debug());
+    if (!api_result.ok()) panic(std::string(messages::kArrayApiCapsuleError) + api_result.error().debug());
     const NumpyApi& api = *api_result.value();
 
     bool accepted = api.is_array(object) && fields(object)->nd == 1;
@@ -62,7 +62,7 @@ Result<TakenArray> TakenArray::take(PyObject* object, int type_num) {
         case kRegistryOutOfMemory:
             throw std::bad_alloc();
         default:
-            panic("Unexpected return code " + std::to_string(code) + " from borrow checking API");
+            panic(std::string(messages::kBorrowReturnCode) + std::to_string(code) + std::string(messages::kBorrowReturnCodeEnd));
     }
 }
 

@@ -122,7 +122,7 @@ Result<bool> add_function(PyObject* module, PyMethodDef* method) {
     } else if (!PyList_Check(all.get())) {
         return cast_error(all.get(), "PyList");
     }
-    if (PyList_Append(all.get(), name.get()) != 0) panic("could not append __name__ to __all__");
+    if (PyList_Append(all.get(), name.get()) != 0) panic(messages::kAllAppendFailed);
     if (PyObject_SetAttr(module, name.get(), function.get()) != 0) return PyError::fetch();
     return true;
 }

@@ -103,7 +103,7 @@ Result<const NumpyApi*> NumpyApi::get() {
     // is a different object; comparing with it first keeps the equivalence call off the
     // common path.
     api->descr_i64_ = descr_from_type(sizeof(long) == 8 ? kTypeNumLong : kTypeNumI64);
-    if (api->descr_f64_ == nullptr || api->descr_i64_ == nullptr) panic("PyObject pointer is null");
+    if (api->descr_f64_ == nullptr || api->descr_i64_ == nullptr) panic(messages::kNullDescriptor);
     // The capsule reference is kept: the table must outlive every call.
     capsule.release();
     g_api.store(api, std::memory_order_release);

@@ -83,7 +83,7 @@ private:
 // its digits split the keys well, else the parallel quicksort (see radix_splits_well).
 void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t chunk_size, std::size_t total_len) {
     if (radix_splits_well<I64Traits>(v, m))
-        peeka_entry<I64Traits>(v, m, kByteRadix, workers, chunk_size, total_len);
+        peeka_entry<I64Traits>(v, m, workers, chunk_size, total_len);
     else
         workers.install([&] { parallel_quicksort<I64Traits>(v, m); });
 }

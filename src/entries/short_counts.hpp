@@ -1,9 +1,10 @@
 // Short int64 slices, which the entries otherwise sort by comparison, are counted where a
-// count is cheaper: a few distinct keys (few_keys_sort), or keys in a range of at most
-// twice the slice's length (counting_sort; the counts and the slice stay in cache, so the
-// rule for long slices, 64 elements per possible key, does not apply).
+// count is cheaper: a few distinct keys (few_keys_sort), or keys in a range no wider than
+// the slice is long (counting_sort, with the short slices' rule: the counts and the slice
+// stay in cache).
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 
@@ -15,7 +16,7 @@
 namespace tamarind {
 
 // Sorts v[0, n) and returns true when it is counted; returns false, with v untouched,
-// when the caller's comparison sort should take it. The scan for the key range reads
+// when the caller's comparison sort should take it. The scan for the keys' spread reads
 // every element once (vectorized), a few per cent of a comparison sort of the slice.
 inline bool count_short_slice(i64* v, std::size_t n) {
     if (few_keys_sort<I64Traits>(v, n)) return true;
@@ -23,9 +24,19 @@ inline bool count_short_slice(i64* v, std::size_t n) {
     const u64 first = I64Traits::to_key(v[0]);
     const u64 spread = key_bits_and_spread<I64Traits>(v, n, first).spread;
     if (spread == 0) return true;  // every key the same
-    // (A width compare first: a shift by 64 bits is undefined.)
-    if (std::bit_width(spread) > kCountingWidthMax || (std::size_t{1} << std::bit_width(spread)) > 2 * n) return false;
-    counting_sort<I64Traits>(v, n, first, spread);
+    if (static_cast<u64>(std::bit_width(spread)) > kCountingWidthMax) return false;
+    // The keys' own range inside the window, not the whole window: 1000 keys in 0..999
+    // take 1000 slots, not 1024.
+    const u64 window = (u64{1} << std::bit_width(spread)) - 1;
+    u64 lo = window, hi = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const u64 low = I64Traits::to_key(v[i]) & window;
+        lo = std::min(lo, low);
+        hi = std::max(hi, low);
+    }
+    const CountingPlan plan{window, lo, hi - lo + 1, first & ~window};
+    if (!counting_fits(n, plan.slots, kCountingElementsPerSlotShort)) return false;
+    counting_sort<I64Traits>(v, n, plan);
     return true;
 }
 

@@ -21,7 +21,7 @@ namespace {
 // keys well, else (and for short stretches) the vector quicksort.
 void sort_stretch(i64* v, std::size_t m) {
     if (m >= kStRadixMin && radix_splits_well<I64Traits>(v, m))
-        rollercoaster_sort<I64Traits>(v, m, kByteRadix);
+        rollercoaster_sort<I64Traits>(v, m);
     else
         unstable_sort<I64Traits>(v, m);
 }
@@ -41,7 +41,7 @@ void single_threaded_sort(f64* v, std::size_t n) {
             return;
         }
         F64AsI64 ints(chunk, m);
-        rollercoaster_sort<I64Traits>(ints.ints(), m, kByteRadix);
+        rollercoaster_sort<I64Traits>(ints.ints(), m);
         ints.release();
     });
     std::vector<u64> boundaries = runs_or_whole_slice<F64KeyOrderTraits>(v, n, fallback);

@@ -219,7 +219,7 @@ Registry& global_registry() {
     if (pool == nullptr) [[unlikely]]
         pool = build_global_pool();
     if (pool->registry == nullptr) {
-        panic("The global thread pool has not been initialized.: " + pool->error->to_string());
+        panic(std::string(messages::kGlobalPoolNotInitialized) + pool->error->to_string());
     }
     return *pool->registry;
 }

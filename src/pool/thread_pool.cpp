@@ -8,7 +8,7 @@
 namespace tamarind::pool {
 
 ThreadPool BuildResult::unwrap() && {
-    if (!ok()) panic("called `Result::unwrap()` on an `Err` value: " + error().to_string());
+    if (!ok()) panic(std::string(messages::kUnwrapErr) + error().to_string());
     return std::move(value());
 }
 

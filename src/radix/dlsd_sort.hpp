@@ -1,7 +1,10 @@
 // Diverting LSD radix sort: a digit width and pass count chosen from the element count
 // alone. When the passes cover every significant key bit it is a plain LSD sort; when
 // they do not, it sorts by the top digits only and repairs the remaining, local disorder
-// with prefix_insertion_sort plus a bucket sort for each badly disordered group.
+// with prefix_insertion_sort plus a bucket sort for each badly disordered group. It runs
+// on rollercoaster_sort's one-sign i64 bucket (dlsd_sort, under run detection) and, diverted,
+// on rollercoaster_small's buckets with more than kRollercoasterLsdLevelsMax levels left
+// (dlsd_core).
 #pragma once
 
 #include <algorithm>
@@ -12,11 +15,13 @@
 #include <utility>
 
 #include "comparison/comparison_sort.hpp"
+#include "radix/counting_sort.hpp"
 #include "radix/histograms.hpp"
 #include "radix/key_scan.hpp"
 #include "radix/lsd_sort.hpp"
 #include "radix/prefix_insertion_sort.hpp"
 #include "radix/voracious_sort.hpp"
+#include "types/panic.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
@@ -105,7 +110,7 @@ void dlsd_core(typename Traits::value_type* v, std::size_t n, const Params& p, b
 
     const u64 offset = p.offset + p.radix * p.max_level;
     if (offset > 64) [[unlikely]]
-        panic("assertion failed: bits >= offset");
+        panic(messages::kOffsetPastKeyBits);
     // Every element of a bucket shares the key bits above `offset`.
     const u64 levels = (64 - offset + kByteRadix - 1) / kByteRadix;
     for (const auto& [start, end] : buckets) {
@@ -122,37 +127,36 @@ void dlsd_core(typename Traits::value_type* v, std::size_t n, const Params& p, b
     }
 }
 
-// Sorts v[0, n) with digits of width r (8 from every caller).
+// Sorts v[0, n): by digits of choose_dlsd_radix's width where they are wider than a byte
+// or too few to cover the keys, else by bytes.
 template <class Traits>
-void dlsd_sort(typename Traits::value_type* v, std::size_t n, u64 r) {
+void dlsd_sort(typename Traits::value_type* v, std::size_t n) {
     if (n <= kRadixComparisonMax) {
         comparison_sort<Traits>(v, n);
         return;
     }
     const DlsdChoice choice = choose_dlsd_radix(n);
     const u64 bits = key_bits<Traits>(v, n);
-    u64 aligned;
-    if (bits % r == 0) {
-        aligned = 64 - bits;
-    } else {
-        const u64 width = (bits + r - 1) / r * r;
-        aligned = width > 64 ? 0 : 64 - width;
-    }
-    const u64 levels_r = (64 - aligned + r - 1) / r;
-    if (levels_r == 0) return;  // every key is 0
+    const u64 byte_levels = (bits + kByteRadix - 1) / kByteRadix;
+    if (byte_levels == 0) return;  // every key is 0
     const u64 needed = (bits + choice.radix - 1) / choice.radix;
     const u64 dr = choice.radix;
     // Undiverted, the passes cover every significant key bit: when the keys span few values
     // (below 2^bits), counting them gives the same slice without the histograms.
-    if (choice.passes >= needed && bits < 64 &&
-        detail::counting_sort_window<Traits>(v, n, (u64{1} << bits) - 1, 0, u64{1} << bits))
+    if (choice.passes >= needed && bits <= kCountingWidthMax &&
+        counting_fits(n, u64{1} << bits, kCountingElementsPerSlotLsd)) {
+        CountingPlan plan = spread_plan(0, (u64{1} << bits) - 1);
+        plan.four_way = plan.slots <= kCountingFourWaySlotsMax;
+        counting_sort<Traits>(v, n, plan);
         return;
+    }
     if (choice.passes < needed) {
         dlsd_core<Traits>(v, n, Params{0, dr, 64 - bits, choice.passes, u64{1} << dr}, true);
-    } else if (dr > r) {
+    } else if (dr > kByteRadix) {
         dlsd_core<Traits>(v, n, Params{0, dr, 64 - bits, needed, u64{1} << dr}, false);
     } else {
-        dlsd_core<Traits>(v, n, Params{0, r, aligned, levels_r, u64{1} << r}, false);
+        dlsd_core<Traits>(v, n, Params{0, kByteRadix, 64 - byte_levels * kByteRadix, byte_levels, kByteRadixRange},
+                          false);
     }
 }
 

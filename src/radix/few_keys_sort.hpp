@@ -1,7 +1,10 @@
 // Counting sort for slices that hold only a handful of distinct keys (categories, flags,
-// enumerations): one pass counts each key through a small perfect-hash table, one pass
-// writes every key as often as it was counted. It declines, having moved nothing, as soon
-// as a key outside the table turns up, and the caller sorts the slice as it would have.
+// enumerations), wherever they lie in the key space: one pass counts each key through a
+// small perfect-hash table built from a sample, one pass writes every key as often as it
+// was counted (counting_sort.hpp's steps, with the hash as the key-to-slot map). It runs
+// before run detection's fallback sort on every stretch of kFewKeysMin elements or more,
+// and before the parallel quicksort; it declines, having moved nothing, as soon as a key
+// outside the table turns up, and the caller sorts the slice as it would have.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +14,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "radix/counting_sort.hpp"
+#include "radix/four_way_counts.hpp"
 #include "traits/traits.hpp"
 #include "types/params.hpp"
 
@@ -107,38 +112,30 @@ bool few_keys_sort(typename Traits::value_type* v, std::size_t n) {
     if (!detail::sample_keys<Traits>(v, n, table) || table.count < 2) return false;
     if (!table.build()) return false;
 
-    // Four count tables, so that runs of one key do not chain their increments.
-    u64 counts[4][kFewKeysMax] = {};
-    constexpr std::size_t kBlock = 1 << 14;  // elements between checks for a foreign key
+    // Counted in blocks, between which a key outside the table ends the count.
+    u64 tables[4 * kFewKeysMax] = {};
+    constexpr std::size_t kBlock = 1 << 14;
     for (std::size_t start = 0; start < n; start += kBlock) {
-        const std::size_t end = std::min(n, start + kBlock);
         u64 foreign = 0;  // OR of (bits ^ the table's bits at their slot): nonzero on a miss
-        auto count = [&](std::size_t i, u64* c) {
+        count_four_ways(tables, kFewKeysMax, start, std::min(n, start + kBlock), [&](std::size_t i) {
             const u64 b = std::bit_cast<u64>(v[i]);  // bits identify keys one to one
             const std::size_t j = table.slot[table.slot_of(b)];
             foreign |= b ^ table.keys[j];
-            ++c[j];
-        };
-        std::size_t i = start;
-        for (; i + 4 <= end; i += 4) {
-            count(i, counts[0]);
-            count(i + 1, counts[1]);
-            count(i + 2, counts[2]);
-            count(i + 3, counts[3]);
-        }
-        for (; i < end; ++i) count(i, counts[0]);
+            return j;
+        });
         if (foreign != 0) return false;
     }
+    sum_four_ways(tables, kFewKeysMax, table.count, tables);  // into the first table
 
     // Written in key order: (key, count) pairs sorted by key.
     using T = typename Traits::value_type;
     std::array<std::pair<u64, u64>, kFewKeysMax> order;
-    for (std::size_t j = 0; j < table.count; ++j)
-        order[j] = {Traits::to_key(std::bit_cast<T>(table.keys[j])),
-                    counts[0][j] + counts[1][j] + counts[2][j] + counts[3][j]};
+    for (std::size_t j = 0; j < table.count; ++j) order[j] = {Traits::to_key(std::bit_cast<T>(table.keys[j])), tables[j]};
     std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(table.count));
-    T* out = v;
-    for (std::size_t j = 0; j < table.count; ++j) out = std::fill_n(out, order[j].second, Traits::from_key(order[j].first));
+    u64* const starts = tables + kFewKeysMax;  // count + 1 entries in the spent tables
+    starts[0] = 0;
+    for (std::size_t j = 0; j < table.count; ++j) starts[j + 1] = starts[j] + order[j].second;
+    write_runs<Traits>(v, 0, n, starts, table.count, [&](std::size_t j) { return order[j].first; });
     return true;
 }
 

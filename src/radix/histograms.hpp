@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "radix/four_way_counts.hpp"
 #include "traits/traits.hpp"
 #include "types/panic.hpp"
 #include "types/params.hpp"
@@ -96,7 +97,7 @@ template <class Traits>
 HistogramSet partial_histograms(const typename Traits::value_type* v, std::size_t n,
                                 const Params& p) {
     if (p.max_level > kPartialHistogramMaxLevels) [[unlikely]]
-        panic("[Partial histogram] Array size can't be that huge !");
+        panic(messages::kPartialHistogramTooManyLevels);
     HistogramSet h(p.max_level, p.radix_range);
     const u64 wanted = p.radix * p.max_level;
     const u64 base = 64 - p.offset < wanted ? 0 : 64 - p.offset - wanted;
@@ -196,8 +197,8 @@ void digit_histogram(const typename Traits::value_type* v, std::size_t n, u64* c
         for (std::size_t i = 0; i < n; ++i) {
             const u64 d = digit.of(Traits::to_key(v[i]));
             if (d >= range)
-                panic("index out of bounds: the len is " + std::to_string(range) +
-                      " but the index is " + std::to_string(d));
+                panic(std::string(messages::kIndexOutOfBounds) + std::to_string(range) +
+                      std::string(messages::kIndexOutOfBoundsIndex) + std::to_string(d));
             ++counts[d];
         }
         return;
@@ -206,17 +207,10 @@ void digit_histogram(const typename Traits::value_type* v, std::size_t n, u64* c
         for (std::size_t i = 0; i < n; ++i) ++counts[(Traits::to_key(v[i]) & mask) >> shift];
         return;
     }
-    u64 c[4][kMaxRadixRange];
-    for (auto& sub : c) std::memset(sub, 0, range * sizeof(u64));
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        ++c[0][(Traits::to_key(v[i]) & mask) >> shift];
-        ++c[1][(Traits::to_key(v[i + 1]) & mask) >> shift];
-        ++c[2][(Traits::to_key(v[i + 2]) & mask) >> shift];
-        ++c[3][(Traits::to_key(v[i + 3]) & mask) >> shift];
-    }
-    for (; i < n; ++i) ++c[0][(Traits::to_key(v[i]) & mask) >> shift];
-    for (std::size_t d = 0; d < range; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
+    u64 tables[4 * kMaxRadixRange];
+    for (std::size_t w = 0; w < 4; ++w) std::memset(tables + w * kMaxRadixRange, 0, range * sizeof(u64));
+    count_four_ways(tables, kMaxRadixRange, 0, n, [&](std::size_t i) { return (Traits::to_key(v[i]) & mask) >> shift; });
+    sum_four_ways(tables, kMaxRadixRange, range, counts);
 }
 
 }  // namespace tamarind

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 
+#include "radix/four_way_counts.hpp"
 #include "traits/traits.hpp"
 #include "types/panic.hpp"
 #include "types/params.hpp"
@@ -56,25 +57,17 @@ inline u64 first_differing_level(const Params& p, u64 spread) noexcept {
 // keys use all 64 bits, which saves that step a pass over the data.
 template <class Traits>
 KeyScan key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n, u64* counts) {
-    u64 c[4][kByteRadixRange] = {};
+    u64 tables[4 * kByteRadixRange] = {};
     u64 acc = 0;
     const u64 first = Traits::to_key(v[0]);
     u64 spread = 0;
-    auto visit = [&](std::size_t i, u64* sub) {
+    count_four_ways(tables, kByteRadixRange, 0, n, [&](std::size_t i) {
         const u64 key = Traits::to_key(v[i]);
         acc |= key;
         spread |= key ^ first;
-        ++sub[key >> (64 - kByteRadix)];
-    };
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        visit(i, c[0]);
-        visit(i + 1, c[1]);
-        visit(i + 2, c[2]);
-        visit(i + 3, c[3]);
-    }
-    for (; i < n; ++i) visit(i, c[0]);
-    for (std::size_t d = 0; d < kByteRadixRange; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
+        return key >> (64 - kByteRadix);
+    });
+    sum_four_ways(tables, kByteRadixRange, kByteRadixRange, counts);
     return {significant_bits(acc), spread};
 }
 

@@ -1,4 +1,7 @@
-// Least-significant-digit-first radix sort through one scratch buffer.
+// Least-significant-digit-first radix sort through one scratch buffer, or a count of the
+// keys where the levels that need a pass span few values. It runs on rollercoaster_small's
+// buckets with at most kRollercoasterLsdLevelsMax levels left, on dlsd_core's long buckets
+// that share many key bits, and as dlsd's undiverted passes.
 #pragma once
 
 #include <algorithm>
@@ -6,74 +9,19 @@
 #include <memory>
 #include <vector>
 
+#include "radix/counting_sort.hpp"
 #include "radix/histograms.hpp"
 #include "types/params.hpp"
 #include "types/scratch.hpp"
 
 namespace tamarind {
 
-// LSD passes whose digits span at most this many key values (and no more than the slice
-// length) are done by counting every key: keys and bit patterns correspond one to one, so
-// the counts alone give the sorted slice, with no scatter and no scratch buffer.
-inline constexpr u64 kCountingSpanMax = u64{1} << 16;
-// Spans up to this many values are counted into four interleaved tables, so that runs of
-// equal keys do not serialise on one counter.
-inline constexpr u64 kCountingSplitSpanMax = 1024;
-
 namespace detail {
 
-// If the keys of v[0, n) all agree with v[0]'s outside the low bits `window` (a mask
-// 2^b - 1) and lie within them in [base, base + span), where span is at most
-// kCountingSpanMax and at most n, rewrites v in key order from a count of each key and
-// returns true: what any sort by those bits leaves, since equal keys are equal elements.
-// Otherwise returns false with v unchanged.
-template <class Traits>
-bool counting_sort_window(typename Traits::value_type* v, std::size_t n, u64 window, u64 base, u64 span) {
-    if (n == 0 || span > kCountingSpanMax || span > n) return false;
-    const u64 first = Traits::to_key(v[0]);
-    const std::size_t ways = span <= kCountingSplitSpanMax ? 4 : 1;
-    std::vector<u64> tables(ways * span);
-    u64 outside = 0;  // bits on which some key differs from the first
-    std::size_t i = 0;
-    if (ways == 4) {
-        u64* c = tables.data();
-        for (; i + 4 <= n; i += 4) {
-            const u64 k0 = Traits::to_key(v[i]), k1 = Traits::to_key(v[i + 1]);
-            const u64 k2 = Traits::to_key(v[i + 2]), k3 = Traits::to_key(v[i + 3]);
-            outside |= (k0 ^ first) | (k1 ^ first) | (k2 ^ first) | (k3 ^ first);
-            const u64 d0 = (k0 & window) - base, d1 = (k1 & window) - base;
-            const u64 d2 = (k2 & window) - base, d3 = (k3 & window) - base;
-            // Checked before the counters are touched (offsets below base wrap to large).
-            if ((d0 >= span) | (d1 >= span) | (d2 >= span) | (d3 >= span)) return false;
-            ++c[d0];
-            ++c[span + d1];
-            ++c[2 * span + d2];
-            ++c[3 * span + d3];
-        }
-    }
-    for (; i < n; ++i) {
-        const u64 k = Traits::to_key(v[i]);
-        outside |= k ^ first;
-        const u64 d = (k & window) - base;
-        if (d >= span) return false;
-        ++tables[d];
-    }
-    if ((outside & ~window) != 0) return false;
-
-    const u64 prefix = (first & ~window) + base;
-    std::size_t at = 0;
-    for (u64 d = 0; d < span; ++d) {
-        u64 c = tables[d];
-        for (std::size_t w = 1; w < ways; ++w) c += tables[w * span + d];
-        if (c == 0) continue;
-        std::fill_n(v + at, c, Traits::from_key(prefix + d));
-        at += c;
-    }
-    return true;
-}
-
-// counting_sort_window over the span that the levels of p needing a pass (h,
-// bottom-aligned) cover: the outcome of those passes whenever it applies.
+// counting_sort over the span that the levels of p needing a pass (h, bottom-aligned)
+// cover, where it fits: the outcome of those passes whenever it applies. The span comes
+// from the histogram of the first such level; the keys are checked against it as they are
+// counted.
 template <class Traits>
 bool counting_finish(typename Traits::value_type* v, std::size_t n, const Params& p, const HistogramSet& h) {
     u64 top = p.max_level;
@@ -90,8 +38,12 @@ bool counting_finish(typename Traits::value_type* v, std::size_t n, const Params
     while (counts[high] == 0) --high;
     const u64 shift = (p.max_level - 1 - top) * p.radix;
     if (shift + p.radix >= 64) return false;
-    return counting_sort_window<Traits>(v, n, (u64{1} << (shift + p.radix)) - 1, low << shift,
-                                        (high - low + 1) << shift);
+    const u64 span = (high - low + 1) << shift;
+    if (n == 0 || !counting_fits(n, span, kCountingElementsPerSlotLsd)) return false;
+    const u64 window = (u64{1} << (shift + p.radix)) - 1;
+    const CountingPlan plan{window, low << shift, span, Traits::to_key(v[0]) & ~window,
+                            span <= kCountingFourWaySlotsMax};
+    return counting_sort<Traits, PlanKeys::Checked>(v, n, plan);
 }
 
 // The LSD loop shared by lsd_sort and dlsd_core: for levels max_level - 1 down to

@@ -1,4 +1,5 @@
-// MSD radix sort by stable scatter through a copy, for slices that fit in cache.
+// MSD radix sort by stable scatter through a copy, for slices that fit in cache: the slices
+// of voracious_sort up to kVoraciousScatterMax elements.
 #pragma once
 
 #include <algorithm>

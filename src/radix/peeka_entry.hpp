@@ -1,6 +1,7 @@
-// The fallback that run detection hands every unsorted stretch to on the multi-threaded
-// path (peeka_entry): a scan for the widest key, then peeka_sort on the call's dedicated
-// pool, or a count of the keys when they span a narrow range.
+// The entry of the parallel radix sort, for sort_i64's unsorted stretches whose digits split
+// well (on the call's own pool from kMtI64ComparisonBelow elements, else on the global one):
+// a scan for the widest key, then peeka_sort on the pool, or a count of the keys split over
+// the pool when they span a narrow range.
 #pragma once
 
 #include <algorithm>
@@ -16,45 +17,15 @@
 
 namespace tamarind {
 
-// counting_sort with both passes split over `pool`.
-template <class Traits>
-void counting_sort_on(typename Traits::value_type* v, std::size_t n, u64 first, u64 spread,
-                      pool::ThreadPool& pool) {
-    const std::size_t slots = std::size_t{1} << std::bit_width(spread);
-    const u64 low = slots - 1;
-    const std::size_t parts =
-        std::clamp<std::size_t>(n / (slots * kCountingElementsPerSlot), 1, pool.current_num_threads());
-    const std::size_t part_len = (n + parts - 1) / parts;
-    // Runs `pass(lo, hi, t)` on every part at once.
-    auto on_parts = [&](auto&& pass) {
-        pool.scope([&](pool::Scope& scope) {
-            for (std::size_t t = 0; t < parts; ++t) {
-                scope.spawn([&, t] {
-                    const std::size_t lo = std::min(n, t * part_len);
-                    pass(lo, std::min(n, lo + part_len), t);
-                });
-            }
-        });
-    };
-    std::vector<u64> counts(parts * slots, 0);
-    on_parts([&](std::size_t lo, std::size_t hi, std::size_t t) {
-        detail::count_low_keys<Traits>(v, lo, hi, low, counts.data() + t * slots);
-    });
-    const std::vector<u64> starts = detail::run_starts(counts, slots, parts);
-    on_parts([&](std::size_t lo, std::size_t hi, std::size_t) {
-        detail::write_runs<Traits>(v, lo, hi, starts, first & ~low);
-    });
-}
-
 // Whether the keys seen by `scan` already fix the first level of a stretch that holds them:
-// they use all 64 bits and differ in their top `radix` bits, so the widest key has no
-// leading zero and no top digit is shared. Widths and spreads only grow as more keys are
-// seen, so what holds for one chunk holds for the whole stretch.
-inline bool fixes_top_level(const KeyScan& scan, u64 radix) noexcept {
-    return scan.bits == 64 && (scan.spread >> (64 - radix)) != 0;
+// they use all 64 bits and differ in their top byte, so the widest key has no leading zero
+// and no top digit is shared. Widths and spreads only grow as more keys are seen, so what
+// holds for one chunk holds for the whole stretch.
+inline bool fixes_top_level(const KeyScan& scan) noexcept {
+    return scan.bits == 64 && (scan.spread >> (64 - kByteRadix)) != 0;
 }
 
-// Sorts the stretch v[0, n) (n > 0) with digits of `radix` bits on `pool`; chunk_size and
+// Sorts the stretch v[0, n) (n > 0) with 8-bit digits on `pool`; chunk_size and
 // total_len pass through to peeka_sort.
 //
 // The widest key decides the first level, so it is found first. That scan needs no pass of
@@ -63,13 +34,13 @@ inline bool fixes_top_level(const KeyScan& scan, u64 radix) noexcept {
 // while it is still in cache. Chunks that could not tell are partitioned once the whole
 // stretch is known; when the first level turns out to be another one, nothing was moved.
 template <class Traits>
-void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, pool::ThreadPool& pool,
+void peeka_entry(typename Traits::value_type* v, std::size_t n, pool::ThreadPool& pool,
                  std::size_t chunk_size, std::size_t total_len) {
     using T = typename Traits::value_type;
     const PeekaChunks chunking = peeka_chunks(n, chunk_size, total_len);
     const std::size_t chunks = chunk_count(n, chunking.len);
-    const std::size_t range = std::size_t{1} << radix;
-    const Params top{0, radix, 0, (64 + radix - 1) / radix, range};
+    const std::size_t range = kByteRadixRange;
+    const Params top{0, kByteRadix, 0, 64 / kByteRadix, range};
     const Digit top_digit = top_aligned_digit(top, 0);
     // Slices this short skip the partition (peeka_sort hands them to rollercoaster_small).
     const bool partitions = n > kPeekaSmallMax;
@@ -84,24 +55,24 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, u64 radix, pool:
     };
     for_each_chunk(v, n, chunking.len, pool, [&](std::size_t c, T* chunk, std::size_t len) {
         scans[c] = key_bits_and_spread<Traits>(chunk, len, first);
-        if (partitions && fixes_top_level(scans[c], radix)) partition(c, chunk, len);
+        if (partitions && fixes_top_level(scans[c])) partition(c, chunk, len);
     });
     KeyScan scan{0, 0};
     for (const KeyScan& s : scans) scan = {std::max(scan.bits, s.bits), scan.spread | s.spread};
     const u64 bits = scan.bits;
-    const u64 max_level = bits / radix + (bits % radix != 0 ? 1 : 0);
+    const u64 max_level = (bits + kByteRadix - 1) / kByteRadix;
     // Every key is the same (0 included): the stretch is in order.
     if (max_level == 0 || scan.spread == 0) return;
     // Keys in a narrow range (small integers) are counted rather than partitioned.
     if (counting_sort_fits(n, scan.spread)) {
-        counting_sort_on<Traits>(v, n, first, scan.spread, pool);
+        counting_sort_on<Traits>(v, n, spread_plan(first, scan.spread), pool);
         return;
     }
     // Levels whose digit every key shares would each count the whole stretch into one
     // bucket and move nothing: start at the first level in which keys differ.
-    Params p{0, radix, 64 - bits, max_level, range};
+    Params p{0, kByteRadix, 64 - bits, max_level, range};
     p.level = first_differing_level(p, scan.spread);
-    if (!partitions || !fixes_top_level(scan, radix)) {
+    if (!partitions || !fixes_top_level(scan)) {
         peeka_sort<Traits>(v, n, p, pool, chunk_size, total_len);
         return;
     }

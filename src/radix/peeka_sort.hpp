@@ -3,7 +3,8 @@
 // RegionsGraph works out which runs lie in another bucket's final region, those runs are
 // exchanged in place (no scratch copy of the slice), and each bucket goes on to the next
 // digit: large ones as pool tasks started as soon as their region is settled, small ones
-// inline, slices that fit a cache-friendly sort by rollercoaster_small.
+// inline, slices that fit a cache-friendly sort by rollercoaster_small. It runs on sort_i64's
+// unsorted stretches whose digits split well, through peeka_entry.
 #pragma once
 
 #include <algorithm>
@@ -97,7 +98,7 @@ struct PeekaChunks {
 
 inline PeekaChunks peeka_chunks(std::size_t n, std::size_t chunk_size, std::size_t total_len) {
     if (total_len == 0) [[unlikely]]
-        panic("attempt to divide by zero");
+        panic(messages::kDivideByZero);
     if (total_len < kPeekaChunkCountMin) return {chunk_size, chunk_size};
     const auto scaled = static_cast<std::size_t>(static_cast<unsigned __int128>(chunk_size) * n / total_len);
     const std::size_t pass_chunk = std::max<std::size_t>(1, scaled);

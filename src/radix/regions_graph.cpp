@@ -65,11 +65,11 @@ RegionSwap RegionsGraph::swap_regions(std::size_t u, std::vector<RegionEdge>& X,
     std::vector<RegionEdge>& foreign_in_a = nodes_[a].foreign_here;
     const std::size_t k1 = find_run(foreign_in_a, s1);
     if (k1 == foreign_in_a.size()) [[unlikely]]
-        panic("[Regions graph -> swap regions] Bad implementation: p1.");
+        panic(messages::kRegionsSwapBadRunP1);
     std::vector<RegionEdge>& c_elsewhere = nodes_[c].own_elsewhere;
     const std::size_t k2 = find_run(c_elsewhere, s2);
     if (k2 == c_elsewhere.size()) [[unlikely]]
-        panic("[Regions graph -> swap regions] Bad implementation: p2.");
+        panic(messages::kRegionsSwapBadRunP2);
 
     // The shorter run is exchanged whole; what is left of the longer one stays listed.
     const u64 len = std::min(l1, l2);

@@ -123,8 +123,8 @@ inline void swap_runs(T* __restrict a, T* __restrict b, std::size_t n) noexcept 
 }
 
 [[noreturn]] inline void index_out_of_bounds(std::size_t len, std::size_t index) {
-    panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
-          std::to_string(index));
+    panic(std::string(messages::kIndexOutOfBounds) + std::to_string(len) +
+          std::string(messages::kIndexOutOfBoundsIndex) + std::to_string(index));
 }
 
 // Performs `swaps` computed for the region `here`. `regions` are the regions not yet

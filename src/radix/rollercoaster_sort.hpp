@@ -1,7 +1,10 @@
 // MSD radix sort that splits large slices in place, one digit level at a time, and hands
 // each bucket of at most kRollercoasterSmallMax elements to an in-cache LSD or DLSD sort.
 // Buckets on the two levels below the top are first checked for order, so presorted
-// regions cost one scan.
+// regions cost one scan; keys in a narrow range are counted instead. It is the
+// single-threaded radix sort: sort_*_st's unsorted stretches whose digits split well (from
+// kStRadixMin elements, floats from kStF64RadixMin, as ordered integers), and
+// rollercoaster_small finishes peeka_sort's small slices.
 #pragma once
 
 #include <algorithm>
@@ -67,7 +70,7 @@ inline void sort_i64_one_sign_bucket(i64* b, std::size_t m) {
     u64* u = reinterpret_cast<u64*>(b);  // same-size signed/unsigned access is allowed
     if (m >= kI64SmallNonNegativeVergeMin) {
         std::vector<u64> boundaries = verge_sort_heuristic<U64Traits>(
-            u, m, [](u64* chunk, std::size_t len) { dlsd_sort<U64Traits>(chunk, len, kByteRadix); });
+            u, m, [](u64* chunk, std::size_t len) { dlsd_sort<U64Traits>(chunk, len); });
         k_way_merge<U64Traits>(u, m, boundaries);
     } else {
         comparison_sort<U64Traits>(u, m);
@@ -77,33 +80,23 @@ inline void sort_i64_one_sign_bucket(i64* b, std::size_t m) {
 // digit_histogram of v[0, n) that also returns the OR of (key ^ first key) over the slice:
 // the key bits on which its elements differ, 0 when every key is the same. Needs a digit
 // below `range` (<= kMaxRadixRange) buckets, as every kByteRadix step has.
+// Kept out of line: its four tables would otherwise sit in every frame of the recursion.
 template <class Traits>
-u64 digit_histogram_and_spread(const typename Traits::value_type* v, std::size_t n, u64* counts,
+[[gnu::noinline]] u64 digit_histogram_and_spread(const typename Traits::value_type* v, std::size_t n, u64* counts,
                                std::size_t range, Digit digit) {
     const u64 mask = digit.mask;
     const u64 shift = digit.shift;
     const u64 first = Traits::to_key(v[0]);
-    u64 c[4][kMaxRadixRange];
-    for (auto& sub : c) std::memset(sub, 0, range * sizeof(u64));
-    u64 s0 = 0, s1 = 0;
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const u64 k0 = Traits::to_key(v[i]), k1 = Traits::to_key(v[i + 1]);
-        const u64 k2 = Traits::to_key(v[i + 2]), k3 = Traits::to_key(v[i + 3]);
-        s0 |= (k0 ^ first) | (k1 ^ first);
-        s1 |= (k2 ^ first) | (k3 ^ first);
-        ++c[0][(k0 & mask) >> shift];
-        ++c[1][(k1 & mask) >> shift];
-        ++c[2][(k2 & mask) >> shift];
-        ++c[3][(k3 & mask) >> shift];
-    }
-    for (; i < n; ++i) {
-        const u64 k = Traits::to_key(v[i]);
-        s0 |= k ^ first;
-        ++c[0][(k & mask) >> shift];
-    }
-    for (std::size_t d = 0; d < range; ++d) counts[d] = c[0][d] + c[1][d] + c[2][d] + c[3][d];
-    return s0 | s1;
+    u64 tables[4 * kMaxRadixRange];
+    for (std::size_t w = 0; w < 4; ++w) std::memset(tables + w * kMaxRadixRange, 0, range * sizeof(u64));
+    u64 spread = 0;
+    count_four_ways(tables, kMaxRadixRange, 0, n, [&](std::size_t i) {
+        const u64 key = Traits::to_key(v[i]);
+        spread |= key ^ first;
+        return (key & mask) >> shift;
+    });
+    sum_four_ways(tables, kMaxRadixRange, range, counts);
+    return spread;
 }
 
 }  // namespace detail
@@ -144,7 +137,7 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
     child.level = step.level + 1;
     auto on_bucket = [&](T* bucket, std::size_t m, std::size_t b) {
         if constexpr (Traits::kSmallNonNegativeAsU64) {
-            if (top_level && p.radix == kByteRadix && b == kI64SmallNonNegativeBucket) {
+            if (top_level && b == kI64SmallNonNegativeBucket) {
                 detail::sort_i64_one_sign_bucket(bucket, m);
                 return;
             }
@@ -162,32 +155,27 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
     msd_step<Traits>(v, n, step, on_bucket, counted);
 }
 
-// Sorts v[0, n) with digits of width r (8 from every caller).
+// Sorts v[0, n) with 8-bit digits.
 template <class Traits>
-void rollercoaster_sort(typename Traits::value_type* v, std::size_t n, u64 r) {
+void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
     if (n <= kRadixComparisonMax) {
         comparison_sort<Traits>(v, n);
         return;
     }
-    // With 8-bit digits, count the top key byte during the width scan: when the keys use
-    // all 64 bits (any non-negative element) that is the first step's histogram.
+    // The top key byte is counted during the width scan: when the keys use all 64 bits (any
+    // non-negative element) that is the first step's histogram.
     u64 top_counts[kByteRadixRange];
-    const bool count_top = r == kByteRadix;
-    KeyScan scan{0, 0};  // the spread is found only with the top byte's counts
-    if (count_top)
-        scan = key_bits_and_top_counts<Traits>(v, n, top_counts);
-    else
-        scan.bits = key_bits<Traits>(v, n);
+    const KeyScan scan = key_bits_and_top_counts<Traits>(v, n, top_counts);
     // Keys in a narrow range (small integers) are counted rather than split.
     if (scan.spread != 0 && counting_sort_fits(n, scan.spread)) {
-        counting_sort<Traits>(v, n, Traits::to_key(v[0]), scan.spread);
+        counting_sort<Traits>(v, n, spread_plan(Traits::to_key(v[0]), scan.spread));
         return;
     }
     const u64 bits = scan.bits;
-    const u64 max_level = (bits + r - 1) / r;
+    const u64 max_level = (bits + kByteRadix - 1) / kByteRadix;
     if (max_level == 0) return;  // every key is 0: all elements are equal
-    rollercoaster_rec<Traits>(v, n, Params{0, r, 64 - bits, max_level, u64{1} << r},
-                              kRollercoasterCheckDepth, true, count_top && bits == 64 ? top_counts : nullptr);
+    rollercoaster_rec<Traits>(v, n, Params{0, kByteRadix, 64 - bits, max_level, kByteRadixRange},
+                              kRollercoasterCheckDepth, true, bits == 64 ? top_counts : nullptr);
 }
 
 }  // namespace tamarind

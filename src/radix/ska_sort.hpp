@@ -1,6 +1,7 @@
-// In-place bucket permutation by repeated swap passes (the splitting step of the MSD
-// sorts). Works on one chunk with its own heads and tails, so several threads may run
-// it at once on disjoint chunks.
+// In-place bucket permutation by repeated swap passes: the partition of every in-place MSD
+// step (msd_step of voracious_sort and rollercoaster_sort, and each chunk of peeka_sort's
+// levels). Works on one chunk with its own heads and tails, so several threads may run it
+// at once on disjoint chunks.
 #pragma once
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "radix/four_way_counts.hpp"
 #include "radix/histograms.hpp"
 #include "traits/traits.hpp"
 #include "types/params.hpp"
@@ -125,23 +127,11 @@ bool find_uniform_buckets(const typename Traits::value_type* v, std::size_t n, c
     u64 diff[4][kMaxRadixRange] = {};
     constexpr std::size_t kBlock = 1 << 14;
     for (std::size_t start = 0; start < n; start += kBlock) {
-        const std::size_t end = std::min(n, start + kBlock);
-        std::size_t i = start;
-        for (; i + 4 <= end; i += 4) {
-            const u64 k0 = Traits::to_key(v[i]), k1 = Traits::to_key(v[i + 1]);
-            const u64 k2 = Traits::to_key(v[i + 2]), k3 = Traits::to_key(v[i + 3]);
-            const u64 d0 = (k0 & mask) >> shift, d1 = (k1 & mask) >> shift;
-            const u64 d2 = (k2 & mask) >> shift, d3 = (k3 & mask) >> shift;
-            diff[0][d0] |= k0 ^ u.keys[d0];
-            diff[1][d1] |= k1 ^ u.keys[d1];
-            diff[2][d2] |= k2 ^ u.keys[d2];
-            diff[3][d3] |= k3 ^ u.keys[d3];
-        }
-        for (; i < end; ++i) {
+        visit_four_ways(start, std::min(n, start + kBlock), [&](std::size_t i, std::size_t w) {
             const u64 k = Traits::to_key(v[i]);
             const u64 d = (k & mask) >> shift;
-            diff[0][d] |= k ^ u.keys[d];
-        }
+            diff[w][d] |= k ^ u.keys[d];
+        });
         bool any = false;
         u.others = 0;
         for (std::size_t d = 0; d < range; ++d) {

@@ -1,4 +1,6 @@
-// MSD radix sort that splits large slices in place and small ones by stable scatter.
+// MSD radix sort that splits large slices in place (msd_step) and small ones by stable
+// scatter (msd_sort). It runs on the buckets that dlsd_core's repair hands back when they
+// are short or share few key bits.
 #pragma once
 
 #include <cstddef>

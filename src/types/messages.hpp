@@ -21,6 +21,26 @@ inline constexpr std::string_view kRegionsSortBadImplementation = "[Regions sort
 inline constexpr std::string_view kRollercoasterSmallTooLarge = "assertion failed: size <= 128_000";
 // An injected job runs on a thread that is not a worker.
 inline constexpr std::string_view kInjectedOffPool = "assertion failed: injected && !worker_thread.is_null()";
+inline constexpr std::string_view kLevelPastMaxLevel = "assertion failed: p.level < p.max_level";
+inline constexpr std::string_view kOffsetPastKeyBits = "assertion failed: bits >= offset";
+inline constexpr std::string_view kPartialHistogramTooManyLevels = "[Partial histogram] Array size can't be that huge !";
+inline constexpr std::string_view kRegionsSwapBadRunP1 = "[Regions graph -> swap regions] Bad implementation: p1.";
+inline constexpr std::string_view kRegionsSwapBadRunP2 = "[Regions graph -> swap regions] Bad implementation: p2.";
+inline constexpr std::string_view kDivideByZero = "attempt to divide by zero";
+// An index past a table's end: kIndexOutOfBounds + len + kIndexOutOfBoundsIndex + index.
+inline constexpr std::string_view kIndexOutOfBounds = "index out of bounds: the len is ";
+inline constexpr std::string_view kIndexOutOfBoundsIndex = " but the index is ";
+// A pool that could not be built, + the build error.
+inline constexpr std::string_view kGlobalPoolNotInitialized = "The global thread pool has not been initialized.: ";
+inline constexpr std::string_view kUnwrapErr = "called `Result::unwrap()` on an `Err` value: ";
+// The module's setup met an unexpected state of Python or NumPy (+ the error, where given).
+inline constexpr std::string_view kBorrowApiError = "Internal borrow checking API error: ";
+inline constexpr std::string_view kArrayApiCapsuleError = "Failed to access NumPy array API capsule: ";
+// kBorrowReturnCode + code + kBorrowReturnCodeEnd.
+inline constexpr std::string_view kBorrowReturnCode = "Unexpected return code ";
+inline constexpr std::string_view kBorrowReturnCodeEnd = " from borrow checking API";
+inline constexpr std::string_view kNullDescriptor = "PyObject pointer is null";
+inline constexpr std::string_view kAllAppendFailed = "could not append __name__ to __all__";
 
 // ---- exceptions of the argument checks (TypeError) -------------------------------------
 

@@ -59,7 +59,7 @@ inline Digit top_aligned_digit(const Params& p, u64 level) noexcept {
 // Digit of `level` counted so that level max_level - 1 holds the lowest key bits.
 inline Digit bottom_aligned_digit(const Params& p, u64 level) {
     if (level >= p.max_level) [[unlikely]]
-        panic("assertion failed: p.level < p.max_level");
+        panic(messages::kLevelPastMaxLevel);
     const u64 shift = (p.max_level - 1 - level) * p.radix;
     const u64 mask = (u64{1} << p.radix) - 1;
     return {mask << shift, shift};

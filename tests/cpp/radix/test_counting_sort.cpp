@@ -1,11 +1,13 @@
-// The counting sort for keys in a narrow range, alone and split over a pool: the slice it
-// rebuilds from counts must be the sorted input bit for bit, whatever the split into parts
-// and wherever in the key space the range lies. Suites carry "Parallel" so that they also
-// run under ThreadSanitizer.
+// The counting plan and the sorts built on it. The slice a count rebuilds must be the
+// sorted input bit for bit, whatever the split into parts and wherever in the key space
+// the keys lie; a count that declines (checked keys, few_keys_sort) leaves the slice
+// untouched. Suites carry "Parallel" so that they also run under ThreadSanitizer.
 #include <gtest/gtest.h>
 
 #include "pool/thread_pool.hpp"
 #include "radix/counting_sort.hpp"
+#include "radix/few_keys_sort.hpp"
+#include "radix/lsd_sort.hpp"
 #include "radix/peeka_entry.hpp"
 #include "sort_test_support.hpp"
 
@@ -32,6 +34,45 @@ std::vector<T> narrow_keys(std::size_t n, u64 base, u64 width, std::mt19937_64& 
     return v;
 }
 
+template <class T>
+class FewKeysSort : public ::testing::Test {};
+using ElementTypes = ::testing::Types<f64, i64, u64>;
+TYPED_TEST_SUITE(FewKeysSort, ElementTypes);
+
+// `keys` distinct values, drawn from the extremes of the type (both zeros, infinities,
+// subnormals, integer limits) before ordinary ones.
+template <class T>
+std::vector<T> key_set(std::size_t keys, std::mt19937_64& rng) {
+    std::vector<T> special;
+    if constexpr (std::is_same_v<T, f64>) {
+        using L = std::numeric_limits<f64>;
+        special = {-0.0, 0.0, -L::infinity(), L::infinity(), L::denorm_min(), -L::denorm_min(), L::max(), L::lowest()};
+    } else {
+        using L = std::numeric_limits<T>;
+        special = {L::min(), L::max(), T(0), static_cast<T>(-1), T(1)};
+    }
+    std::vector<T> set;
+    auto add = [&](T x) {
+        const bool known = std::any_of(set.begin(), set.end(), [&](T y) { return std::bit_cast<u64>(x) == std::bit_cast<u64>(y); });
+        if (!known) set.push_back(x);
+    };
+    for (std::size_t i = 0; i < special.size() && set.size() < keys; ++i) add(special[i]);
+    while (set.size() < keys) add(random_value<T>(rng));
+    return set;
+}
+
+template <class T>
+std::vector<T> drawn_from(const std::vector<T>& set, std::size_t n, std::mt19937_64& rng) {
+    std::vector<T> v(n);
+    for (auto& x : v) x = set[rng() % set.size()];
+    return v;
+}
+
+template <class T>
+bool few_keys(std::vector<T>& v) {
+    return few_keys_sort<typename TraitsOf<T>::type>(v.data(), v.size());
+}
+
 }  // namespace
 
 TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
@@ -53,10 +94,13 @@ TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
                     if (spread == 0) continue;
                     ASSERT_TRUE(counting_sort_fits(n, spread));
                     const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) {
+                        CountingPlan plan = spread_plan(Traits::to_key(v[0]), spread);
+                        // Alone, in four tables as the LSD sorts count.
+                        plan.four_way = threads == 0;
                         if (threads == 0)
-                            counting_sort<Traits>(v, m, Traits::to_key(v[0]), spread);
+                            counting_sort<Traits>(v, m, plan);
                         else
-                            counting_sort_on<Traits>(v, m, Traits::to_key(v[0]), spread, workers);
+                            counting_sort_on<Traits>(v, m, plan, workers);
                     });
                     ASSERT_TRUE(sorted_permutation(in, out, true))
                         << "threads=" << threads << " base=" << base << " width=" << width << " n=" << n;
@@ -66,7 +110,7 @@ TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
     }
 }
 
-TEST(CountingSortFits, WidthAndLengthBounds) {
+TEST(CountingPlan, OneRuleAtEitherDensity) {
     const std::size_t per = kCountingElementsPerSlot;
     EXPECT_TRUE(counting_sort_fits(2 * per, 1));
     EXPECT_FALSE(counting_sort_fits(2 * per - 1, 1));
@@ -74,4 +118,85 @@ TEST(CountingSortFits, WidthAndLengthBounds) {
     EXPECT_FALSE(counting_sort_fits(std::size_t{1} << 40, u64{1} << kCountingWidthMax));
     // Only the highest differing bit counts: a spread of 0b100 needs 8 slots.
     EXPECT_FALSE(counting_sort_fits(8 * per - 1, 0b100));
+    EXPECT_TRUE(counting_fits(kCountingSlotsMax, kCountingSlotsMax, kCountingElementsPerSlotLsd));
+    EXPECT_FALSE(counting_fits(kCountingSlotsMax - 1, kCountingSlotsMax, kCountingElementsPerSlotLsd));
+    EXPECT_FALSE(counting_fits(std::size_t{1} << 40, kCountingSlotsMax + 1, kCountingElementsPerSlotLsd));
 }
+
+// Checked keys that leave the plan (outside its window, or below or past its slots) make
+// the count decline with the slice untouched, on both sides of the four-table bound.
+TEST(CountingPlan, CheckedKeysOffThePlanDecline) {
+    std::mt19937_64 rng(9);
+    for (u64 slots : {u64{600}, kCountingFourWaySlotsMax + 1}) {
+        const CountingPlan plan{0xFFFF, 100, slots, u64{7} << 32, slots <= kCountingFourWaySlotsMax};
+        std::vector<u64> in(5000);
+        for (auto& x : in) x = plan.key_of(rng() % slots);
+        const std::vector<u64> out = sorted_with_guards(in, [&](u64* v, std::size_t n) {
+            ASSERT_TRUE((counting_sort<U64Traits, PlanKeys::Checked>(v, n, plan)));
+        });
+        EXPECT_TRUE(sorted_permutation(in, out, true)) << slots;
+        for (u64 stray : {plan.key_of(0) | (u64{1} << 40), plan.key_of(0) - 1, plan.key_of(slots)}) {
+            std::vector<u64> v(in.begin(), in.end() - 1);
+            v.push_back(stray);
+            const std::vector<u64> before = v;
+            EXPECT_FALSE((counting_sort<U64Traits, PlanKeys::Checked>(v.data(), v.size(), plan))) << slots;
+            EXPECT_EQ(v, before) << slots;
+        }
+    }
+    // lsd_sort by the low byte alone, of keys that differ above it: its count declines, and
+    // the scatter keeps every element (stable by that byte).
+    std::vector<u64> in(5000);
+    for (auto& x : in) x = (rng() % 2 ? u64{1} << 20 : 0) | (rng() % 200);
+    std::vector<u64> want = in;
+    std::stable_sort(want.begin(), want.end(), [](u64 a, u64 b) { return (a & 0xFF) < (b & 0xFF); });
+    lsd_sort<U64Traits>(in.data(), in.size(), Params{0, 8, 0, 1, 256});
+    EXPECT_EQ(in, want);
+}
+
+TYPED_TEST(FewKeysSort, SortsByKeyWhenEveryKeyIsKnown) {
+    using T = TypeParam;
+    std::mt19937_64 rng(5);
+    for (std::size_t keys : {std::size_t{2}, std::size_t{7}, kFewKeysMax})
+        for (std::size_t n : {kFewKeysMin, kFewKeysMin + 3, std::size_t{100'003}}) {
+            const std::vector<T> in = drawn_from(key_set<T>(keys, rng), n, rng);
+            std::vector<T> v = in;
+            ASSERT_TRUE(few_keys(v)) << keys << " keys, n = " << n;
+            EXPECT_TRUE(sorted_permutation(in, v, true)) << keys << " keys, n = " << n;
+        }
+}
+
+// Too many keys, a key the sample missed, a NaN, a slice too short, or one key only (which
+// the callers' order scans settle for less): nothing moves.
+TYPED_TEST(FewKeysSort, DeclinesWithTheSliceUntouched) {
+    using T = TypeParam;
+    std::mt19937_64 rng(6);
+    std::vector<std::pair<const char*, std::vector<T>>> cases;
+    cases.emplace_back("too many keys", drawn_from(key_set<T>(kFewKeysMax + 1, rng), 50'000, rng));
+    cases.emplace_back("too short", drawn_from(key_set<T>(3, rng), kFewKeysMin - 1, rng));
+    cases.emplace_back("one key", drawn_from(key_set<T>(1, rng), 50'000, rng));
+    std::vector<T> set = key_set<T>(4, rng);
+    const T stranger = key_set<T>(40, rng).back();
+    for (std::size_t at : {std::size_t{1}, std::size_t{30'000}, std::size_t{49'999}}) {
+        std::vector<T> v = drawn_from(set, 50'000, rng);
+        v[at] = stranger;  // off the sample's stride
+        cases.emplace_back("a key off the sample", v);
+    }
+    if constexpr (std::is_same_v<T, f64>) {
+        for (f64 nan : {kPosNaN, kNegNaN}) {
+            std::vector<T> v = drawn_from(set, 50'000, rng);
+            v[0] = nan;  // sampled
+            cases.emplace_back("a sampled NaN", v);
+            v[0] = set[0];
+            v[12'345] = nan;
+            cases.emplace_back("a NaN off the sample", v);
+        }
+    }
+    for (auto& [what, in] : cases) {
+        std::vector<T> v = in;
+        EXPECT_FALSE(few_keys(v)) << what;
+        EXPECT_TRUE(std::equal(v.begin(), v.end(), in.begin(), [](T a, T b) {
+            return std::bit_cast<u64>(a) == std::bit_cast<u64>(b);
+        })) << what;
+    }
+}
+

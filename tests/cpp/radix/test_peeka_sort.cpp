@@ -30,7 +30,7 @@ template <class T>
 void check_peeka(const std::vector<T>& in, pool::ThreadPool& workers, std::size_t chunk_size,
                  std::size_t total_len, const std::string& what) {
     using Traits = typename TraitsOf<T>::type;
-    expect_sorts_like_std(in, [&](T* v, std::size_t n) { peeka_entry<Traits>(v, n, 8, workers, chunk_size, total_len); },
+    expect_sorts_like_std(in, [&](T* v, std::size_t n) { peeka_entry<Traits>(v, n, workers, chunk_size, total_len); },
                           what);
 }
 
@@ -63,7 +63,7 @@ TEST(PeekaEntryParallel, KeyWidthCases) {
     const std::size_t n = kSanitized ? 140'000 : 300'000;
     // Every key 0: returned untouched.
     std::vector<i64> zeros(n, std::numeric_limits<i64>::min());
-    peeka_entry<I64Traits>(zeros.data(), n, 8, workers, 10'000, n);
+    peeka_entry<I64Traits>(zeros.data(), n, workers, 10'000, n);
     EXPECT_TRUE(std::all_of(zeros.begin(), zeros.end(), [](i64 x) { return x == std::numeric_limits<i64>::min(); }));
     // Widths that leave a narrower last digit (60 bits: 4), and a single short digit.
     for (int bits : {60, 57, 9, 3}) {

@@ -39,9 +39,9 @@ std::vector<std::pair<const char*, std::function<void(typename Traits::value_typ
     using T = typename Traits::value_type;
     return {
         {"lsd_sort", [](T* v, std::size_t n) { if (n) lsd_sort<Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
-        {"dlsd_sort", [](T* v, std::size_t n) { dlsd_sort<Traits>(v, n, 8); }},
+        {"dlsd_sort", [](T* v, std::size_t n) { dlsd_sort<Traits>(v, n); }},
         {"voracious_sort", [](T* v, std::size_t n) { voracious_sort<Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
-        {"rollercoaster_sort", [](T* v, std::size_t n) { rollercoaster_sort<Traits>(v, n, 8); }},
+        {"rollercoaster_sort", [](T* v, std::size_t n) { rollercoaster_sort<Traits>(v, n); }},
     };
 }
 
@@ -87,10 +87,10 @@ TEST(Thresholds, ComparisonBelowRadixAtTheBound) {
         std::function<void(f64*, std::size_t)> sort;
     };
     const Case cases[] = {
-        {"dlsd_sort", kRadixComparisonMax + 1, ordinary, [](f64* v, std::size_t n) { dlsd_sort<F64Traits>(v, n, 8); }},
+        {"dlsd_sort", kRadixComparisonMax + 1, ordinary, [](f64* v, std::size_t n) { dlsd_sort<F64Traits>(v, n); }},
         {"voracious_sort", kRadixComparisonMax + 1, ordinary,
          [](f64* v, std::size_t n) { voracious_sort<F64Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
-        {"rollercoaster_sort", kRadixComparisonMax + 1, ordinary, [](f64* v, std::size_t n) { rollercoaster_sort<F64Traits>(v, n, 8); }},
+        {"rollercoaster_sort", kRadixComparisonMax + 1, ordinary, [](f64* v, std::size_t n) { rollercoaster_sort<F64Traits>(v, n); }},
         {"rollercoaster_small", kRollercoasterSmallComparisonMax + 1, shared_top,
          [](f64* v, std::size_t n) { rollercoaster_small<F64Traits>(v, n, Params{1, 8, 0, 8, 256}); }},
         {"dlsd_core bucket", kDlsdBucketComparisonMax + 1, diverted,
@@ -152,7 +152,7 @@ TEST(LsdSort, CountedClustersKeepTheirExactBits) {
         EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
         if constexpr (!std::is_same_v<T, f64>) {
             v = in;
-            rollercoaster_sort<Traits>(v.data(), v.size(), kByteRadix);
+            rollercoaster_sort<Traits>(v.data(), v.size());
             EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " rollercoaster";
         }
     };
@@ -185,7 +185,7 @@ TEST(MsdStep, BucketsOfOneKeyAreLeftAsTheyAre) {
     std::vector<f64> v(5000);
     for (std::size_t i = 0; i < v.size(); ++i) v[i] = i % 3 ? 1.0 : kPosNaN;
     const std::vector<f64> in = v;
-    EXPECT_EQ(sort_outcome(v, [](f64* x, std::size_t n) { rollercoaster_sort<F64Traits>(x, n, 8); }), "no panic");
+    EXPECT_EQ(sort_outcome(v, [](f64* x, std::size_t n) { rollercoaster_sort<F64Traits>(x, n); }), "no panic");
     EXPECT_TRUE(sorted_permutation(in, v, true));
 }
 
@@ -224,7 +224,7 @@ TEST(Rollercoaster, BucketsAroundTheSplitBound) {
         std::vector<i64> in(5 * kRollercoasterSmallMax);
         for (auto& x : in) x = static_cast<i64>(0xC123'4500'0000'0000ULL | (rng() % 2 ? low : 0));
         std::vector<i64> v = in;
-        rollercoaster_sort<I64Traits>(v.data(), v.size(), kByteRadix);
+        rollercoaster_sort<I64Traits>(v.data(), v.size());
         EXPECT_TRUE(sorted_permutation(in, v)) << std::hex << low;
     }
 }
