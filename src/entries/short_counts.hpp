@@ -11,6 +11,7 @@
 #include "radix/counting_sort.hpp"
 #include "radix/few_keys_sort.hpp"
 #include "radix/key_scan.hpp"
+#include "simd/kernels.hpp"
 #include "traits/traits.hpp"
 
 namespace tamarind {
@@ -19,6 +20,15 @@ namespace tamarind {
 // when the caller's comparison sort should take it. The scan for the keys' spread reads
 // every element once (vectorized), a few per cent of a comparison sort of the slice.
 inline bool count_short_slice(i64* v, std::size_t n) {
+    // Sorted and reversed slices are settled first, by the vector scans the comparison
+    // sorts open with: each stops at the first pair out of its order, so on other data it
+    // costs a few elements' reads, and on these it saves the sample and the key scan.
+    const simd::Kernels<i64>& kernels = simd::best_kernels()->of<i64>();
+    if (kernels.is_non_descending(v, n)) return true;
+    if (kernels.is_strictly_descending(v, n)) {
+        std::reverse(v, v + n);
+        return true;
+    }
     if (few_keys_sort<I64Traits>(v, n)) return true;
     if (n < kFewKeysMin) return false;
     const u64 first = I64Traits::to_key(v[0]);

@@ -74,9 +74,13 @@ struct FewKeysTable {
     }
 };
 
+// Sampled keys after which a sample of one key so far stops: the slice is all equal or
+// nearly, which the callers' order scans settle for less than the rest of the sample costs.
+inline constexpr std::size_t kFewKeysOneKeyStop = 32;
+
 // The distinct elements (as bits) of an evenly spread sample of v[0, n), or false when
-// there are more than kFewKeysMax or one of them is unordered (a NaN: the caller's sort
-// reports it).
+// there are more than kFewKeysMax, the first kFewKeysOneKeyStop are one key, or one of
+// them is unordered (a NaN: the caller's sort reports it).
 template <class Traits>
 bool sample_keys(const typename Traits::value_type* v, std::size_t n, FewKeysTable& table) {
     const std::size_t stride = n / kFewKeysSample;
@@ -90,7 +94,10 @@ bool sample_keys(const typename Traits::value_type* v, std::size_t n, FewKeysTab
         const u64 b = std::bit_cast<u64>(x);
         const u64 bit = u64{1} << ((b * kFewKeysMultipliers[0]) >> 58);
         const auto known = table.keys.begin() + static_cast<std::ptrdiff_t>(table.count);
-        if ((seen & bit) != 0 && std::find(table.keys.begin(), known, b) != known) continue;
+        if ((seen & bit) != 0 && std::find(table.keys.begin(), known, b) != known) {
+            if (i == kFewKeysOneKeyStop && table.count == 1) return false;
+            continue;
+        }
         seen |= bit;
         if (table.count == kFewKeysMax) return false;
         table.keys[table.count++] = b;
