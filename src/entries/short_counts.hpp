@@ -16,6 +16,8 @@
 
 namespace tamarind {
 
+inline constexpr std::size_t kSpreadSample = 16;
+
 // Sorts v[0, n) and returns true when it is counted; returns false, with v untouched,
 // when the caller's comparison sort should take it. The scan for the keys' spread reads
 // every element once (vectorized), a few per cent of a comparison sort of the slice.
@@ -32,6 +34,11 @@ inline bool count_short_slice(i64* v, std::size_t n) {
     if (few_keys_sort<I64Traits>(v, n)) return true;
     if (n < kFewKeysMin) return false;
     const u64 first = I64Traits::to_key(v[0]);
+    // Sixteen keys at an even stride rule out most wide slices before the scan reads every
+    // key: the spread of a sample is part of the spread of the whole.
+    u64 sampled = 0;
+    for (std::size_t i = 0; i < kSpreadSample; ++i) sampled |= I64Traits::to_key(v[i * (n / kSpreadSample)]) ^ first;
+    if (static_cast<u64>(std::bit_width(sampled)) > kCountingWidthMax) return false;
     const u64 spread = key_bits_and_spread<I64Traits>(v, n, first).spread;
     if (spread == 0) return true;  // every key the same
     if (static_cast<u64>(std::bit_width(spread)) > kCountingWidthMax) return false;
