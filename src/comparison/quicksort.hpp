@@ -69,6 +69,10 @@ struct KernelOrder {
         return kernels->partition_not_greater(v, n, pivot);
     }
     std::size_t non_descending_prefix(const T* v, std::size_t n) const { return kernels->non_descending_prefix(v, n); }
+    // Equal bits imply equal values, so a slice that passes is settled in either order.
+    bool all_equal(const T* v, std::size_t n) const {
+        return kernels->run_scans.forward[static_cast<std::size_t>(simd::PairTest::kEqual)](v, 0, n) + 1 == n;
+    }
 };
 
 // Any comparator: the same steps written out over it.
@@ -99,6 +103,13 @@ struct ComparatorOrder {
         std::size_t i = 1;
         while (i < n && !less(v[i], v[i - 1])) ++i;
         return i;
+    }
+    template <class T>
+    bool all_equal(const T* v, std::size_t n) const {
+        for (std::size_t i = 1; i < n; ++i) {
+            if (less(v[0], v[i]) || less(v[i], v[0])) return false;
+        }
+        return true;
     }
 };
 
@@ -279,10 +290,17 @@ void quicksort_step(T* v, std::size_t n, const Order& order, std::type_identity_
         }
 
         const auto [pivot, likely_sorted] = choose_pivot(v, n, order);
-        // Only worth trying when the last partition moved nothing and was balanced: the
-        // slice is then probably (nearly) sorted already.
-        if (was_balanced && was_partitioned && likely_sorted) {
-            if (repair_nearly_sorted(v, n, order)) return;
+        if (likely_sorted) {
+            // Only worth trying when the last partition moved nothing and was balanced: the
+            // slice is then probably (nearly) sorted already.
+            if (was_balanced && was_partitioned) {
+                if (repair_nearly_sorted(v, n, order)) return;
+            } else if (order.all_equal(v, n)) {
+                // Data with few distinct keys leaves slices of one value after a few
+                // partitions (their candidates never swap): a read-only scan, which stops at
+                // the first other value, settles one where partitioning would move it twice.
+                return;
+            }
         }
 
         // A pivot no greater than pred equals the smallest value of this slice: put every
