@@ -417,14 +417,18 @@ void sort_short(typename Ops::T* v, std::size_t n) {
     sort_network<Ops>(v, n);
 }
 
-// The vector scan settles non-descending input (runs of equal elements included) several
-// times faster; where it fails, the element by element scan finds the first descent.
+// One pass: the first vector with a descent places it by its lowest set lane.
 template <class Ops>
 std::size_t non_descending_prefix(const typename Ops::T* v, std::size_t n) {
-    if (is_non_descending<Ops>(v, n)) return n;
-    std::size_t i = 1;
-    while (i < n && !Ops::scalar_less(v[i], v[i - 1])) ++i;
-    return i;
+    std::size_t i = 0;
+    for (; i + Ops::N < n; i += Ops::N) {
+        const unsigned descents = Ops::less_mask(Ops::load(v + i + 1), Ops::load(v + i));
+        if (descents != 0) return i + 1 + static_cast<std::size_t>(std::countr_zero(descents));
+    }
+    for (++i; i < n; ++i) {
+        if (Ops::scalar_less(v[i], v[i - 1])) return i;
+    }
+    return n;
 }
 
 // Run scans advance by blocks of this many pairs while they pass, then by
