@@ -46,7 +46,7 @@ void unstable_sort_nan_free(typename Traits::value_type* v, std::size_t n,
         kernels.sort_short(v, n);
         return;
     }
-    quicksort_step<SequentialFork>(v, n, quicksort::KernelOrder<Traits>{&kernels}, nullptr,
+    quicksort_step<SequentialFork>(v, n, quicksort::KernelOrder<Traits>::for_sort(kernels, n), nullptr,
                                    static_cast<std::uint32_t>(std::bit_width(n)));
 }
 

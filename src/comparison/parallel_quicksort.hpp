@@ -64,7 +64,7 @@ void parallel_quicksort_nan_free(typename Traits::value_type* v, std::size_t n,
     // Sorted input (all equal included) is settled by one scan, which needs no worker (and
     // waking one costs the caller as much as the scan of a 100 000 elements).
     if (kernels.is_non_descending(v, n)) return;
-    quicksort::sort_from_top(v, n, quicksort::KernelOrder<Traits>{&kernels});
+    quicksort::sort_from_top(v, n, quicksort::KernelOrder<Traits>::for_sort(kernels, n));
 }
 
 // The same on the best kernels.

@@ -60,9 +60,15 @@ template <class Traits>
 struct KernelOrder {
     using T = typename Traits::value_type;
     const simd::Kernels<T>* kernels;
+    std::size_t base_case;  // at most kernels->network_max
+
+    // The order for a sort of n elements: the table's base case for its length.
+    static KernelOrder for_sort(const simd::Kernels<T>& kernels, std::size_t n) noexcept {
+        return {&kernels, n <= simd::kShortQuicksortMax ? kernels.short_sort_base_case : kernels.network_max};
+    }
 
     bool operator()(T a, T b) const noexcept { return Traits::less(a, b); }
-    std::size_t base_case_max() const noexcept { return kernels->network_max; }
+    std::size_t base_case_max() const noexcept { return base_case; }
     void sort_base_case(T* v, std::size_t n) const { kernels->sort_network(v, n); }
     std::size_t partition_less(T* v, std::size_t n, T pivot) const { return kernels->partition_less(v, n, pivot); }
     std::size_t partition_not_greater(T* v, std::size_t n, T pivot) const {

@@ -498,10 +498,19 @@ constexpr RunScans<typename Ops::T> run_scans_of() {
             {&run_backward<Ops, P::kAscending>, &run_backward<Ops, P::kDescending>, &run_backward<Ops, P::kEqual>}};
 }
 
+// An instruction set's Ops may name a shorter base case for short sorts.
+template <class Ops>
+constexpr std::size_t short_sort_base_case_of() {
+    if constexpr (requires { Ops::kShortSortBaseCase; }) return Ops::kShortSortBaseCase;
+    else return kNetworkMax;
+}
+
 template <class Ops>
 constexpr Kernels<typename Ops::T> kernels_of() {
+    static_assert(short_sort_base_case_of<Ops>() <= kNetworkMax);
     return {
         .network_max = kNetworkMax,
+        .short_sort_base_case = short_sort_base_case_of<Ops>(),
         .partition_less = &partition_less<Ops>,
         .partition_not_greater = &partition_not_greater<Ops>,
         .sort_network = &sort_network<Ops>,

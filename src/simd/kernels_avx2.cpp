@@ -151,6 +151,10 @@ struct IntOps : RunLanes {
     static constexpr std::size_t N = 4;
     static constexpr std::size_t kPartitionUnroll = 8;
     static constexpr bool kUnsigned = std::is_same_v<T, u64>;
+    // A compare-exchange takes a comparison and two blends here against a min and a max
+    // for f64, so short sorts partition once more (for f64 the base case of 128 wins at
+    // every length).
+    static constexpr std::size_t kShortSortBaseCase = 64;
     static bool scalar_less(T a, T b) { return a < b; }
     static V load(const T* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
     static void store(T* p, V x) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), x); }

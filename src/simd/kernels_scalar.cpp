@@ -63,6 +63,7 @@ template <class Traits>
 constexpr Kernels<typename Traits::value_type> scalar_kernels_of() {
     return {
         .network_max = kSmallSortMax,
+        .short_sort_base_case = kSmallSortMax,
         .partition_less = &partition_less<Traits>,
         .partition_not_greater = &partition_not_greater<Traits>,
         .sort_network = &small_sort<Traits>,

@@ -66,6 +66,8 @@ template <class T>
 void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& set) {
     ASSERT_GE(k.network_max, simd::kSmallSortMax);
     ASSERT_LE(k.network_max, simd::kNetworkMax);
+    ASSERT_GE(k.short_sort_base_case, simd::kSmallSortMax);
+    ASSERT_LE(k.short_sort_base_case, k.network_max);
     auto same_bits = [](const std::vector<T>& a, auto b_begin) {
         return std::equal(a.begin(), a.end(), b_begin, [](T x, T y) { return std::bit_cast<u64>(x) == std::bit_cast<u64>(y); });
     };
