@@ -98,6 +98,31 @@ int at_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept {
 
 void yield_now() noexcept { ::sched_yield(); }
 
+#if defined(__linux__)
+
+int current_processor() noexcept { return ::sched_getcpu(); }
+
+bool move_off_processor(int cpu) noexcept {
+    cpu_set_t allowed;
+    if (cpu < 0 || cpu >= CPU_SETSIZE || ::sched_getaffinity(0, sizeof allowed, &allowed) != 0) return false;
+    if (!CPU_ISSET(cpu, &allowed) || CPU_COUNT(&allowed) < 2) return false;
+    // Narrowing the set migrates the thread before the call returns; widening it again lets
+    // it stay where it landed.
+    cpu_set_t others = allowed;
+    CPU_CLR(cpu, &others);
+    if (::sched_setaffinity(0, sizeof others, &others) != 0) return false;
+    ::sched_setaffinity(0, sizeof allowed, &allowed);
+    return true;
+}
+
+#else
+
+int current_processor() noexcept { return -1; }
+
+bool move_off_processor(int) noexcept { return false; }
+
+#endif
+
 void fail_thread_starts_after(long successes) noexcept {
     g_starts_before_failure.store(successes, std::memory_order_relaxed);
 }

@@ -1,6 +1,7 @@
 // The operating-system services the worker pools rely on, behind named functions so the
 // rest of the runtime never calls the OS directly: the processor count, starting a
-// worker thread, address-based waiting and waking, and yielding the processor.
+// worker thread, address-based waiting and waking, yielding the processor, and which
+// processor a thread runs on.
 #pragma once
 
 #include <atomic>
@@ -32,6 +33,14 @@ int at_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept;
 
 // Offers the processor to another ready thread.
 void yield_now() noexcept;
+
+// The processor the calling thread runs on, or -1 where the platform cannot say.
+int current_processor() noexcept;
+
+// Moves the calling thread off processor `cpu` to another one it may run on, leaving the
+// set of processors it may run on as it was. False (and nothing moved) where it may run on
+// no other or the platform cannot move it.
+bool move_off_processor(int cpu) noexcept;
 
 // Test hook: after `successes` more successful starts, start_thread fails with EAGAIN.
 // A negative value (the default) never fails.

@@ -83,8 +83,12 @@ private:
     void sleep(IdleState& idle, CoreLatch& latch) noexcept;
     void wake_any_threads(std::uint64_t n) noexcept;
 
+    // Moves worker `me`, about to sleep, off a processor where another worker sleeps.
+    void sleep_apart(std::size_t me) noexcept;
+
     struct alignas(64) WakeWord {
         std::atomic<std::uint32_t> asleep{0};  // 1 while its worker sleeps or is about to
+        std::atomic<int> processor{-1};        // where it fell asleep; -1 while awake
     };
 
     alignas(64) std::atomic<std::uint64_t> counters_{0};

@@ -2,6 +2,10 @@
 // carried to the waiting thread, building and dropping pools, and idle workers sleeping.
 #include <gtest/gtest.h>
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -246,6 +250,32 @@ TEST(Pool, ThreadLifecycle) {
 // The owner pushes far past the deque's first capacity, popping some back, while thieves
 // steal: every job leaves exactly once, by one end or the other. Under ThreadSanitizer this
 // is where a growing buffer races a steal reading the old one.
+// Moving off a processor leaves the set of processors the thread may run on as it was, and
+// a thread allowed one processor stays on it.
+TEST(Platform, MoveOffProcessorKeepsTheAllowedSet) {
+#if defined(__linux__)
+    std::thread([] {
+        const int cpu = pool::platform::current_processor();
+        if (cpu < 0) GTEST_SKIP() << "the processor the thread runs on is unknown here";
+        cpu_set_t before, after;
+        ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+        pool::platform::move_off_processor(cpu);
+        ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+        EXPECT_TRUE(CPU_EQUAL(&before, &after));
+
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(pool::platform::current_processor(), &one);
+        ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+        EXPECT_FALSE(pool::platform::move_off_processor(pool::platform::current_processor()));
+        ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+        EXPECT_TRUE(CPU_EQUAL(&one, &after));
+    }).join();
+#else
+    GTEST_SKIP() << "moving threads between processors is built for Linux only";
+#endif
+}
+
 TEST(PoolConcurrent, DequeGrowsWhileThievesSteal) {
     with_timeout(kTimeout, [] {
         constexpr std::size_t kJobs = 20'000;
