@@ -378,16 +378,73 @@ std::size_t partition_not_greater(typename Ops::T* v, std::size_t n, typename Op
     return partition<Ops, true>(v, n, pivot);
 }
 
+// Run scans advance by blocks of this many pairs while they pass, then by
+// kRunStepPairs, then pair by pair.
+inline constexpr std::size_t kRunBlockPairs = 32;
+inline constexpr std::size_t kRunStepPairs = 8;
+// Slices longer than this open the non-descending scan with the equal run scan.
+inline constexpr std::size_t kEqualPrefixMin = 4 * kRunBlockPairs;
+
+// Whether the kPairs pairs (x[j], x[j + 1]), j < kPairs, all pass `test`; every lane is
+// read, no early exit.
+template <class Ops, PairTest test, std::size_t kPairs>
+[[gnu::always_inline]] inline bool run_pairs_hold(const typename Ops::T* x) {
+    constexpr std::size_t N = Ops::N;
+    static_assert(kPairs % N == 0, "run blocks are whole vectors");
+    if constexpr (test == PairTest::kEqual) {
+        // Neighbours all equal in bits means all equal to x[0]: one load per N elements.
+        const auto first = Ops::set1_bits(x[0]);
+        auto eq = Ops::bits_equal(Ops::load_bits(x + 1), first);
+        for (std::size_t j = 1 + N; j < kPairs + 1; j += N) eq = Ops::lanes_and(eq, Ops::bits_equal(Ops::load_bits(x + j), first));
+        return Ops::all_set(eq);
+    } else {
+        // lo(j) must not come after hi(j).
+        constexpr bool kUp = test == PairTest::kAscending;
+        if constexpr (Ops::kRunQuickTest) {
+            auto a = Ops::load(x), b = Ops::load(x + 1);
+            auto ok = Ops::quick_not_greater(kUp ? a : b, kUp ? b : a);
+            auto suspect = Ops::quick_suspect(kUp ? b : a);
+            for (std::size_t j = N; j < kPairs; j += N) {
+                a = Ops::load(x + j);
+                b = Ops::load(x + j + 1);
+                ok = Ops::lanes_and(ok, Ops::quick_not_greater(kUp ? a : b, kUp ? b : a));
+                suspect = Ops::lanes_or(suspect, Ops::quick_suspect(kUp ? b : a));
+            }
+            if (Ops::all_set(ok) && Ops::none_set(suspect)) [[likely]]
+                return true;
+        }
+        auto bad_pairs = [&](std::size_t j) {
+            const auto a = Ops::load_bits(x + j), b = Ops::load_bits(x + j + 1);
+            return kUp ? Ops::run_greater(a, b) : Ops::run_greater(b, a);
+        };
+        auto bad = bad_pairs(0);
+        for (std::size_t j = N; j < kPairs; j += N) bad = Ops::lanes_or(bad, bad_pairs(j));
+        return Ops::none_set(bad);
+    }
+}
+
+template <class Ops, PairTest test>
+std::size_t run_forward(const typename Ops::T* x, std::size_t k, std::size_t n) {
+    while (k + kRunBlockPairs + 1 <= n && run_pairs_hold<Ops, test, kRunBlockPairs>(x + k)) k += kRunBlockPairs;
+    while (k + kRunStepPairs + 1 <= n && run_pairs_hold<Ops, test, kRunStepPairs>(x + k)) k += kRunStepPairs;
+    while (k + 1 < n && pair_holds<run_order_of<typename Ops::T>, test>(x[k], x[k + 1])) ++k;
+    return k;
+}
+
 // Whether no element is less than its predecessor: each vector against the same vector
-// shifted by one element.
+// shifted by one element. A long slice's leading run of equal elements (all of an
+// all-equal slice) goes first by the equal run scan, which loads each vector once.
 template <class Ops>
 bool is_non_descending(const typename Ops::T* v, std::size_t n) {
     std::size_t i = 0;
-    // Two vectors per test: one branch per 2N pairs.
-    for (; i + 2 * Ops::N < n; i += 2 * Ops::N) {
-        const unsigned lo = Ops::less_mask(Ops::load(v + i + 1), Ops::load(v + i));
-        const unsigned hi = Ops::less_mask(Ops::load(v + i + Ops::N + 1), Ops::load(v + i + Ops::N));
-        if ((lo | hi) != 0) return false;
+    if (n > kEqualPrefixMin) i = run_forward<Ops, PairTest::kEqual>(v, 0, n);
+    // Four vectors per test: one branch per 4N pairs.
+    constexpr std::size_t kStep = 4 * Ops::N;
+    for (; i + kStep < n; i += kStep) {
+        unsigned descents = 0;
+        for (std::size_t j = i; j < i + kStep; j += Ops::N)
+            descents |= Ops::less_mask(Ops::load(v + j + 1), Ops::load(v + j));
+        if (descents != 0) return false;
     }
     for (; i + Ops::N < n; i += Ops::N) {
         if (Ops::less_mask(Ops::load(v + i + 1), Ops::load(v + i)) != 0) return false;
@@ -435,57 +492,6 @@ std::size_t non_descending_prefix(const typename Ops::T* v, std::size_t n) {
         if (Ops::scalar_less(v[i], v[i - 1])) return i;
     }
     return n;
-}
-
-// Run scans advance by blocks of this many pairs while they pass, then by
-// kRunStepPairs, then pair by pair.
-inline constexpr std::size_t kRunBlockPairs = 32;
-inline constexpr std::size_t kRunStepPairs = 8;
-
-// Whether the kPairs pairs (x[j], x[j + 1]), j < kPairs, all pass `test`; every lane is
-// read, no early exit.
-template <class Ops, PairTest test, std::size_t kPairs>
-[[gnu::always_inline]] inline bool run_pairs_hold(const typename Ops::T* x) {
-    constexpr std::size_t N = Ops::N;
-    static_assert(kPairs % N == 0, "run blocks are whole vectors");
-    if constexpr (test == PairTest::kEqual) {
-        // Neighbours all equal in bits means all equal to x[0]: one load per N elements.
-        const auto first = Ops::set1_bits(x[0]);
-        auto eq = Ops::bits_equal(Ops::load_bits(x + 1), first);
-        for (std::size_t j = 1 + N; j < kPairs + 1; j += N) eq = Ops::lanes_and(eq, Ops::bits_equal(Ops::load_bits(x + j), first));
-        return Ops::all_set(eq);
-    } else {
-        // lo(j) must not come after hi(j).
-        constexpr bool kUp = test == PairTest::kAscending;
-        if constexpr (Ops::kRunQuickTest) {
-            auto a = Ops::load(x), b = Ops::load(x + 1);
-            auto ok = Ops::quick_not_greater(kUp ? a : b, kUp ? b : a);
-            auto suspect = Ops::quick_suspect(kUp ? b : a);
-            for (std::size_t j = N; j < kPairs; j += N) {
-                a = Ops::load(x + j);
-                b = Ops::load(x + j + 1);
-                ok = Ops::lanes_and(ok, Ops::quick_not_greater(kUp ? a : b, kUp ? b : a));
-                suspect = Ops::lanes_or(suspect, Ops::quick_suspect(kUp ? b : a));
-            }
-            if (Ops::all_set(ok) && Ops::none_set(suspect)) [[likely]]
-                return true;
-        }
-        auto bad_pairs = [&](std::size_t j) {
-            const auto a = Ops::load_bits(x + j), b = Ops::load_bits(x + j + 1);
-            return kUp ? Ops::run_greater(a, b) : Ops::run_greater(b, a);
-        };
-        auto bad = bad_pairs(0);
-        for (std::size_t j = N; j < kPairs; j += N) bad = Ops::lanes_or(bad, bad_pairs(j));
-        return Ops::none_set(bad);
-    }
-}
-
-template <class Ops, PairTest test>
-std::size_t run_forward(const typename Ops::T* x, std::size_t k, std::size_t n) {
-    while (k + kRunBlockPairs + 1 <= n && run_pairs_hold<Ops, test, kRunBlockPairs>(x + k)) k += kRunBlockPairs;
-    while (k + kRunStepPairs + 1 <= n && run_pairs_hold<Ops, test, kRunStepPairs>(x + k)) k += kRunStepPairs;
-    while (k + 1 < n && pair_holds<run_order_of<typename Ops::T>, test>(x[k], x[k + 1])) ++k;
-    return k;
 }
 
 template <class Ops, PairTest test>
