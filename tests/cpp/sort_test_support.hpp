@@ -29,6 +29,7 @@ inline constexpr bool kSanitized = false;
 #endif
 
 using ElementTraits = ::testing::Types<F64Traits, I64Traits, U64Traits>;
+using ElementTypes = ::testing::Types<f64, i64, u64>;
 
 inline const f64 kPosNaN = std::bit_cast<f64>(0x7FF8000000000000ULL);
 inline const f64 kNegNaN = std::bit_cast<f64>(0xFFF8000000000000ULL);
@@ -121,6 +122,12 @@ std::vector<u64> sorted_bits(const std::vector<T>& v) {
     return b;
 }
 
+// a holds, bit for bit, what starts at b (-0.0 and +0.0 differ, as do NaN payloads).
+template <class T, class It>
+bool same_bits(const std::vector<T>& a, It b) {
+    return std::equal(a.begin(), a.end(), b, [](T x, T y) { return std::bit_cast<u64>(x) == std::bit_cast<u64>(y); });
+}
+
 // The place of x in the radix paths' order, read from its bits here rather than taken
 // from the engine's keys, so that a wrong key cannot vouch for itself: first the sign
 // class, then the rank within it. f64 by sign and magnitude: a set sign bit first, larger
@@ -140,6 +147,22 @@ std::pair<int, u64> reference_key(T x) {
     }
 }
 
+template <class T>
+std::vector<T> in_reference_order(std::vector<T> v) {
+    std::sort(v.begin(), v.end(), [](T a, T b) { return reference_key(a) < reference_key(b); });
+    return v;
+}
+
+// Input the sorts must recognise as presorted: non-descending with equal -0.0 and +0.0
+// among its values (to come back bit for bit), and strictly descending (to come back reversed).
+template <class T>
+std::pair<std::vector<T>, std::vector<T>> presorted_inputs(std::size_t n) {
+    std::vector<T> ascending = make_pattern<T>("few_distinct", n, 5), descending(n);
+    std::stable_sort(ascending.begin(), ascending.end(), [](T a, T b) { return a < b; });
+    for (std::size_t i = 0; i < n; ++i) descending[i] = rank_value<T>(n - i);
+    return {ascending, descending};
+}
+
 // Holds exactly the input's bit patterns and is ascending; `by_key` demands the radix
 // paths' total order (every -0.0 before every +0.0, NaNs at the ends by sign), which
 // comparison sorts do not give.
@@ -155,43 +178,20 @@ template <class T>
     return ::testing::AssertionSuccess();
 }
 
-// A copy of the input between sentinel zones that must come back untouched.
-template <class T>
-class GuardedBuffer {
-public:
-    static constexpr std::size_t kGuard = 16;
-    explicit GuardedBuffer(const std::vector<T>& in) : n_(in.size()), storage_(n_ + 2 * kGuard) {
-        for (std::size_t i = 0; i < storage_.size(); ++i) storage_[i] = sentinel(i);
-        std::copy(in.begin(), in.end(), data());
-    }
-    T* data() { return storage_.data() + kGuard; }
-    std::vector<T> contents() const { return {storage_.begin() + kGuard, storage_.end() - kGuard}; }
-    bool guards_intact() const {
-        for (std::size_t i = 0; i < storage_.size(); ++i)
-            if ((i < kGuard || i >= kGuard + n_) && std::bit_cast<u64>(storage_[i]) != std::bit_cast<u64>(sentinel(i)))
-                return false;
-        return true;
-    }
-
-private:
-    static T sentinel(std::size_t i) { return std::bit_cast<T>(0x5EA1'0000'0000'0000ULL + i); }
-    std::size_t n_;
-    std::vector<T> storage_;
-};
-
+// Runs sort(ptr, n) on a copy of `in` framed by sentinel zones, which must come back
+// untouched; returns the slice as the sort left it.
 template <class T, class Sort>
 std::vector<T> sorted_with_guards(const std::vector<T>& in, Sort sort) {
-    GuardedBuffer<T> buffer(in);
-    sort(buffer.data(), in.size());
-    EXPECT_TRUE(buffer.guards_intact()) << "wrote outside the slice, n = " << in.size();
-    return buffer.contents();
-}
-
-// A radix entry's result: a sorted permutation (for i64 that is std::sort's result itself;
-// comparison-sorted stretches of f64 may swap equal zeros).
-template <class T, class Sort>
-void expect_sorts_like_std(const std::vector<T>& in, Sort sort, const std::string& what) {
-    ASSERT_TRUE(sorted_permutation(in, sorted_with_guards(in, sort))) << what;
+    constexpr std::size_t kGuard = 16;
+    std::vector<T> sentinels(in.size() + 2 * kGuard);
+    for (std::size_t i = 0; i < sentinels.size(); ++i) sentinels[i] = std::bit_cast<T>(0x5EA1'0000'0000'0000ULL + i);
+    std::vector<T> buffer = sentinels;
+    std::copy(in.begin(), in.end(), buffer.begin() + kGuard);
+    sort(buffer.data() + kGuard, in.size());
+    std::vector<T> out(buffer.begin() + kGuard, buffer.end() - kGuard);
+    std::copy(sentinels.begin() + kGuard, sentinels.end() - kGuard, buffer.begin() + kGuard);
+    EXPECT_TRUE(same_bits(buffer, sentinels.begin())) << "wrote outside the slice, n = " << in.size();
+    return out;
 }
 
 // Runs f; returns its panic's message, or "no panic".
@@ -309,14 +309,10 @@ template <class Sort>
 void expect_nan_panics(Sort sort) {
     std::mt19937_64 rng(0x4A4E);
     auto run = [&](const std::vector<f64>& in, const std::string& what) {
-        GuardedBuffer<f64> buffer(in);
-        EXPECT_EQ(panic_message([&] { sort(buffer.data(), in.size()); }), in.size() > 1 ? kNoneUnwrap : "no panic")
-            << what;
-        ASSERT_TRUE(buffer.guards_intact()) << what;
-        const std::vector<f64> out = buffer.contents();
-        ASSERT_TRUE(std::equal(in.begin(), in.end(), out.begin(),
-                               [](f64 a, f64 b) { return std::bit_cast<u64>(a) == std::bit_cast<u64>(b); }))
-            << "moved elements, " << what;
+        std::string message;
+        const std::vector<f64> out = sorted_with_guards(in, [&](f64* v, std::size_t n) { message = panic_message([&] { sort(v, n); }); });
+        EXPECT_EQ(message, in.size() > 1 ? kNoneUnwrap : "no panic") << what;
+        ASSERT_TRUE(same_bits(in, out.begin())) << "moved elements, " << what;
     };
     run({-std::nan("")}, "n = 1");
     for (std::size_t n : {2, 3, 16, 17, 20, 21, 33, 64, 65, 128, 129, 300}) {
@@ -345,11 +341,11 @@ void expect_permutation_when_interrupted(Sort sort) {
         for (const char* p : {"random", "nearly_sorted", "few_distinct"}) {
             const std::vector<T> in = make_pattern<T>(p, n, n);
             for (u64 k = 0; k < 64 * n; k += 1 + k / 8 + rng() % 3) {
-                GuardedBuffer<T> buffer(in);
-                std::atomic<u64> count{0};
-                try { sort(buffer.data(), n, CountingLess<Traits>{&count, k}); } catch (const ComparatorFailure&) {}
-                ASSERT_TRUE(buffer.guards_intact()) << p << ", n = " << n << ", k = " << k;
-                ASSERT_EQ(sorted_bits(in), sorted_bits(buffer.contents())) << p << ", n = " << n << ", k = " << k;
+                const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) {
+                    std::atomic<u64> count{0};
+                    try { sort(v, m, CountingLess<Traits>{&count, k}); } catch (const ComparatorFailure&) {}
+                });
+                ASSERT_EQ(sorted_bits(in), sorted_bits(out)) << p << ", n = " << n << ", k = " << k;
             }
         }
     }

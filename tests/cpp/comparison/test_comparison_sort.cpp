@@ -57,14 +57,8 @@ TYPED_TEST(ComparisonSort, EveryPatternUnderAComparator) {
 // kMedianOfMediansThreshold elements descending input is recognised as such at once.
 TYPED_TEST(ComparisonSort, PresortedInputFastPaths) {
     using T = typename TypeParam::value_type;
-    auto same_bits = [](const std::vector<T>& a, auto b_begin) {
-        return std::equal(a.begin(), a.end(), b_begin, [](T x, T y) { return std::bit_cast<u64>(x) == std::bit_cast<u64>(y); });
-    };
     for (std::size_t n = 0; n <= 2100; n += n < 300 ? 1 : 601) {
-        std::vector<T> ascending = make_pattern<T>("few_distinct", n, 5);
-        std::stable_sort(ascending.begin(), ascending.end(), [](T a, T b) { return a < b; });
-        std::vector<T> descending(n);
-        for (std::size_t i = 0; i < n; ++i) descending[i] = rank_value<T>(n - i);
+        const auto [ascending, descending] = presorted_inputs<T>(n);
         for (const simd::KernelSet* set : kernel_tables()) {
             std::vector<T> v = ascending;
             unstable_sort_nan_free<TypeParam>(v.data(), n, set->template of<T>());

@@ -18,7 +18,6 @@ namespace {
 
 template <class T>
 class CountingSortParallel : public ::testing::Test {};
-using ElementTypes = ::testing::Types<f64, i64, u64>;
 TYPED_TEST_SUITE(CountingSortParallel, ElementTypes);
 
 // n elements whose keys are `base` plus up to `width` random low bits, some slots left empty.
@@ -36,7 +35,6 @@ std::vector<T> narrow_keys(std::size_t n, u64 base, u64 width, std::mt19937_64& 
 
 template <class T>
 class FewKeysSort : public ::testing::Test {};
-using ElementTypes = ::testing::Types<f64, i64, u64>;
 TYPED_TEST_SUITE(FewKeysSort, ElementTypes);
 
 // `keys` distinct values, drawn from the extremes of the type (both zeros, infinities,
@@ -194,9 +192,7 @@ TYPED_TEST(FewKeysSort, DeclinesWithTheSliceUntouched) {
     for (auto& [what, in] : cases) {
         std::vector<T> v = in;
         EXPECT_FALSE(few_keys(v)) << what;
-        EXPECT_TRUE(std::equal(v.begin(), v.end(), in.begin(), [](T a, T b) {
-            return std::bit_cast<u64>(a) == std::bit_cast<u64>(b);
-        })) << what;
+        EXPECT_TRUE(same_bits(v, in.begin())) << what;
     }
 }
 

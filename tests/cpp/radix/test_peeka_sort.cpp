@@ -29,9 +29,8 @@ pool::ThreadPool make_pool(std::size_t threads) {
 template <class T>
 void check_peeka(const std::vector<T>& in, pool::ThreadPool& workers, std::size_t chunk_size,
                  std::size_t total_len, const std::string& what) {
-    using Traits = typename TraitsOf<T>::type;
-    expect_sorts_like_std(in, [&](T* v, std::size_t n) { peeka_entry<Traits>(v, n, workers, chunk_size, total_len); },
-                          what);
+    const auto sort = [&](T* v, std::size_t n) { peeka_entry<traits_of<T>>(v, n, workers, chunk_size, total_len); };
+    EXPECT_TRUE(sorted_permutation(in, sorted_with_guards(in, sort))) << what;
 }
 
 }  // namespace

@@ -20,7 +20,6 @@ namespace {
 
 template <class T>
 class RadixSorts : public ::testing::Test {};
-using ElementTypes = ::testing::Types<f64, i64, u64>;
 TYPED_TEST_SUITE(RadixSorts, ElementTypes);
 
 // Short lengths, then each threshold of the radix sorts and one past it.
