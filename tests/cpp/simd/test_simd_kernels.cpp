@@ -1,12 +1,10 @@
-// The kernel tables of every instruction set this processor runs (the scalar one always),
-// against plain reference results: every length up to 600, the lengths around the vector,
-// block and network sizes above, on named patterns (both zeros, infinities and subnormals
-// among them). An instruction set the processor lacks is reported as skipped, with the
-// reason.
+// The kernel tables of every instruction set this processor runs (the scalar one always)
+// and the kernels' templates on eight emulated lanes, against plain reference results: every
+// length up to 600, the lengths around the vector, block and network sizes above, on named
+// patterns (both zeros, infinities and subnormals among them).
 #include <gtest/gtest.h>
 
 #include "simd/kernels.hpp"
-#include "simd/run_scans_scalar.hpp"
 #include "simd/small_sort.hpp"
 #include "sort_test_support.hpp"
 
@@ -24,20 +22,10 @@ std::vector<std::size_t> kernel_lengths() {
     return l;
 }
 
-// Runs check(kernels, set) on the kernels of one instruction set, or skips with the reason
-// the processor gave.
-template <class T, class Check>
-void on_isa(simd::Isa isa, Check check) {
-    const char* why_not = nullptr;
-    const simd::KernelSet* set = simd::kernels_for(isa, &why_not);
-    if (set == nullptr) GTEST_SKIP() << why_not;
-    check(set->template of<T>(), *set);
-}
-
 // Partition in both modes, around an element of the slice: the passing elements must come
 // first, all of them, and nothing may be lost.
 template <class T>
-void check_partition(const simd::Kernels<T>& k, const simd::KernelSet&) {
+void check_partition(const simd::Kernels<T>& k) {
     std::mt19937_64 rng(5);
     for (std::size_t n : kernel_lengths()) {
         for (const std::string& p : pattern_names()) {
@@ -68,9 +56,6 @@ void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& 
     ASSERT_LE(k.network_max, simd::kNetworkMax);
     ASSERT_GE(k.short_sort_base_case, simd::kSmallSortMax);
     ASSERT_LE(k.short_sort_base_case, k.network_max);
-    auto same_bits = [](const std::vector<T>& a, auto b_begin) {
-        return std::equal(a.begin(), a.end(), b_begin, [](T x, T y) { return std::bit_cast<u64>(x) == std::bit_cast<u64>(y); });
-    };
     for (std::size_t n = 0; n <= k.network_max; ++n) {
         for (const std::string& p : pattern_names()) {
             for (u64 seed = 0; seed < 4; ++seed) {
@@ -81,11 +66,8 @@ void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& 
                 }
             }
         }
-        std::vector<T> ascending = make_pattern<T>("few_distinct", n, 5);
-        std::stable_sort(ascending.begin(), ascending.end(), [](T a, T b) { return a < b; });
+        const auto [ascending, descending] = presorted_inputs<T>(n);
         ASSERT_TRUE(same_bits(sorted_with_guards(ascending, k.sort_short), ascending.begin())) << "n = " << n;
-        std::vector<T> descending(n);
-        for (std::size_t i = 0; i < n; ++i) descending[i] = rank_value<T>(n - i);
         ASSERT_TRUE(same_bits(sorted_with_guards(descending, k.sort_short), descending.rbegin())) << "n = " << n;
     }
     for (std::size_t n : kernel_lengths()) {
@@ -142,7 +124,7 @@ void check_run_scans(const simd::RunScans<T>& scans) {
     std::mt19937_64 rng(17);
     std::vector<T> up(n);
     for (auto& x : up) x = pool[rng() % pool.size()];
-    std::sort(up.begin(), up.end(), [](T a, T b) { return reference_key(a) < reference_key(b); });
+    up = in_reference_order(up);
     const std::vector<T> down(up.rbegin(), up.rend());
     for (std::size_t at = 0; at < n; ++at) {
         for (T b : breaks) {
@@ -168,40 +150,6 @@ void check_run_scans(const simd::RunScans<T>& scans) {
             }
         }
     }
-}
-
-template <class Traits>
-class SimdKernels : public ::testing::Test {};
-TYPED_TEST_SUITE(SimdKernels, ElementTraits);
-
-TYPED_TEST(SimdKernels, ScalarPartition) {
-    on_isa<typename TypeParam::value_type>(simd::Isa::kScalar, [](auto& k, auto& set) { check_partition(k, set); });
-}
-TYPED_TEST(SimdKernels, ScalarNetworksAndScans) {
-    on_isa<typename TypeParam::value_type>(simd::Isa::kScalar, [](auto& k, auto& set) { check_networks_and_scans(k, set); });
-}
-TYPED_TEST(SimdKernels, Avx2Partition) {
-    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx2, [](auto& k, auto& set) { check_partition(k, set); });
-}
-TYPED_TEST(SimdKernels, Avx2NetworksAndScans) {
-    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx2, [](auto& k, auto& set) { check_networks_and_scans(k, set); });
-}
-TYPED_TEST(SimdKernels, Avx2RunScans) {
-    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx2, [](auto& k, auto&) { check_run_scans(k.run_scans); });
-}
-TYPED_TEST(SimdKernels, Avx512RunScans) {
-    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx512, [](auto& k, auto&) { check_run_scans(k.run_scans); });
-}
-// The entries of the scalar table, which every processor runs.
-TYPED_TEST(SimdKernels, ScalarRunScans) {
-    using T = typename TypeParam::value_type;
-    check_run_scans(simd::kScalarRunScans<simd::run_order_of<T>>);
-}
-TYPED_TEST(SimdKernels, Avx512Partition) {
-    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx512, [](auto& k, auto& set) { check_partition(k, set); });
-}
-TYPED_TEST(SimdKernels, Avx512NetworksAndScans) {
-    on_isa<typename TypeParam::value_type>(simd::Isa::kAvx512, [](auto& k, auto& set) { check_networks_and_scans(k, set); });
 }
 
 // The sorts ask best_kernels only, so it must always answer: the widest table the processor
@@ -297,12 +245,49 @@ bool emulated_has_nan(const f64* v, std::size_t n) {
 const KernelSet kEmulatedKernels = {Isa::kAvx512, "eight emulated lanes", kernels_of<EmulatedOps<f64>>(),
                                     kernels_of<EmulatedOps<i64>>(), kernels_of<EmulatedOps<u64>>(), &emulated_has_nan};
 
-TYPED_TEST(SimdKernels, EightEmulatedLanes) {
-    using T = typename TypeParam::value_type;
-    check_partition(kEmulatedKernels.of<T>(), kEmulatedKernels);
-    check_networks_and_scans(kEmulatedKernels.of<T>(), kEmulatedKernels);
-    check_run_scans(kEmulatedKernels.of<T>().run_scans);
-}
-
 }  // namespace
 }  // namespace tamarind::simd
+
+namespace {
+
+// Every kernel table this processor runs (the scalar one always), and the emulated lanes; a
+// table the processor lacks is reported as skipped, with the reason.
+struct Table {
+    const char* name;
+    simd::Isa isa;
+    bool emulated;
+};
+
+class SimdKernels : public ::testing::TestWithParam<Table> {
+protected:
+    void SetUp() override {
+        const char* why_not = nullptr;
+        set_ = GetParam().emulated ? &simd::kEmulatedKernels : simd::kernels_for(GetParam().isa, &why_not);
+        if (set_ == nullptr) GTEST_SKIP() << why_not;
+    }
+    template <class Check>
+    void on_each_type(Check check) {
+        check(set_->of<f64>());
+        check(set_->of<i64>());
+        check(set_->of<u64>());
+    }
+    const simd::KernelSet* set_ = nullptr;
+};
+
+TEST_P(SimdKernels, Partition) {
+    on_each_type([](const auto& k) { check_partition(k); });
+}
+TEST_P(SimdKernels, NetworksAndScans) {
+    on_each_type([&](const auto& k) { check_networks_and_scans(k, *set_); });
+}
+TEST_P(SimdKernels, RunScans) {
+    on_each_type([](const auto& k) { check_run_scans(k.run_scans); });
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, SimdKernels,
+                         ::testing::Values(Table{"Scalar", simd::Isa::kScalar, false}, Table{"Avx2", simd::Isa::kAvx2, false},
+                                           Table{"Avx512", simd::Isa::kAvx512, false},
+                                           Table{"EightEmulatedLanes", simd::Isa::kAvx512, true}),
+                         [](const ::testing::TestParamInfo<Table>& info) { return std::string(info.param.name); });
+
+}  // namespace
