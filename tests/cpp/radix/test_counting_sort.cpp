@@ -66,11 +66,6 @@ std::vector<T> drawn_from(const std::vector<T>& set, std::size_t n, std::mt19937
     return v;
 }
 
-template <class T>
-bool few_keys(std::vector<T>& v) {
-    return few_keys_sort<typename TraitsOf<T>::type>(v.data(), v.size());
-}
-
 }  // namespace
 
 TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
@@ -158,7 +153,7 @@ TYPED_TEST(FewKeysSort, SortsByKeyWhenEveryKeyIsKnown) {
         for (std::size_t n : {kFewKeysMin, kFewKeysMin + 3, std::size_t{100'003}}) {
             const std::vector<T> in = drawn_from(key_set<T>(keys, rng), n, rng);
             std::vector<T> v = in;
-            ASSERT_TRUE(few_keys(v)) << keys << " keys, n = " << n;
+            ASSERT_TRUE(few_keys_sort<traits_of<T>>(v.data(), v.size())) << keys << " keys, n = " << n;
             EXPECT_TRUE(sorted_permutation(in, v, true)) << keys << " keys, n = " << n;
         }
 }
@@ -191,7 +186,7 @@ TYPED_TEST(FewKeysSort, DeclinesWithTheSliceUntouched) {
     }
     for (auto& [what, in] : cases) {
         std::vector<T> v = in;
-        EXPECT_FALSE(few_keys(v)) << what;
+        EXPECT_FALSE(few_keys_sort<traits_of<T>>(v.data(), v.size())) << what;
         EXPECT_TRUE(same_bits(v, in.begin())) << what;
     }
 }
