@@ -247,9 +247,6 @@ TEST(Pool, ThreadLifecycle) {
     });
 }
 
-// The owner pushes far past the deque's first capacity, popping some back, while thieves
-// steal: every job leaves exactly once, by one end or the other. Under ThreadSanitizer this
-// is where a growing buffer races a steal reading the old one.
 // Moving off a processor leaves the set of processors the thread may run on as it was, and
 // a thread allowed one processor stays on it.
 TEST(Platform, MoveOffProcessorKeepsTheAllowedSet) {
@@ -276,6 +273,9 @@ TEST(Platform, MoveOffProcessorKeepsTheAllowedSet) {
 #endif
 }
 
+// The owner pushes far past the deque's first capacity, popping some back, while thieves
+// steal: every job leaves exactly once, by one end or the other. Under ThreadSanitizer this
+// is where a growing buffer races a steal reading the old one.
 TEST(PoolConcurrent, DequeGrowsWhileThievesSteal) {
     with_timeout(kTimeout, [] {
         constexpr std::size_t kJobs = 20'000;
