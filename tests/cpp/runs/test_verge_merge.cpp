@@ -47,6 +47,11 @@ TEST(Verge, RunLayouts) {
     std::vector<i64> reversed(5000);
     for (std::size_t i = 0; i < 5000; ++i) reversed[i] = 5000 - static_cast<i64>(i);
     std::vector<i64> tail = iota(make_pattern<i64>("small_range", 1000, 5), 0, 600, 1000);
+    std::vector<i64> blocks;  // descending, a plateau, ascending, descending
+    for (i64 i = 700; i > 0; --i) blocks.push_back(4 * i);
+    blocks.insert(blocks.end(), 30, 2);
+    for (i64 i = 0; i < 700; ++i) blocks.push_back(i);
+    for (i64 i = 900; i > 100; --i) blocks.push_back(6 * i);
     const Case cases[] = {
         {"sorted", make_pattern<i64>("sorted", 5000, 1), {0, 5000}, {}},
         {"reversed", reversed, {0, 5000}, {}},
@@ -57,6 +62,9 @@ TEST(Verge, RunLayouts) {
         {"run then tail", tail, {0, 600, 1000}, {{600, 400}}},
         // 80 < min_run(1000) = 100: not a run.
         {"short run", iota(make_pattern<i64>("random", 1000, 9), 400, 480, 0), {0, 1000}, {{0, 1000}}},
+        // Runs end where the order turns: the plateau and the first ascending value join the
+        // descending run before them, the first descending value the ascending one.
+        {"descending blocks", blocks, {0, 731, 1431, 2230}, {}},
     };
     for (const Case& c : cases) {
         std::vector<i64> v = c.v;
@@ -68,22 +76,6 @@ TEST(Verge, RunLayouts) {
         EXPECT_EQ(b, (std::vector<u64>{0, v.size()})) << c.name;
         EXPECT_TRUE(sorted_permutation(c.v, v)) << c.name;
     }
-}
-
-TEST(Verge, DescendingRunsAreReversedAndMerged) {
-    // Descending, ascending, descending blocks with plateaus between them.
-    std::vector<f64> v;
-    for (int i = 700; i > 0; --i) v.push_back(i);
-    for (int i = 0; i < 30; ++i) v.push_back(0.5);
-    for (int i = 0; i < 700; ++i) v.push_back(i * 0.25);
-    for (int i = 900; i > 100; --i) v.push_back(i * 1.5);
-    std::vector<f64> want = v;
-    std::sort(want.begin(), want.end());
-    std::vector<Call> calls;
-    std::vector<u64> b = detect<f64, F64KeyOrderTraits>(v, calls);
-    EXPECT_GE(b.size(), 3u);
-    k_way_merge<F64KeyOrderTraits>(v.data(), v.size(), b);
-    EXPECT_EQ(v, want);
 }
 
 TEST(Verge, NaNAtAProbePanics) {
