@@ -15,26 +15,21 @@ NANS = np.array([0x7FF8000000000001, 0xFFF8000000000000, 0x7FF0000000000005, 0xF
 
 def make(dist, n=N):
     rng = np.random.default_rng(7)
-    if dist == "normal":
-        return rng.normal(size=n)
-    if dist == "all_equal":
-        return np.full(n, 2.5)
-    if dist == "few_unique":
-        return rng.integers(0, 3, n).astype(np.int64)
-    if dist == "heavy_duplicate":  # half the data one value, which lands on a splitter
-        return np.where(rng.random(n) < 0.5, 0.5, rng.random(n))
-    if dist == "sorted":
-        return np.arange(n, dtype=np.int64)
-    if dist == "reversed":
-        return np.arange(n, 0, -1).astype(np.float64)
-    if dist == "int64_extremes":
-        return rng.choice(np.array([I64.min, I64.min + 1, -1, 0, 1, I64.max - 1, I64.max]), n)
     if dist == "nan_zeros_inf":
         a = rng.choice(np.array([-0.0, 0.0, np.inf, -np.inf, 1.0, -1.0]), n)
         nan = rng.random(n) < 0.3
         a[nan] = rng.choice(NANS, nan.sum())
         return a
-    raise ValueError(dist)
+    return {
+        "normal": lambda: rng.normal(size=n),
+        "all_equal": lambda: np.full(n, 2.5),
+        "few_unique": lambda: rng.integers(0, 3, n).astype(np.int64),
+        # Half the data one value, which lands on a splitter.
+        "heavy_duplicate": lambda: np.where(rng.random(n) < 0.5, 0.5, rng.random(n)),
+        "sorted": lambda: np.arange(n, dtype=np.int64),
+        "reversed": lambda: np.arange(n, 0, -1).astype(np.float64),
+        "int64_extremes": lambda: rng.choice(np.array([I64.min, I64.min + 1, -1, 0, 1, I64.max - 1, I64.max]), n),
+    }[dist]()
 
 
 DISTS = ["normal", "all_equal", "few_unique", "heavy_duplicate", "sorted", "reversed",
@@ -57,10 +52,6 @@ def assert_np_sorted(result, a):
         assert np.array_equal(result[len(a) - nan.sum():].view(np.int64), a[nan].view(np.int64))
 
 
-def chunk_sizes(result):
-    return np.array(result.compute_chunk_sizes().chunks[0])
-
-
 @pytest.mark.parametrize("chunks", CHUNKINGS.values(), ids=CHUNKINGS.keys())
 @pytest.mark.parametrize("dist", DISTS)
 @pytest.mark.parametrize("max_branch", [2, 32], ids=["staged", "direct"])
@@ -78,7 +69,8 @@ def test_matches_np_sort(dist, chunks, max_branch):
 @pytest.mark.parametrize("chunks", [6_000, CHUNKINGS["uneven_with_empties"]], ids=["even", "uneven"])
 @pytest.mark.parametrize("dist", DISTS)
 def test_partitions_are_balanced(dist, chunks):
-    sizes = chunk_sizes(tamarind_dask.sort(da.from_array(make(dist), chunks=chunks), max_branch=3))
+    result = tamarind_dask.sort(da.from_array(make(dist), chunks=chunks), max_branch=3)
+    sizes = np.array(result.compute_chunk_sizes().chunks[0])
     assert sizes.sum() == N
     assert sizes.max() <= 1.1 * N / len(sizes)
     assert sizes.min() >= 0.9 * N / len(sizes)
