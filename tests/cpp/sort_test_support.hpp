@@ -54,6 +54,21 @@ T rank_value(u64 rank) {
     else return rank + (u64{1} << 63) - 1000;
 }
 
+// Values where orders and keys go wrong: for f64 both zeros first, then infinities,
+// subnormals and the extremes; for the integers their limits, 0, +-1 and a top-byte step.
+template <class T>
+std::vector<T> special_values() {
+    if constexpr (std::is_same_v<T, f64>) {
+        using L = std::numeric_limits<f64>;
+        return {-0.0, 0.0, -L::infinity(), L::infinity(), L::denorm_min(), -L::denorm_min(),
+                L::max(), L::lowest(), L::min(), 1.0, -1.0};
+    } else {
+        using L = std::numeric_limits<T>;
+        return {L::min(), L::max(), T(0), static_cast<T>(-1), T(1), static_cast<T>(u64{1} << 56),
+                static_cast<T>((u64{1} << 56) - 1)};
+    }
+}
+
 inline std::vector<std::string> pattern_names() {
     return {"random",   "sorted",     "reversed",    "all_equal",     "few_distinct", "organ_pipe",  "sawtooth",
             "push_front", "push_middle", "max_at_end", "nearly_sorted", "one_top_digit", "small_range", "extremes",
@@ -95,16 +110,7 @@ std::vector<T> make_pattern(const std::string& name, std::size_t n, u64 seed) {
     } else if (name == "small_range") {
         for (auto& x : v) x = static_cast<T>(rng() % 1001);
     } else if (name == "extremes") {
-        std::vector<T> special;
-        if constexpr (std::is_same_v<T, f64>) {
-            using L = std::numeric_limits<f64>;
-            special = {-L::infinity(), L::infinity(), -0.0, 0.0, L::denorm_min(), -L::denorm_min(),
-                       L::max(), L::lowest(), L::min(), 1.0, -1.0};
-        } else {
-            using L = std::numeric_limits<T>;
-            special = {L::min(), L::max(), T(0), T(1), static_cast<T>(-1), static_cast<T>(u64{1} << 56),
-                       static_cast<T>((u64{1} << 56) - 1)};
-        }
+        const std::vector<T> special = special_values<T>();
         for (auto& x : v) if (rng() % 3) x = special[rng() % special.size()];
     } else if (name == "duplicates") {
         for (std::size_t i = 0; i < n; ++i) if (rng() % 4) v[i] = v[rng() % (i + 1)];

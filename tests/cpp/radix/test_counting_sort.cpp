@@ -37,25 +37,17 @@ template <class T>
 class FewKeysSort : public ::testing::Test {};
 TYPED_TEST_SUITE(FewKeysSort, ElementTypes);
 
-// `keys` distinct values, drawn from the extremes of the type (both zeros, infinities,
-// subnormals, integer limits) before ordinary ones.
+// `keys` distinct values, the special ones (both zeros, infinities, subnormals, integer
+// limits) before ordinary ones.
 template <class T>
 std::vector<T> key_set(std::size_t keys, std::mt19937_64& rng) {
-    std::vector<T> special;
-    if constexpr (std::is_same_v<T, f64>) {
-        using L = std::numeric_limits<f64>;
-        special = {-0.0, 0.0, -L::infinity(), L::infinity(), L::denorm_min(), -L::denorm_min(), L::max(), L::lowest()};
-    } else {
-        using L = std::numeric_limits<T>;
-        special = {L::min(), L::max(), T(0), static_cast<T>(-1), T(1)};
-    }
+    const std::vector<T> special = special_values<T>();
     std::vector<T> set;
-    auto add = [&](T x) {
-        const bool known = std::any_of(set.begin(), set.end(), [&](T y) { return std::bit_cast<u64>(x) == std::bit_cast<u64>(y); });
-        if (!known) set.push_back(x);
-    };
-    for (std::size_t i = 0; i < special.size() && set.size() < keys; ++i) add(special[i]);
-    while (set.size() < keys) add(random_value<T>(rng));
+    for (std::size_t i = 0; set.size() < keys; ++i) {
+        const T x = i < special.size() ? special[i] : random_value<T>(rng);
+        if (std::none_of(set.begin(), set.end(), [&](T y) { return std::bit_cast<u64>(x) == std::bit_cast<u64>(y); }))
+            set.push_back(x);
+    }
     return set;
 }
 
