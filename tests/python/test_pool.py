@@ -23,41 +23,36 @@ def run_probe(code, **env_overrides):
     return out.stdout.split()
 
 
-POOL_THREADS = """
+THREADS_STARTED = """
     import os
     import numpy as np
     import tamarind
 
     tamarind.rayon_sort_f64(np.random.default_rng(0).normal(size=100))  # too short for the pool
+    a = {data}
+    expected = np.sort(a)
     before = len(os.listdir("/proc/self/task"))
-    tamarind.rayon_sort_f64(np.random.default_rng(1).normal(size=100_000))
+    tamarind.{func}(a)
+    assert (a == expected).all()
     print(len(os.listdir("/proc/self/task")) - before)
 """
 
 
-# The parsing rules are the engine's; here: both variables are read, in this order.
-@pytest.mark.parametrize("num_threads, num_cpus, expected", [("3", "5", 3), (None, "5", 5)])
-def test_global_pool_size_from_environment(num_threads, num_cpus, expected):
-    started, = run_probe(POOL_THREADS, RAYON_NUM_THREADS=num_threads, RAYON_RS_NUM_CPUS=num_cpus)
+NORMAL, SORTED = "np.random.default_rng(1).normal(size=100_000)", "np.arange(1_000_000)"
+
+
+# The parsing rules are the engine's; here: both variables are read, in this order. Work the
+# pool cannot help with starts no thread: sorted input takes one scan, and integers need no
+# NaN scan at all.
+@pytest.mark.parametrize("func, data, env, expected", [
+    ("rayon_sort_f64", NORMAL, {"RAYON_NUM_THREADS": "3", "RAYON_RS_NUM_CPUS": "5"}, 3),
+    ("rayon_sort_f64", NORMAL, {"RAYON_RS_NUM_CPUS": "5"}, 5),
+    ("rayon_sort_i64", SORTED, {}, 0),
+    ("sort_i64", SORTED, {}, 0),
+])
+def test_threads_started(func, data, env, expected):
+    started, = run_probe(THREADS_STARTED.format(func=func, data=data), **env)
     assert int(started) == expected
-
-
-# Work the pool cannot help with starts no thread: sorted input takes one scan, and integers
-# need no NaN scan at all.
-@pytest.mark.parametrize("func", ["rayon_sort_i64", "sort_i64"])
-def test_sorted_integers_start_no_pool(func):
-    started, = run_probe(f"""
-        import os
-        import numpy as np
-        import tamarind
-
-        a = np.arange(1_000_000)
-        before = len(os.listdir("/proc/self/task"))
-        tamarind.{func}(a)
-        assert (a == np.arange(1_000_000)).all()
-        print(len(os.listdir("/proc/self/task")) - before)
-    """)
-    assert int(started) == 0
 
 
 def test_many_python_threads_share_the_pools(PanicException):
