@@ -134,34 +134,29 @@ TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
 // Keys that differ only in their low bits are sorted by counting them and rebuilding each
 // element from its key: every bit pattern must come back, the zeros, NaN payloads of both
 // signs and the integer extremes included.
+template <class T>
+void expect_cluster_kept(const char* name, u64 first_bits, bool down) {
+    std::mt19937_64 rng(first_bits);
+    std::vector<T> in(5000);
+    for (auto& x : in) x = std::bit_cast<T>(down ? first_bits - rng() % 600 : first_bits + rng() % 600);
+    std::vector<T> v = in;
+    lsd_sort<traits_of<T>>(v.data(), v.size(), Params{0, 8, 0, 8, 256});
+    EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
+    if constexpr (!std::is_same_v<T, f64>) {
+        v = in;
+        rollercoaster_sort<traits_of<T>>(v.data(), v.size());
+        EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " rollercoaster";
+    }
+}
+
 TEST(LsdSort, CountedClustersKeepTheirExactBits) {
-    auto cluster = [](u64 first_bits, bool down) {
-        std::mt19937_64 rng(first_bits);
-        std::vector<u64> v(5000);
-        for (auto& x : v) x = down ? first_bits - rng() % 600 : first_bits + rng() % 600;
-        return v;
-    };
-    auto check = [](const char* name, std::vector<u64> bits, auto tag) {
-        using T = decltype(tag);
-        using Traits = typename TraitsOf<T>::type;
-        std::vector<T> in(bits.size());
-        std::transform(bits.begin(), bits.end(), in.begin(), [](u64 b) { return std::bit_cast<T>(b); });
-        std::vector<T> v = in;
-        lsd_sort<Traits>(v.data(), v.size(), Params{0, 8, 0, 8, 256});
-        EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
-        if constexpr (!std::is_same_v<T, f64>) {
-            v = in;
-            rollercoaster_sort<Traits>(v.data(), v.size());
-            EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " rollercoaster";
-        }
-    };
-    check("+0.0 and subnormals", cluster(0, false), f64{});
-    check("-0.0 and subnormals", cluster(kSignBit, false), f64{});
-    check("NaN payloads", cluster(0x7FF8'0000'0000'0000ULL, false), f64{});
-    check("negative NaN payloads", cluster(0xFFF8'0000'0000'0000ULL, false), f64{});
-    check("near int64 max", cluster(0x7FFF'FFFF'FFFF'FFFFULL, true), i64{});
-    check("near int64 min", cluster(kSignBit, false), i64{});
-    check("small u64", cluster(0, false), u64{});
+    expect_cluster_kept<f64>("+0.0 and subnormals", 0, false);
+    expect_cluster_kept<f64>("-0.0 and subnormals", kSignBit, false);
+    expect_cluster_kept<f64>("NaN payloads", 0x7FF8'0000'0000'0000ULL, false);
+    expect_cluster_kept<f64>("negative NaN payloads", 0xFFF8'0000'0000'0000ULL, false);
+    expect_cluster_kept<i64>("near int64 max", 0x7FFF'FFFF'FFFF'FFFFULL, true);
+    expect_cluster_kept<i64>("near int64 min", kSignBit, false);
+    expect_cluster_kept<u64>("small u64", 0, false);
 }
 
 // Buckets of one key are written from it; a few elements of a many-key bucket, spread over
