@@ -352,6 +352,7 @@ void expect_permutation_when_interrupted(Sort sort) {
                     try { sort(v, m, CountingLess<Traits>{&count, k}); } catch (const ComparatorFailure&) {}
                 });
                 ASSERT_EQ(sorted_bits(in), sorted_bits(out)) << p << ", n = " << n << ", k = " << k;
+                ASSERT_FALSE(::testing::Test::HasFailure()) << "the guards, " << p << ", n = " << n << ", k = " << k;
             }
         }
     }
