@@ -263,28 +263,19 @@ struct CountingLess {
 // elements meet, the one that looks like a pivot candidate is frozen to the next smallest
 // value. The answers stay consistent, so the frozen values form an input on which the
 // sort has just made these very comparisons: a bad case built for its pivot choice.
-class PivotAdversary {
-public:
-    explicit PivotAdversary(std::size_t n) : values_(n, n), gas_(n) {}
-    struct Less {
-        PivotAdversary* self;
-        bool operator()(u64 x, u64 y) const { return self->less(x, y); }
-    };
-    u64 comparisons() const { return comparisons_; }
-    const std::vector<u64>& ranks() const { return values_; }
-
-private:
+struct PivotAdversary {
+    explicit PivotAdversary(std::size_t n) : ranks(n, n), gas(n) {}
     bool less(u64 x, u64 y) {
-        std::lock_guard<std::mutex> lock(mutex_);  // the pool may compare on several threads
-        ++comparisons_;
-        if (values_[x] == gas_ && values_[y] == gas_) values_[x == candidate_ ? x : y] = next_solid_++;
-        if (values_[x] == gas_) candidate_ = x;
-        else if (values_[y] == gas_) candidate_ = y;
-        return values_[x] < values_[y];
+        std::lock_guard<std::mutex> lock(mutex);  // the pool may compare on several threads
+        ++comparisons;
+        if (ranks[x] == gas && ranks[y] == gas) ranks[x == candidate ? x : y] = next_solid++;
+        if (ranks[x] == gas) candidate = x;
+        else if (ranks[y] == gas) candidate = y;
+        return ranks[x] < ranks[y];
     }
-    std::mutex mutex_;
-    std::vector<u64> values_;
-    u64 gas_, next_solid_ = 0, candidate_ = 0, comparisons_ = 0;
+    std::mutex mutex;
+    std::vector<u64> ranks;
+    u64 gas, next_solid = 0, candidate = 0, comparisons = 0;
 };
 
 // Runs the adversary, then replays the input it built with a counting comparator: both
@@ -295,13 +286,13 @@ void expect_adversary_bounded(Sort sort, std::size_t n, double factor) {
     PivotAdversary adversary(n);
     std::vector<u64> indices(n);
     std::iota(indices.begin(), indices.end(), u64{0});
-    sort(indices.data(), n, PivotAdversary::Less{&adversary});
+    sort(indices.data(), n, [&adversary](u64 x, u64 y) { return adversary.less(x, y); });
     const double bound = factor * static_cast<double>(n) * std::bit_width(n);
-    EXPECT_LE(static_cast<double>(adversary.comparisons()), bound) << "while building, n = " << n;
+    EXPECT_LE(static_cast<double>(adversary.comparisons), bound) << "while building, n = " << n;
     for (std::size_t i = 1; i < n; ++i)
-        ASSERT_LE(adversary.ranks()[indices[i - 1]], adversary.ranks()[indices[i]]) << "adversary run";
+        ASSERT_LE(adversary.ranks[indices[i - 1]], adversary.ranks[indices[i]]) << "adversary run";
     std::vector<T> input(n);
-    for (std::size_t i = 0; i < n; ++i) input[i] = rank_value<T>(adversary.ranks()[i]);
+    for (std::size_t i = 0; i < n; ++i) input[i] = rank_value<T>(adversary.ranks[i]);
     std::vector<T> output = input;
     std::atomic<u64> count{0};
     sort(output.data(), n, CountingLess<Traits>{&count});
