@@ -14,6 +14,7 @@
 #include "radix/peeka_entry.hpp"
 #include "radix/peeka_sort.hpp"
 #include "runs/k_way_merge.hpp"
+#include "runs/lift_and_merge.hpp"
 #include "runs/verge_sort_heuristic.hpp"
 #include "traits/float_keys.hpp"
 
@@ -109,9 +110,9 @@ void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers) {
 // merge. `workers()` gives the pool, on the first stretch that needs one.
 template <class Workers>
 void mt_sort_on(i64* v, std::size_t n, Workers&& workers) {
-    auto fallback = few_keys_first<I64Traits>([&, chunk_size = mt_i64_chunk_size(n)](i64* stretch, std::size_t m) {
+    auto fallback = few_keys_first<I64Traits>(lift_first<I64Traits>([&, chunk_size = mt_i64_chunk_size(n)](i64* stretch, std::size_t m) {
         sort_stretch(stretch, m, workers(), chunk_size, n);
-    });
+    }));
     std::vector<u64> boundaries = runs_or_whole_slice<I64Traits>(v, n, fallback);
     k_way_merge<I64Traits>(v, n, boundaries);
 }
@@ -128,9 +129,9 @@ void mt_radix_sort(f64* v, std::size_t n) {
     pool::ThreadPool workers = call_pool();
     // Runs in key order, stretches sorted in it, the merge on ordered integers (see
     // single_threaded_sort).
-    auto fallback = few_keys_first<F64KeyOrderTraits>([&](f64* stretch, std::size_t m) {
+    auto fallback = few_keys_first<F64KeyOrderTraits>(lift_first<F64KeyOrderTraits>([&](f64* stretch, std::size_t m) {
         sort_stretch(stretch, m, workers);
-    });
+    }));
     std::vector<u64> boundaries = runs_or_whole_slice<F64KeyOrderTraits>(v, n, fallback);
     if (boundaries.size() >= 3) {
         F64AsI64On ints(v, n, workers);

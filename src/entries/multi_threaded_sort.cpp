@@ -3,6 +3,7 @@
 #include "entries/mt_radix_sort.hpp"
 #include "entries/short_counts.hpp"
 #include "radix/few_keys_sort.hpp"
+#include "runs/lift_and_merge.hpp"
 #include "traits/traits.hpp"
 
 namespace tamarind {
@@ -15,11 +16,15 @@ namespace {
 // then raises on it as it would have.
 void sort_below_mt_radix(f64* v, std::size_t n) {
     if (few_keys_sort<F64Traits>(v, n)) return;
-    parallel_quicksort<F64Traits>(v, n);
+    // The gate before lift_and_merge, which moves elements: a NaN raises with none moved.
+    check_no_nan_on_pool<F64Traits>(v, n);
+    if (lift_and_merge<F64Traits>(v, n, [](f64* w, std::size_t m) { parallel_quicksort_nan_free<F64Traits>(w, m); })) return;
+    parallel_quicksort_nan_free<F64Traits>(v, n);
 }
 
 void sort_below_mt_radix(i64* v, std::size_t n) {
     if (count_short_slice(v, n)) return;
+    if (lift_and_merge<I64Traits>(v, n, [](i64* w, std::size_t m) { parallel_quicksort<I64Traits>(w, m); })) return;
     parallel_quicksort<I64Traits>(v, n);
 }
 

@@ -10,6 +10,7 @@
 #include "radix/few_keys_sort.hpp"
 #include "radix/rollercoaster_sort.hpp"
 #include "runs/k_way_merge.hpp"
+#include "runs/lift_and_merge.hpp"
 #include "runs/verge_sort_heuristic.hpp"
 #include "traits/float_keys.hpp"
 
@@ -35,7 +36,7 @@ void single_threaded_sort(f64* v, std::size_t n) {
     }
     // Runs are found in key order, stretches are sorted in it (the radix sort and the merge
     // on ordered integers), so no NaN meets an IEEE comparison.
-    auto fallback = few_keys_first<F64KeyOrderTraits>([](f64* chunk, std::size_t m) {
+    auto fallback = few_keys_first<F64KeyOrderTraits>(lift_first<F64KeyOrderTraits>([](f64* chunk, std::size_t m) {
         if (m < kStF64RadixMin || !radix_splits_well<F64KeyOrderTraits>(chunk, m)) {
             quicksort_in_total_order(chunk, m);
             return;
@@ -43,7 +44,7 @@ void single_threaded_sort(f64* v, std::size_t n) {
         F64AsI64 ints(chunk, m);
         rollercoaster_sort<I64Traits>(ints.ints(), m);
         ints.release();
-    });
+    }));
     std::vector<u64> boundaries = runs_or_whole_slice<F64KeyOrderTraits>(v, n, fallback);
     // The merge compares on every step of a dependency chain: on integers a comparison is
     // one instruction, worth the two passes (which vectorize) that convert the slice.
@@ -56,10 +57,11 @@ void single_threaded_sort(f64* v, std::size_t n) {
 
 void single_threaded_sort(i64* v, std::size_t n) {
     if (n <= kStI64ComparisonMax) {
-        if (!count_short_slice(v, n)) comparison_sort<I64Traits>(v, n);
+        if (count_short_slice(v, n)) return;
+        if (!lift_and_merge<I64Traits>(v, n, comparison_sort<I64Traits>)) comparison_sort<I64Traits>(v, n);
         return;
     }
-    auto fallback = few_keys_first<I64Traits>(sort_stretch);
+    auto fallback = few_keys_first<I64Traits>(lift_first<I64Traits>(sort_stretch));
     std::vector<u64> boundaries = runs_or_whole_slice<I64Traits>(v, n, fallback);
     k_way_merge<I64Traits>(v, n, boundaries);
 }
