@@ -203,3 +203,26 @@ TEST(Verge, BlockScansStopWherePairwiseScansDo) {
     expect_scans_match_pairwise<f64, F64KeyOrderTraits>(-40.0, kNegNaN, kPosNaN, 0.0, -0.0);
     expect_scans_match_pairwise<f64, F64KeyOrderTraits>(-40.0, -0.0, kNegNaN, -0.0, 0.0);
 }
+
+// Long stretches take the two-ended and the split merges (whose leftovers differ by which
+// stretch holds the smallest and the largest elements); offsets move whole stretches up or
+// down so that either side of a merge runs out first.
+TEST(Merge, KWaySortsLongStretchesOfEveryOverlap) {
+    for (u64 seed = 0; seed < 24; ++seed) {
+        std::mt19937_64 rng(seed);
+        const std::size_t stretches = 2 + seed % 7;
+        std::vector<i64> v;
+        std::vector<u64> b = {0};
+        for (std::size_t k = 0; k < stretches; ++k) {
+            const std::size_t len = 1 + rng() % 3000;
+            const i64 offset = static_cast<i64>(rng() % 3) * 1'000'000 - 1'000'000;
+            const std::size_t from = v.size();
+            for (std::size_t i = 0; i < len; ++i) v.push_back(offset + static_cast<i64>(rng() % 2'000'000));
+            std::sort(v.begin() + static_cast<std::ptrdiff_t>(from), v.end());
+            b.push_back(v.size());
+        }
+        const std::vector<i64> in = v;
+        k_way_merge<I64Traits>(v.data(), v.size(), b);
+        ASSERT_TRUE(sorted_permutation(in, v)) << "seed " << seed;
+    }
+}
