@@ -84,9 +84,13 @@ def test_thresholds_match_numpy(name, n):
         assert (a == expected).all() and same_bits(a, before), label
 
 
-def scattered_nans(n):
+def scattered_nans(n, nearly_sorted=False):
     rng = np.random.default_rng(n)
     a = rng.normal(size=n)
+    if nearly_sorted:  # the order that a pass lifting misplaced elements would start moving
+        a.sort()
+        i, j = rng.integers(0, n, (2, n // 100))
+        a[i], a[j] = a[j], a[i]
     a[rng.integers(0, n, 3)] = np.nan
     return a
 
@@ -95,6 +99,7 @@ def scattered_nans(n):
     *[(name, scattered_nans(n)) for name in F64_FUNCS for n in (2, 20, 21, T["kStF64ComparisonMax"])],
     ("rayon_sort_f64", scattered_nans(100_000)), ("sort_f64", scattered_nans(100_000)),
     ("sort_f64", scattered_nans(T["kMtF64ComparisonBelow"] - 1)),
+    ("sort_f64", scattered_nans(10_000, nearly_sorted=True)),
 ], ids=lambda x: x if isinstance(x, str) else str(len(x)))
 def test_nan_panics_and_keeps_a_permutation(name, a, PanicException):
     before = a.copy()
