@@ -10,8 +10,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "traits/traits.hpp"
 
 namespace tamarind {
 
@@ -29,6 +32,15 @@ inline constexpr std::size_t kLiftMax = std::size_t{1} << 16;
 inline constexpr std::size_t kLiftsInARowMax = 8;
 
 namespace detail {
+
+// A value that orders as Traits does under plain <, read once per element: floats in key
+// order as signed integers (so the hot loops compare each element's key once), others as
+// they are.
+template <class Traits>
+auto order_key(typename Traits::value_type x) noexcept {
+    if constexpr (std::is_same_v<Traits, F64KeyOrderTraits>) return F64KeyMap::signed_key(x);
+    else return x;
+}
 
 // Whether a sample of adjacent pairs of v[0, n) looks nearly sorted: some descents, few.
 template <class Traits>
@@ -78,10 +90,14 @@ bool lift_and_merge(typename Traits::value_type* v, std::size_t n, SortLifted&& 
         std::copy(lifted.begin(), lifted.end(), v + k);
         return false;
     };
+    auto key_of = [](T a) { return detail::order_key<Traits>(a); };
+    auto top = key_of(v[k - 1]);  // key of the kept top, v[k - 1]
     for (std::size_t i = k; i < n; ++i) {
         const T x = v[i];
-        if (!Traits::less(x, v[k - 1])) {
+        const auto key = key_of(x);
+        if (!(key < top)) {
             v[k++] = x;
+            top = key;
             lifts_in_a_row = 0;
             continue;
         }
@@ -92,15 +108,17 @@ bool lift_and_merge(typename Traits::value_type* v, std::size_t n, SortLifted&& 
         // large element moved forward). x is, when the next element fits after the top (a
         // small element moved back). Otherwise both go, which clears any number of
         // misplaced elements at the top of the kept ones, one per step.
-        if (k == 1 || !Traits::less(x, v[k - 2])) {
+        if (k == 1 || !(key < key_of(v[k - 2]))) {
             lifted.push_back(v[k - 1]);
             v[k - 1] = x;
-        } else if (i + 1 < n && !Traits::less(v[i + 1], v[k - 1])) {
+            top = key;
+        } else if (i + 1 < n && !(key_of(v[i + 1]) < top)) {
             lifted.push_back(x);
         } else {
             if (lifted.size() + 2 > cap) return give_up(i);
             lifted.push_back(v[--k]);
             lifted.push_back(x);
+            top = key_of(v[k - 1]);
         }
     }
     {
@@ -114,7 +132,8 @@ bool lift_and_merge(typename Traits::value_type* v, std::size_t n, SortLifted&& 
     std::size_t j = lifted.size();
     while (j > 0) {
         const T y = lifted[j - 1];
-        while (k > 0 && Traits::less(y, v[k - 1])) v[--out] = v[--k];
+        const auto key = key_of(y);
+        while (k > 0 && key < key_of(v[k - 1])) v[--out] = v[--k];
         v[--out] = y;
         --j;
     }
