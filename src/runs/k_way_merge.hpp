@@ -13,12 +13,17 @@
 
 namespace tamarind {
 
+// Whether the ascending stretches x[start, mid) and x[mid, end) are already in order as one.
+template <class Traits>
+bool already_merged(const typename Traits::value_type* x, std::size_t start, std::size_t mid, std::size_t end) noexcept {
+    return start == mid || mid == end || Traits::less_equal(x[mid - 1], x[mid]);
+}
+
 // Merges the ascending stretches x[start, mid) and x[mid, end) through buf, which must
 // hold the shorter of the two.
 template <class Traits>
 void merge_runs(typename Traits::value_type* x, typename Traits::value_type* buf, std::size_t start,
                 std::size_t mid, std::size_t end) noexcept {
-    if (start < mid && mid < end && Traits::less_equal(x[mid - 1], x[mid])) return;
     const std::size_t left = mid - start;
     const std::size_t right = end - mid;
     if (left > right) {
@@ -68,7 +73,6 @@ inline constexpr std::size_t kSplitTries = 15;
 template <class Traits>
 void merge_runs_both_ends(typename Traits::value_type* x, typename Traits::value_type* buf, std::size_t start,
                           std::size_t mid, std::size_t end) noexcept {
-    if (start < mid && mid < end && Traits::less_equal(x[mid - 1], x[mid])) return;
     const std::size_t left = mid - start;
     std::copy(x + start, x + end, buf);
     const auto* l = buf;
@@ -181,21 +185,25 @@ void k_way_merge(typename Traits::value_type* x, std::size_t n, std::vector<u64>
     if (boundaries.size() < 3) return;
     if (boundaries.size() == 3) {
         const std::size_t a = boundaries[0], b = boundaries[1], c = boundaries[2];
-        ScratchBuffer<T> buf(std::min(b - a, c - b));
-        merge_runs<Traits>(x, buf.get(), a, b, c);
+        if (!already_merged<Traits>(x, a, b, c)) {
+            ScratchBuffer<T> buf(std::min(b - a, c - b));
+            merge_runs<Traits>(x, buf.get(), a, b, c);
+        }
         boundaries.erase(boundaries.begin() + 1);
         return;
     }
-    ScratchBuffer<T> buf(n / 2 + 2);
+    const std::size_t buf_len = n / 2 + 2;
+    ScratchBuffer<T> buf(buf_len);
     while (boundaries.size() >= 3) {
         const std::size_t pairs = (boundaries.size() - 1) / 2;
         for (std::size_t i = 0; i < pairs; ++i) {
             const std::size_t start = boundaries[2 * i], mid = boundaries[2 * i + 1], end = boundaries[2 * i + 2];
+            if (already_merged<Traits>(x, start, mid, end)) continue;
             // Pairs that fit the buffer together merge from both ends; the last level's
-            // (the two halves of the array) goes through the buffer one stretch at a time.
-            if (end - start <= n / 2 + 2)
+            // (the two halves of the array) is cut in two merges where the buffer allows.
+            if (end - start <= buf_len)
                 merge_runs_both_ends<Traits>(x, buf.get(), start, mid, end);
-            else if (!merge_runs_split<Traits>(x, buf.get(), n / 2 + 2, start, mid, end))
+            else if (!merge_runs_split<Traits>(x, buf.get(), buf_len, start, mid, end))
                 merge_runs<Traits>(x, buf.get(), start, mid, end);
         }
         // Drop the entries at odd positions that separated the merged pairs.

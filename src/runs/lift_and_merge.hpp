@@ -12,9 +12,9 @@
 #include <cstddef>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 #include "traits/traits.hpp"
+#include "types/scratch.hpp"
 
 namespace tamarind {
 
@@ -57,11 +57,12 @@ bool looks_nearly_sorted(const typename Traits::value_type* v, std::size_t n) no
 // Lifted elements, written back into the slice's free tail if a sort of them throws.
 template <class T>
 struct LiftedGuard {
-    std::vector<T>& lifted;
+    const T* lifted;
+    std::size_t count;
     T* tail;
     bool armed = true;
     ~LiftedGuard() {
-        if (armed) std::copy(lifted.begin(), lifted.end(), tail);
+        if (armed) std::copy(lifted, lifted + count, tail);
     }
 };
 
@@ -77,20 +78,15 @@ bool lift_and_merge(typename Traits::value_type* v, std::size_t n, SortLifted&& 
     using T = typename Traits::value_type;
     if (n < kLiftMin || !detail::looks_nearly_sorted<Traits>(v, n)) return false;
     const std::size_t cap = std::min(n / 8, kLiftMax);
+    auto key_of = [](T a) { return detail::order_key<Traits>(a); };
     // The ascending prefix stays where it is, unread by the pass.
     std::size_t k = 1;
-    while (k < n && !Traits::less(v[k], v[k - 1])) ++k;
-    std::vector<T> lifted;
-    lifted.reserve(cap);
-    // v[0, k) is ascending (k >= 1), and everything read so far is in it or in `lifted`.
+    while (k < n && !(key_of(v[k]) < key_of(v[k - 1]))) ++k;
+    ScratchBuffer<T> buffer(cap);
+    T* const lifted = buffer.get();
+    std::size_t m = 0;  // elements lifted
+    // v[0, k) is ascending (k >= 1), and everything read so far is in it or in lifted[0, m).
     std::size_t lifts_in_a_row = 0;
-    // Every element read before v[i] is kept or lifted: the lifted ones fill the gap.
-    auto give_up = [&](std::size_t i) {
-        (void)i;
-        std::copy(lifted.begin(), lifted.end(), v + k);
-        return false;
-    };
-    auto key_of = [](T a) { return detail::order_key<Traits>(a); };
     auto top = key_of(v[k - 1]);  // key of the kept top, v[k - 1]
     for (std::size_t i = k; i < n; ++i) {
         const T x = v[i];
@@ -102,34 +98,37 @@ bool lift_and_merge(typename Traits::value_type* v, std::size_t n, SortLifted&& 
             continue;
         }
         // Lifts in a row mean a stretch that does not fit the kept order (a second run,
-        // not a misplaced element): this slice is not nearly sorted.
-        if (lifted.size() == cap || ++lifts_in_a_row > kLiftsInARowMax) return give_up(i);
+        // not a misplaced element): this slice is not nearly sorted. Giving up, the lifted
+        // elements fill the gap the pass has opened.
+        if (m + 2 > cap || ++lifts_in_a_row > kLiftsInARowMax) {
+            std::copy(lifted, lifted + m, v + k);
+            return false;
+        }
         // x fits after the element below the kept top: the top is the misplaced one (a
         // large element moved forward). x is, when the next element fits after the top (a
         // small element moved back). Otherwise both go, which clears any number of
         // misplaced elements at the top of the kept ones, one per step.
         if (k == 1 || !(key < key_of(v[k - 2]))) {
-            lifted.push_back(v[k - 1]);
+            lifted[m++] = v[k - 1];
             v[k - 1] = x;
             top = key;
         } else if (i + 1 < n && !(key_of(v[i + 1]) < top)) {
-            lifted.push_back(x);
+            lifted[m++] = x;
         } else {
-            if (lifted.size() + 2 > cap) return give_up(i);
-            lifted.push_back(v[--k]);
-            lifted.push_back(x);
+            lifted[m++] = v[--k];
+            lifted[m++] = x;
             top = key_of(v[k - 1]);
         }
     }
     {
-        detail::LiftedGuard<T> guard{lifted, v + k};
-        sort_lifted(lifted.data(), lifted.size());
+        detail::LiftedGuard<T> guard{lifted, m, v + k};
+        sort_lifted(lifted, m);
         guard.armed = false;
     }
     // Merge from the back: the write position stays ahead of the read position in v by the
     // number of lifted elements not yet placed, so nothing unread is overwritten.
     std::size_t out = n;
-    std::size_t j = lifted.size();
+    std::size_t j = m;
     while (j > 0) {
         const T y = lifted[j - 1];
         const auto key = key_of(y);
