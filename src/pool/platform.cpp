@@ -102,24 +102,44 @@ void yield_now() noexcept { ::sched_yield(); }
 
 int current_processor() noexcept { return ::sched_getcpu(); }
 
-bool move_off_processor(int cpu) noexcept {
+int allowed_processor(std::size_t i) noexcept {
     cpu_set_t allowed;
-    if (cpu < 0 || cpu >= CPU_SETSIZE || ::sched_getaffinity(0, sizeof allowed, &allowed) != 0) return false;
-    if (!CPU_ISSET(cpu, &allowed) || CPU_COUNT(&allowed) < 2) return false;
-    // Narrowing the set migrates the thread before the call returns; widening it again lets
-    // it stay where it landed.
-    cpu_set_t others = allowed;
-    CPU_CLR(cpu, &others);
-    if (::sched_setaffinity(0, sizeof others, &others) != 0) return false;
-    ::sched_setaffinity(0, sizeof allowed, &allowed);
-    return true;
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0) return -1;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed) && i-- == 0) return cpu;
+    }
+    return -1;
+}
+
+namespace {
+thread_local cpu_set_t t_before_confinement;
+}  // namespace
+
+bool confine_to_processor(int cpu) noexcept {
+    if (cpu < 0 || cpu >= CPU_SETSIZE ||
+        ::sched_getaffinity(0, sizeof t_before_confinement, &t_before_confinement) != 0 ||
+        !CPU_ISSET(cpu, &t_before_confinement)) {
+        return false;
+    }
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    return ::sched_setaffinity(0, sizeof one, &one) == 0;
+}
+
+void end_confinement() noexcept {
+    ::sched_setaffinity(0, sizeof t_before_confinement, &t_before_confinement);
 }
 
 #else
 
 int current_processor() noexcept { return -1; }
 
-bool move_off_processor(int) noexcept { return false; }
+int allowed_processor(std::size_t) noexcept { return -1; }
+
+bool confine_to_processor(int) noexcept { return false; }
+
+void end_confinement() noexcept {}
 
 #endif
 

@@ -37,10 +37,15 @@ void yield_now() noexcept;
 // The processor the calling thread runs on, or -1 where the platform cannot say.
 int current_processor() noexcept;
 
-// Moves the calling thread off processor `cpu` to another one it may run on, leaving the
-// set of processors it may run on as it was. False (and nothing moved) where it may run on
-// no other or the platform cannot move it.
-bool move_off_processor(int cpu) noexcept;
+// The i-th (from 0, ascending) of the processors the calling thread may run on, or -1 where
+// it may run on fewer or the platform cannot say.
+int allowed_processor(std::size_t i) noexcept;
+
+// Lets the calling thread run on processor `cpu` only, until end_confinement gives it back
+// the set it had. False (and nothing changed) where cpu is not in that set or the platform
+// cannot confine threads.
+bool confine_to_processor(int cpu) noexcept;
+void end_confinement() noexcept;
 
 // Test hook: after `successes` more successful starts, start_thread fails with EAGAIN.
 // A negative value (the default) never fails.

@@ -91,6 +91,7 @@ void Registry::worker_main(void* raw) {
                             reinterpret_cast<std::uintptr_t>(registry)};
     if (worker.rng_state == 0) worker.rng_state = 1;
     t_current_worker = &worker;
+    registry->sleep_.go_home(info->index);
     try {
         worker.wait_until(info->terminate);
     } catch (...) {

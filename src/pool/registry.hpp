@@ -14,6 +14,7 @@
 #include "pool/injector.hpp"
 #include "pool/job.hpp"
 #include "pool/latch.hpp"
+#include "pool/platform.hpp"
 #include "pool/sleep.hpp"
 #include "types/panic.hpp"
 
@@ -149,8 +150,11 @@ detail::value_t<Op> Registry::in_worker_cold(Op& op) {
         return detail::call_for_value(op);
     };
     StackJob<decltype(injected), LockLatch> job(injected);
+    // With a processor to spare the caller spins through most jobs, unless it holds the one a
+    // worker sleeps on and will wake on.
+    const bool spin_long = spare_processor_ && !sleep_.is_home(platform::current_processor());
     inject(&job);
-    job.latch.wait(spare_processor_ ? kLockLatchSpareSpin : kLockLatchSpin);
+    job.latch.wait(spin_long ? kLockLatchSpareSpin : kLockLatchSpin);
     return job.into_result();
 }
 

@@ -9,7 +9,12 @@ namespace tamarind::pool {
 Sleep::Sleep(std::size_t num_threads, const Injector& injector)
     : num_threads_(num_threads),
       injector_(injector),
-      words_(std::make_unique<WakeWord[]>(num_threads)) {}
+      words_(std::make_unique<WakeWord[]>(num_threads)) {
+    // A processor of its own for every worker, or none: with more workers than processors
+    // some would share one anyway, and the scheduler spreads them better.
+    if (num_threads == 0 || platform::allowed_processor(num_threads - 1) < 0) return;
+    for (std::size_t i = 0; i < num_threads; ++i) words_[i].home = platform::allowed_processor(i);
+}
 
 void Sleep::yield() noexcept { platform::yield_now(); }
 
@@ -36,41 +41,28 @@ std::uint64_t Sleep::announce_sleepy() noexcept {
     }
 }
 
-// The scheduler wakes a thread on the processor it last ran on when that one is free. Two
-// workers asleep on one processor are woken onto it together, and when the thread that
-// woke them holds the only other one (the caller waiting for the pool runs there until it
-// blocks) they share that processor for milliseconds after the other has gone idle: the
-// pool then runs at half speed, which measured +40% to +100% on a first call after an idle
-// stretch on a 2-processor machine. So workers fall asleep on different processors.
-void Sleep::sleep_apart(std::size_t me) noexcept {
-    int cpu = platform::current_processor();
-    if (cpu < 0) return;
-    auto taken = [&](int c) {
-        for (std::size_t i = 0; i < num_threads_; ++i) {
-            if (i != me && words_[i].processor.load(std::memory_order_relaxed) == c) return true;
-        }
-        return false;
-    };
-    // Where the move lands is the scheduler's choice; one more try covers a landing next to
-    // another sleeper, and more than that would cost wake-ups more than it saves.
-    for (int attempt = 0; attempt < 2 && taken(cpu); ++attempt) {
-        if (!platform::move_off_processor(cpu)) break;
-        cpu = platform::current_processor();
+void Sleep::go_home(std::size_t worker_index) noexcept {
+    if (platform::confine_to_processor(words_[worker_index].home)) platform::end_confinement();
+}
+
+bool Sleep::is_home(int cpu) const noexcept {
+    if (cpu < 0) return false;
+    for (std::size_t i = 0; i < num_threads_; ++i) {
+        if (words_[i].home == cpu) return true;
     }
-    words_[me].processor.store(cpu, std::memory_order_relaxed);
+    return false;
 }
 
 void Sleep::sleep(IdleState& idle, CoreLatch& latch) noexcept {
     if (!latch.get_sleepy()) return;  // latch set: the caller's loop ends
-    sleep_apart(idle.worker_index);
-    std::atomic<std::uint32_t>& word = words_[idle.worker_index].asleep;
+    WakeWord& me = words_[idle.worker_index];
+    std::atomic<std::uint32_t>& word = me.asleep;
 
     // The wake word goes up before the latch says "sleeping" and before the sleeper is
     // counted, so a setter or publisher that sees either finds the word to clear.
     word.store(1, std::memory_order_seq_cst);
     if (!latch.fall_asleep()) {
         word.store(0, std::memory_order_relaxed);
-        words_[idle.worker_index].processor.store(-1, std::memory_order_relaxed);
         idle.rounds = 0;
         idle.jobs_counter = IdleState::kInvalidCounter;
         return;
@@ -81,7 +73,6 @@ void Sleep::sleep(IdleState& idle, CoreLatch& latch) noexcept {
         if (jobs_counter(c) != idle.jobs_counter) {
             // A job was published after we got sleepy: search once more, then try again.
             word.store(0, std::memory_order_relaxed);
-            words_[idle.worker_index].processor.store(-1, std::memory_order_relaxed);
             idle.rounds = kRoundsUntilSleepy;
             idle.jobs_counter = IdleState::kInvalidCounter;
             latch.wake_up();
@@ -92,13 +83,15 @@ void Sleep::sleep(IdleState& idle, CoreLatch& latch) noexcept {
         }
     }
 
+    // Asleep on its own processor, so that it wakes there (see sleep.hpp).
+    const bool confined = me.home >= 0 && platform::confine_to_processor(me.home);
     // An outside caller may have injected a job just before we were counted.
     if (!injector_.is_empty()) word.store(0, std::memory_order_relaxed);
     while (word.load(std::memory_order_acquire) == 1) platform::wait_on_address(word, 1);
+    if (confined) platform::end_confinement();
 
     // The sleeper takes itself off the sleeping count, so wakers never race it below zero.
     counters_.fetch_sub(kOneSleeping, std::memory_order_seq_cst);
-    words_[idle.worker_index].processor.store(-1, std::memory_order_relaxed);
     idle.rounds = 0;
     idle.jobs_counter = IdleState::kInvalidCounter;
     latch.wake_up();

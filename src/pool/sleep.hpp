@@ -7,6 +7,15 @@
 // A worker that got sleepy records the counter; it may only fall asleep if no job was
 // published since (publishers make the counter even again). Every worker sleeps on its own
 // wake word with address-based waiting; a waker flips the word to 0 and wakes the address.
+//
+// Where a woken worker runs is the scheduler's choice, and left to it two workers land on one
+// processor (the one a worker still yielding through its idle passes holds, or the caller's)
+// while another stands idle. The scheduler then keeps them together for as long as either
+// counts as cache-hot (half a millisecond by default), each at half speed: a parallel
+// quicksort of 10^5 int64 on 2 processors took 1.1-1.5 ms in a third of its calls against
+// 0.6 in the others. So where the pool has no more workers than the processors its builder
+// may run on, worker i starts on the i-th of them and may run only there while it sleeps: it
+// wakes on a processor of its own, and then gets its whole allowed set back.
 #pragma once
 
 #include <atomic>
@@ -64,6 +73,12 @@ public:
     // Wakes worker i if it sleeps (its latch was set, or the pool ends).
     bool wake_specific_thread(std::size_t i) noexcept;
 
+    // Worker: moves to the processor it sleeps on, to start from there.
+    void go_home(std::size_t worker_index) noexcept;
+
+    // Whether a worker sleeps on processor cpu, and wakes there.
+    bool is_home(int cpu) const noexcept;
+
     // Wakes one sleeping worker, if any sleeps, ahead of work about to be published.
     void wake_one() noexcept {
         if (sleeping(counters_.load(std::memory_order_seq_cst)) != 0) wake_any_threads(1);
@@ -83,12 +98,9 @@ private:
     void sleep(IdleState& idle, CoreLatch& latch) noexcept;
     void wake_any_threads(std::uint64_t n) noexcept;
 
-    // Moves worker `me`, about to sleep, off a processor where another worker sleeps.
-    void sleep_apart(std::size_t me) noexcept;
-
     struct alignas(64) WakeWord {
         std::atomic<std::uint32_t> asleep{0};  // 1 while its worker sleeps or is about to
-        std::atomic<int> processor{-1};        // where it fell asleep; -1 while awake
+        int home = -1;  // the processor it sleeps on; -1: wherever it fell asleep
     };
 
     alignas(64) std::atomic<std::uint64_t> counters_{0};

@@ -247,29 +247,33 @@ TEST(Pool, ThreadLifecycle) {
     });
 }
 
-// Moving off a processor leaves the set of processors the thread may run on as it was, and
-// a thread allowed one processor stays on it.
-TEST(Platform, MoveOffProcessorKeepsTheAllowedSet) {
+// A confined thread runs on its one processor, and ending the confinement gives it back the
+// set of processors it had; a processor outside that set is refused.
+TEST(Platform, ConfinementMovesTheThreadAndGivesBackItsProcessors) {
 #if defined(__linux__)
     std::thread([] {
-        const int cpu = pool::platform::current_processor();
-        if (cpu < 0) GTEST_SKIP() << "the processor the thread runs on is unknown here";
         cpu_set_t before, after;
         ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
-        pool::platform::move_off_processor(cpu);
+        const int last = pool::platform::allowed_processor(CPU_COUNT(&before) - 1);
+        ASSERT_GE(last, 0);
+        EXPECT_EQ(pool::platform::allowed_processor(CPU_COUNT(&before)), -1);
+
+        ASSERT_TRUE(pool::platform::confine_to_processor(last));
+        EXPECT_EQ(pool::platform::current_processor(), last);
+        pool::platform::end_confinement();
         ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
         EXPECT_TRUE(CPU_EQUAL(&before, &after));
 
         cpu_set_t one;
         CPU_ZERO(&one);
-        CPU_SET(pool::platform::current_processor(), &one);
+        CPU_SET(last, &one);
         ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
-        EXPECT_FALSE(pool::platform::move_off_processor(pool::platform::current_processor()));
+        EXPECT_FALSE(pool::platform::confine_to_processor(last == 0 ? 1 : last - 1));
         ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
         EXPECT_TRUE(CPU_EQUAL(&one, &after));
     }).join();
 #else
-    GTEST_SKIP() << "moving threads between processors is built for Linux only";
+    GTEST_SKIP() << "confining threads to processors is built for Linux only";
 #endif
 }
 
