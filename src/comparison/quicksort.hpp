@@ -69,7 +69,13 @@ struct KernelOrder {
 
     bool operator()(T a, T b) const noexcept { return Traits::less(a, b); }
     std::size_t base_case_max() const noexcept { return base_case; }
-    void sort_base_case(T* v, std::size_t n) const { kernels->sort_network(v, n); }
+    // Data with few distinct keys ends in base cases of one value, which the network would
+    // sort all the same: one whose ends are equal is scanned first (the ends cost any other
+    // base case one comparison).
+    void sort_base_case(T* v, std::size_t n) const {
+        if (n > 1 && !Traits::less(v[0], v[n - 1]) && all_equal(v, n)) return;
+        kernels->sort_network(v, n);
+    }
     std::size_t partition_less(T* v, std::size_t n, T pivot) const { return kernels->partition_less(v, n, pivot); }
     std::size_t partition_not_greater(T* v, std::size_t n, T pivot) const {
         return kernels->partition_not_greater(v, n, pivot);
