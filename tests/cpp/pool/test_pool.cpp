@@ -6,6 +6,7 @@
 #include <sched.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -245,6 +246,51 @@ TEST(Pool, ThreadLifecycle) {
             return true;
         }));
     });
+}
+
+// Workers of a pool no larger than the processors sleep each on a processor of its own
+// (woken, they land apart), and work finds them with their whole set back.
+TEST(Pool, WorkersSleepApartAndWakeWithTheirProcessors) {
+#if defined(__linux__)
+    with_timeout(kTimeout, [] {
+        cpu_set_t all;
+        ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+        if (CPU_COUNT(&all) < 2) GTEST_SKIP() << "one processor: nothing to keep apart";
+        const std::vector<long> before = pool_test::task_ids();
+        auto tp = make_pool(2);
+        std::vector<long> workers;
+        ASSERT_TRUE(pool_test::eventually([&] {
+            workers.clear();
+            for (long tid : pool_test::task_ids())
+                if (std::find(before.begin(), before.end(), tid) == before.end()) workers.push_back(tid);
+            return workers.size() == 2;
+        }));
+        auto allowed = [](long tid) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            sched_getaffinity(static_cast<pid_t>(tid), sizeof set, &set);
+            return set;
+        };
+        EXPECT_TRUE(pool_test::eventually([&] {
+            cpu_set_t a = allowed(workers[0]), b = allowed(workers[1]);
+            return pool_test::thread_state(workers[0]) == 'S' && pool_test::thread_state(workers[1]) == 'S' &&
+                   CPU_COUNT(&a) == 1 && CPU_COUNT(&b) == 1 && !CPU_EQUAL(&a, &b);
+        }));
+
+        std::mutex m;
+        std::vector<cpu_set_t> seen;
+        auto record = [&] {
+            cpu_set_t set;
+            sched_getaffinity(0, sizeof set, &set);
+            std::lock_guard<std::mutex> lock(m);
+            seen.push_back(set);
+        };
+        tp.join(record, record);
+        for (const cpu_set_t& set : seen) EXPECT_TRUE(CPU_EQUAL(&set, &all));
+    });
+#else
+    GTEST_SKIP() << "workers are kept apart on Linux only";
+#endif
 }
 
 // A confined thread runs on its one processor, and ending the confinement gives it back the
