@@ -71,9 +71,9 @@ struct KernelOrder {
     std::size_t base_case_max() const noexcept { return base_case; }
     // Data with few distinct keys ends in base cases of one value, which the network would
     // sort all the same: one whose ends are equal is scanned first (the ends cost any other
-    // base case one comparison).
+    // base case two comparisons).
     void sort_base_case(T* v, std::size_t n) const {
-        if (n > 1 && !Traits::less(v[0], v[n - 1]) && all_equal(v, n)) return;
+        if (n > 1 && !Traits::less(v[0], v[n - 1]) && !Traits::less(v[n - 1], v[0]) && all_equal(v, n)) return;
         kernels->sort_network(v, n);
     }
     std::size_t partition_less(T* v, std::size_t n, T pivot) const { return kernels->partition_less(v, n, pivot); }
