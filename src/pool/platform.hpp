@@ -1,7 +1,7 @@
 // The operating-system services the worker pools rely on, behind named functions so the
 // rest of the runtime never calls the OS directly: the processor count, starting a
 // worker thread, address-based waiting and waking, yielding the processor, and which
-// processor a thread runs on.
+// processors a thread runs on (where it is, and keeping it to one for a while).
 #pragma once
 
 #include <atomic>
