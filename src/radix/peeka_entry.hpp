@@ -42,7 +42,7 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, pool::ThreadPool
     const std::size_t range = kByteRadixRange;
     const Params top{0, kByteRadix, 0, 64 / kByteRadix, range};
     const Digit top_digit = top_aligned_digit(top, 0);
-    // Slices this short skip the partition (peeka_sort hands them to rollercoaster_small).
+    // Slices this short skip the partition: rollercoaster_small sorts them.
     const bool partitions = n > kPeekaSmallMax;
     const u64 first = Traits::to_key(v[0]);
     std::vector<KeyScan> scans(chunks);
@@ -72,7 +72,11 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, pool::ThreadPool
     // bucket and move nothing: start at the first level in which keys differ.
     Params p{0, kByteRadix, 64 - bits, max_level, range};
     p.level = first_differing_level(p, scan.spread);
-    if (!partitions || !fixes_top_level(scan)) {
+    if (!partitions) {
+        rollercoaster_small<Traits>(v, n, p, scan.spread);
+        return;
+    }
+    if (!fixes_top_level(scan)) {
         peeka_sort<Traits>(v, n, p, pool, chunk_size, total_len);
         return;
     }
