@@ -1,6 +1,7 @@
 #include "comparison/parallel_quicksort.hpp"
 #include "entries/entries.hpp"
 #include "entries/mt_radix_sort.hpp"
+#include "entries/radix_or_quicksort.hpp"
 #include "entries/short_counts.hpp"
 #include "radix/few_keys_sort.hpp"
 #include "runs/lift_and_merge.hpp"
@@ -11,7 +12,8 @@ namespace tamarind {
 namespace {
 
 // Slices below the radix paths: a few distinct values, or (int64) a narrow range, are
-// counted, others take the parallel quicksort. Any NaN makes the count of few keys decline
+// counted; int64 keys that spread evenly take the in-cache radix sort on the calling thread
+// (sort_short_i64), others the parallel quicksort. Any NaN makes the count of few keys decline
 // before it moves anything (sampled, or not among the sampled keys), and the quicksort
 // then raises on it as it would have.
 void sort_below_mt_radix(f64* v, std::size_t n) {
@@ -25,7 +27,7 @@ void sort_below_mt_radix(f64* v, std::size_t n) {
 void sort_below_mt_radix(i64* v, std::size_t n) {
     if (count_short_slice(v, n)) return;
     if (lift_and_merge<I64Traits>(v, n, [](i64* w, std::size_t m) { parallel_quicksort<I64Traits>(w, m); })) return;
-    parallel_quicksort<I64Traits>(v, n);
+    sort_short_i64(v, n, [](i64* w, std::size_t m) { parallel_quicksort<I64Traits>(w, m); });
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ void sort_stretch(i64* v, std::size_t m) {
     if (m >= kStRadixMin && radix_splits_well<I64Traits>(v, m))
         rollercoaster_sort<I64Traits>(v, m);
     else
-        unstable_sort<I64Traits>(v, m);
+        sort_short_i64(v, m, unstable_sort<I64Traits>);
 }
 
 }  // namespace
@@ -58,7 +58,8 @@ void single_threaded_sort(f64* v, std::size_t n) {
 void single_threaded_sort(i64* v, std::size_t n) {
     if (n <= kStI64ComparisonMax) {
         if (count_short_slice(v, n)) return;
-        if (!lift_and_merge<I64Traits>(v, n, comparison_sort<I64Traits>)) comparison_sort<I64Traits>(v, n);
+        if (!lift_and_merge<I64Traits>(v, n, comparison_sort<I64Traits>))
+            sort_short_i64(v, n, comparison_sort<I64Traits>);
         return;
     }
     auto fallback = few_keys_first<I64Traits>(lift_first<I64Traits>(sort_stretch));

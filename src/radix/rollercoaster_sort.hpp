@@ -183,6 +183,18 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
     msd_step<Traits>(v, n, step, on_bucket, counted);
 }
 
+// Sorts v[0, n) (n <= kRollercoasterSmallMax) by the in-cache sort alone, after one scan
+// for the keys' width and spread: for slices whose keys are known to spread evenly.
+template <class Traits>
+void rollercoaster_short(typename Traits::value_type* v, std::size_t n) {
+    if (n == 0) return;
+    const KeyScan scan = key_bits_and_spread<Traits>(v, n, Traits::to_key(v[0]));
+    if (scan.spread == 0) return;  // every key the same
+    Params p{0, kByteRadix, 64 - scan.bits, (scan.bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
+    p.level = first_differing_level(p, scan.spread);
+    rollercoaster_small<Traits>(v, n, p, scan.spread);
+}
+
 // Sorts v[0, n) with 8-bit digits.
 template <class Traits>
 void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
