@@ -54,39 +54,6 @@ bool radix_splits_well(const typename Traits::value_type* v, std::size_t n) {
     return seen.count() >= kRadixMinSampleDigits;
 }
 
-// Keys read, at an even stride, to judge a short slice for the in-cache radix sort.
-inline constexpr std::size_t kShortSplitSample = 64;
-// Distinct sampled top digits from which it takes the slice: a uniform sample shows about 57,
-// keys of a few clusters (normal values of both signs: two) a handful.
-inline constexpr unsigned kShortSplitMinDistinct = 32;
-
-// Whether the in-cache radix sort (two LSD passes over the top bits in which keys differ,
-// then an insertion sort) suits the short slice v[0, n) (n >= kShortSplitSample), judged on
-// a sample: the byte from the first bit in which the sampled keys differ must take many
-// values. Where it takes few, the passes leave long runs of equal prefixes for the
-// insertion sort. The check costs about 220 TSC ticks, 2% of sorting 1000 elements.
-template <class Traits>
-bool short_radix_splits_well(const typename Traits::value_type* v, std::size_t n) {
-    const std::size_t stride = n / kShortSplitSample;
-    u64 keys[kShortSplitSample];
-    u64 spread = 0;
-    const u64 first = Traits::to_key(v[0]);
-    for (std::size_t i = 0; i < kShortSplitSample; ++i) {
-        keys[i] = Traits::to_key(v[i * stride]);
-        spread |= keys[i] ^ first;
-    }
-    if (spread == 0) return false;
-    const int top = std::countl_zero(spread);
-    u64 seen[kByteRadixRange / 64] = {};
-    for (u64 key : keys) {
-        const u64 digit = (key << top) >> (64 - kByteRadix);
-        seen[digit / 64] |= u64{1} << (digit % 64);
-    }
-    unsigned distinct = 0;
-    for (u64 word : seen) distinct += static_cast<unsigned>(std::popcount(word));
-    return distinct >= kShortSplitMinDistinct;
-}
-
 // Sorts a short int64 slice or stretch (below the radix paths) that no count settled: by
 // the in-cache radix sort where its keys spread evenly, else by `otherwise`.
 template <class Otherwise>
