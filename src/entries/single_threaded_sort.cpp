@@ -37,13 +37,18 @@ void single_threaded_sort(f64* v, std::size_t n) {
     // Runs are found in key order, stretches are sorted in it (the radix sort and the merge
     // on ordered integers), so no NaN meets an IEEE comparison.
     auto fallback = few_keys_first<F64KeyOrderTraits>(lift_first<F64KeyOrderTraits>([](f64* chunk, std::size_t m) {
-        if (m < kStF64RadixMin || !radix_splits_well<F64KeyOrderTraits>(chunk, m)) {
+        auto as_ints = [&](void (*sort)(i64*, std::size_t)) {
+            F64AsI64 ints(chunk, m);
+            sort(ints.ints(), m);
+            ints.release();
+        };
+        if (m >= kStF64RadixMin && radix_splits_well<F64KeyOrderTraits>(chunk, m))
+            as_ints(rollercoaster_sort<I64Traits>);
+        else if (m >= kStF64ShortRadixMin && m <= kRollercoasterSmallMax &&
+                 short_radix_splits_well<F64KeyOrderTraits>(chunk, m))
+            as_ints(rollercoaster_short<I64Traits>);
+        else
             quicksort_in_total_order(chunk, m);
-            return;
-        }
-        F64AsI64 ints(chunk, m);
-        rollercoaster_sort<I64Traits>(ints.ints(), m);
-        ints.release();
     }));
     std::vector<u64> boundaries = runs_or_whole_slice<F64KeyOrderTraits>(v, n, fallback);
     // The merge compares on every step of a dependency chain: on integers a comparison is
