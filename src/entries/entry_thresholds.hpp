@@ -22,13 +22,14 @@ inline constexpr std::size_t kStF64ComparisonMax = 300;
 // later: at 10^5 uniform float64 the two sorts are even, at 10^6 the radix sort is 1.2x.
 inline constexpr std::size_t kStRadixMin = 8192;
 inline constexpr std::size_t kStF64RadixMin = 131072;
-// sort_f64_st (below kStF64RadixMin) and sort_f64 (where its quicksort would stay on the
-// calling thread): stretches from this long, no longer than the in-cache radix sort takes,
-// go to it as ordered integers where a sample shows their keys spread evenly from their first
-// differing bit (uniform values do; normal and lognormal ones, whose exponents cluster, do
-// not). Uniform float64, TSC ticks per element: 10.9 against 10.6 at 4000, 10.9 against 12.0
-// at 8000, 12.5 against 14.0 at 32 000.
-inline constexpr std::size_t kF64ShortRadixMin = 6000;
+// sort_f64_st: stretches from this long, below kStF64RadixMin and no longer than the in-cache
+// radix sort takes, go to it as ordered integers where a sample shows their keys spread evenly
+// from their first differing bit (uniform values do; normal and lognormal ones, whose
+// exponents cluster, do not). Uniform float64, TSC ticks per element: 10.9 against 10.6 at
+// 4000, 10.9 against 12.0 at 8000, 12.5 against 14.0 at 32 000. (sort_f64 keeps its
+// quicksort, which sorts the floats themselves rather than in total order: tried there,
+// the radix sort gained 2-4% at 10^4 and nothing at 2 * 10^4.)
+inline constexpr std::size_t kStF64ShortRadixMin = 6000;
 // sort_i64_st: slices up to this long skip run detection and the MSD radix sort.
 inline constexpr std::size_t kStI64ComparisonMax = 7000;
 // sort_i64 and sort_i64_st: slices and stretches from this long, below the radix paths,

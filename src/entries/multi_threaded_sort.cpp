@@ -5,19 +5,15 @@
 #include "entries/short_counts.hpp"
 #include "radix/few_keys_sort.hpp"
 #include "runs/lift_and_merge.hpp"
-#include "traits/float_keys.hpp"
 #include "traits/traits.hpp"
 
 namespace tamarind {
 
 namespace {
 
-static_assert(quicksort::kCallingThreadMax <= kRollercoasterSmallMax, "the in-cache radix sort takes any such slice");
-
 // Slices below the radix paths: a few distinct values, or (int64) a narrow range, are
-// counted; keys that spread evenly take the in-cache radix sort on the calling thread where
-// the quicksort would stay there too (int64 below 8192 elements, float64 up to 32 768),
-// others the parallel quicksort. Any NaN makes the count of few keys decline
+// counted; int64 keys that spread evenly take the in-cache radix sort on the calling thread
+// (sort_short_i64), others the parallel quicksort. Any NaN makes the count of few keys decline
 // before it moves anything (sampled, or not among the sampled keys), and the quicksort
 // then raises on it as it would have.
 void sort_below_mt_radix(f64* v, std::size_t n) {
@@ -25,15 +21,6 @@ void sort_below_mt_radix(f64* v, std::size_t n) {
     // The gate before lift_and_merge, which moves elements: a NaN raises with none moved.
     check_no_nan_on_pool<F64Traits>(v, n);
     if (lift_and_merge<F64Traits>(v, n, [](f64* w, std::size_t m) { parallel_quicksort_nan_free<F64Traits>(w, m); })) return;
-    // A slice the quicksort would sort on this thread anyway: the in-cache radix sort where
-    // its keys spread evenly. Its key order is an IEEE order here (no NaN; -0.0 before +0.0).
-    if (n >= kF64ShortRadixMin && n <= quicksort::kCallingThreadMax &&
-        short_radix_splits_well<F64KeyOrderTraits>(v, n)) {
-        F64AsI64 ints(v, n);
-        rollercoaster_short<I64Traits>(ints.ints(), n);
-        ints.release();
-        return;
-    }
     parallel_quicksort_nan_free<F64Traits>(v, n);
 }
 

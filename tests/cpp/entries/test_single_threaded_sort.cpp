@@ -32,7 +32,7 @@ TYPED_TEST(SingleThreadedSort, EveryPatternAtEveryThreshold) {
     for (std::size_t t : {kRadixComparisonMax, kDlsdBucketComparisonMax, kRollercoasterSmallComparisonMax,
                           kStF64ComparisonMax, kI64SmallNonNegativeVergeMin, kStRadixMin,
                           kDlsdBucketVoraciousMax, kStI64ComparisonMax, kVoraciousScatterMax,
-                          kRollercoasterSmallMax, kI64ShortRadixMin, kF64ShortRadixMin, std::size_t{32768} /* digits widen to 10 bits */})
+                          kRollercoasterSmallMax, kI64ShortRadixMin, kStF64ShortRadixMin, std::size_t{32768} /* digits widen to 10 bits */})
         lengths.insert(lengths.end(), {t - 1, t, t + 1});
     for (const std::string& pattern : pattern_names())
         for (std::size_t n : lengths)
