@@ -195,8 +195,10 @@ inline constexpr unsigned kShortSplitMinDistinct = 32;
 // a sample: the byte from the first bit in which the sampled keys differ must take many
 // values. Where it takes few, the passes leave long runs of equal prefixes for the
 // insertion sort. The check costs about 220 TSC ticks, 2% of sorting 1000 elements.
+// With min_width, keys that differ in no more than that many low bits do not count as
+// spread either.
 template <class Traits>
-bool short_radix_splits_well(const typename Traits::value_type* v, std::size_t n) {
+bool short_radix_splits_well(const typename Traits::value_type* v, std::size_t n, u64 min_width = 0) {
     const std::size_t stride = n / kShortSplitSample;
     u64 keys[kShortSplitSample];
     u64 spread = 0;
@@ -205,7 +207,7 @@ bool short_radix_splits_well(const typename Traits::value_type* v, std::size_t n
         keys[i] = Traits::to_key(v[i * stride]);
         spread |= keys[i] ^ first;
     }
-    if (spread == 0) return false;
+    if (spread == 0 || static_cast<u64>(std::bit_width(spread)) <= min_width) return false;
     const int top = std::countl_zero(spread);
     u64 seen[kByteRadixRange / 64] = {};
     for (u64 key : keys) {
@@ -236,6 +238,31 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
         comparison_sort<Traits>(v, n);
         return;
     }
+    // A slice that fits the in-cache sort and whose sampled keys spread evenly from their
+    // first differing bit is sorted there at once when more than kRollercoasterLsdLevelsMax
+    // levels remain: its two LSD passes stream through a buffer, where the in-place top step
+    // swaps element by element (TSC ticks per element at 10^5: int64 full range 11.0 against
+    // 18.0, 44-bit keys 10.2 against 13.9). Its width scan needs no top-byte histogram, which
+    // at 10^4 costs 7% of the sort. Keys of three levels or fewer are split first (the top
+    // step leaves two passes per bucket instead of three), clustered keys too.
+    if (n <= kRollercoasterSmallMax && short_radix_splits_well<Traits>(v, n, kRollercoasterLsdLevelsMax * kByteRadix)) {
+        const KeyScan scan = key_bits_and_spread<Traits>(v, n, Traits::to_key(v[0]));
+        if (scan.spread == 0) return;  // every key the same
+        if (counting_sort_fits(n, scan.spread)) {
+            counting_sort<Traits>(v, n, spread_plan(Traits::to_key(v[0]), scan.spread));
+            return;
+        }
+        Params p{0, kByteRadix, 64 - scan.bits, (scan.bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
+        const u64 top_level = p.level;
+        p.level = first_differing_level(p, scan.spread);
+        if (p.max_level - p.level > kRollercoasterLsdLevelsMax) {
+            rollercoaster_small<Traits>(v, n, p, scan.spread);
+            return;
+        }
+        p.level = top_level;
+        rollercoaster_rec<Traits>(v, n, p, kRollercoasterCheckDepth, true);
+        return;
+    }
     // The top key byte is counted during the width scan: when the keys use all 64 bits (any
     // non-negative element) that is the first step's histogram.
     u64 top_counts[kByteRadixRange];
@@ -249,18 +276,10 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
     const u64 max_level = (bits + kByteRadix - 1) / kByteRadix;
     if (max_level == 0) return;  // every key is 0: all elements are equal
     const Params p{0, kByteRadix, 64 - bits, max_level, kByteRadixRange};
-    // A slice that fits the in-cache sort, with more than kRollercoasterLsdLevelsMax levels
-    // to sort, and whose keys spread evenly from the first bit in which they differ (all 64
-    // bits filling the top byte evenly, or a sample's word for it) is sorted there at once:
-    // its two LSD passes stream through a buffer, where the in-place top step swaps element
-    // by element (TSC ticks per element at 10^5: int64 full range 11.0 against 18.0, 44-bit
-    // keys 10.2 against 13.9). Clustered keys are split first, and so are keys of three
-    // levels or fewer, whose top step leaves two passes per bucket instead of three.
-    Params from = p;
-    from.level = first_differing_level(p, scan.spread);
-    if (n <= kRollercoasterSmallMax && scan.spread != 0 && max_level - from.level > kRollercoasterLsdLevelsMax &&
-        ((bits == 64 && detail::fills_evenly(top_counts, n)) || short_radix_splits_well<Traits>(v, n))) {
-        rollercoaster_small<Traits>(v, n, from, scan.spread);
+    // Full-range keys that fill their top byte evenly go to the in-cache sort as well, where
+    // the sample missed them.
+    if (n <= kRollercoasterSmallMax && bits == 64 && detail::fills_evenly(top_counts, n)) {
+        rollercoaster_small<Traits>(v, n, p);
         return;
     }
     rollercoaster_rec<Traits>(v, n, p, kRollercoasterCheckDepth, true, bits == 64 ? top_counts : nullptr);
