@@ -70,8 +70,7 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, pool::ThreadPool
     }
     // Levels whose digit every key shares would each count the whole stretch into one
     // bucket and move nothing: start at the first level in which keys differ.
-    Params p{0, kByteRadix, 64 - bits, max_level, range};
-    p.level = first_differing_level(p, scan.spread);
+    const Params p = detail::levels_of(scan);
     if (!partitions) {
         rollercoaster_small<Traits>(v, n, p, scan.spread);
         return;
