@@ -70,7 +70,8 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, pool::ThreadPool
     }
     // Levels whose digit every key shares would each count the whole stretch into one
     // bucket and move nothing: start at the first level in which keys differ.
-    const Params p = detail::levels_of(scan);
+    Params p{0, kByteRadix, 64 - bits, max_level, range};
+    p.level = first_differing_level(p, scan.spread);
     if (!partitions) {
         rollercoaster_small<Traits>(v, n, p, scan.spread);
         return;

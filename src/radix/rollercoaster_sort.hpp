@@ -219,18 +219,6 @@ bool short_radix_splits_well(const typename Traits::value_type* v, std::size_t n
     return distinct >= kShortSplitMinDistinct;
 }
 
-namespace detail {
-
-// Byte levels for keys of the scanned width, from the first one in which they differ
-// (spread non-zero).
-inline Params levels_of(const KeyScan& scan) noexcept {
-    Params p{0, kByteRadix, 64 - scan.bits, (scan.bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
-    p.level = first_differing_level(p, scan.spread);
-    return p;
-}
-
-}  // namespace detail
-
 // Sorts v[0, n) (n <= kRollercoasterSmallMax) by the in-cache sort alone, after one scan
 // for the keys' width and spread: for slices whose keys are known to spread evenly.
 template <class Traits>
@@ -238,7 +226,9 @@ void rollercoaster_short(typename Traits::value_type* v, std::size_t n) {
     if (n == 0) return;
     const KeyScan scan = key_bits_and_spread<Traits>(v, n, Traits::to_key(v[0]));
     if (scan.spread == 0) return;  // every key the same
-    rollercoaster_small<Traits>(v, n, detail::levels_of(scan), scan.spread);
+    Params p{0, kByteRadix, 64 - scan.bits, (scan.bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
+    p.level = first_differing_level(p, scan.spread);
+    rollercoaster_small<Traits>(v, n, p, scan.spread);
 }
 
 // Sorts v[0, n) with 8-bit digits.
@@ -262,12 +252,14 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
             counting_sort<Traits>(v, n, spread_plan(Traits::to_key(v[0]), scan.spread));
             return;
         }
-        Params p = detail::levels_of(scan);
+        Params p{0, kByteRadix, 64 - scan.bits, (scan.bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
+        const u64 top_level = p.level;
+        p.level = first_differing_level(p, scan.spread);
         if (p.max_level - p.level > kRollercoasterLsdLevelsMax) {
             rollercoaster_small<Traits>(v, n, p, scan.spread);
             return;
         }
-        p.level = 0;  // the MSD path starts at the top byte, as below
+        p.level = top_level;
         rollercoaster_rec<Traits>(v, n, p, kRollercoasterCheckDepth, true);
         return;
     }
