@@ -25,7 +25,7 @@ inline constexpr std::size_t kStF64RadixMin = 131072;
 // sort_f64_st: stretches from this long, below kStF64RadixMin and no longer than the in-cache
 // radix sort takes, go to it as ordered integers where a sample shows their keys spread evenly
 // from their first differing bit (uniform values do; normal and lognormal ones, whose
-// exponents cluster, do not). Uniform float64, TSC ticks per element: 10.9 against 10.6 at
+// exponents cluster, do not), except on AVX-512 (see short_radix_beats_quicksort). Uniform float64, TSC ticks per element: 10.9 against 10.6 at
 // 4000, 10.9 against 12.0 at 8000, 12.5 against 14.0 at 32 000. (sort_f64 keeps its
 // quicksort, which sorts the floats themselves rather than in total order: tried there,
 // the radix sort gained 2-4% at 10^4 and nothing at 2 * 10^4.)
@@ -34,7 +34,7 @@ inline constexpr std::size_t kStF64ShortRadixMin = 6000;
 inline constexpr std::size_t kStI64ComparisonMax = 7000;
 // sort_i64 and sort_i64_st: slices and stretches from this long, below the radix paths,
 // take the in-cache radix sort where a sample shows their keys spread evenly, else the
-// vector quicksort. Uniform int64, TSC ticks per element (median): 11.1 against 11.4 at 1000,
+// vector quicksort (always the quicksort on AVX-512: see short_radix_beats_quicksort). Uniform int64, TSC ticks per element (median): 11.1 against 11.4 at 1000,
 // 11.1 against 12.5 at 1200, 9.8 against 14.1 at 7000; at 800 the quicksort is faster.
 inline constexpr std::size_t kI64ShortRadixMin = 1000;
 // sort_f64: slices below this long take the parallel comparison sort on the global pool.

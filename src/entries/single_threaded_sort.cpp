@@ -44,7 +44,7 @@ void single_threaded_sort(f64* v, std::size_t n) {
         };
         if (m >= kStF64RadixMin && radix_splits_well<F64KeyOrderTraits>(chunk, m))
             as_ints(rollercoaster_sort<I64Traits>);
-        else if (m >= kStF64ShortRadixMin && m <= kRollercoasterSmallMax &&
+        else if (m >= kStF64ShortRadixMin && m <= kRollercoasterSmallMax && short_radix_beats_quicksort() &&
                  short_radix_splits_well<F64KeyOrderTraits>(chunk, m))
             as_ints(rollercoaster_short<I64Traits>);
         else
