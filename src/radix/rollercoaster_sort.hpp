@@ -121,13 +121,6 @@ template <class Traits>
     return spread;
 }
 
-// Whether no bucket of a top-byte histogram of n keys holds more than four times its even
-// share.
-inline bool fills_evenly(const u64* counts, std::size_t n) noexcept {
-    const u64 most = *std::max_element(counts, counts + kByteRadixRange);
-    return most <= 4 * (n / kByteRadixRange + 1);
-}
-
 }  // namespace detail
 
 // One in-place MSD step on v[0, n) by the top-aligned digit of p.level, then each bucket:
@@ -276,12 +269,6 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
     const u64 max_level = (bits + kByteRadix - 1) / kByteRadix;
     if (max_level == 0) return;  // every key is 0: all elements are equal
     const Params p{0, kByteRadix, 64 - bits, max_level, kByteRadixRange};
-    // Full-range keys that fill their top byte evenly go to the in-cache sort as well, where
-    // the sample missed them.
-    if (n <= kRollercoasterSmallMax && bits == 64 && detail::fills_evenly(top_counts, n)) {
-        rollercoaster_small<Traits>(v, n, p);
-        return;
-    }
     rollercoaster_rec<Traits>(v, n, p, kRollercoasterCheckDepth, true, bits == 64 ? top_counts : nullptr);
 }
 
