@@ -25,17 +25,34 @@ inline constexpr std::size_t kStF64RadixMin = 131072;
 // sort_f64_st: stretches from this long, below kStF64RadixMin and no longer than the in-cache
 // radix sort takes, go to it as ordered integers where a sample shows their keys spread evenly
 // from their first differing bit (uniform values do; normal and lognormal ones, whose
-// exponents cluster, do not), except on AVX-512 (see short_radix_beats_quicksort). Uniform float64, TSC ticks per element: 10.9 against 10.6 at
-// 4000, 10.9 against 12.0 at 8000, 12.5 against 14.0 at 32 000. (sort_f64 keeps its
-// quicksort, which sorts the floats themselves rather than in total order: tried there,
-// the radix sort gained 2-4% at 10^4 and nothing at 2 * 10^4.)
+// exponents cluster, do not), except on AVX-512 (see scalar_radix_beats_quicksort). Uniform
+// float64, TSC ticks per element: 10.9 against 10.6 at 4000, 10.9 against 12.0 at 8000,
+// 12.5 against 14.0 at 32 000. (sort_f64 keeps its quicksort, which sorts the floats
+// themselves rather than in total order: tried there, the radix sort gained 2-4% at 10^4 and
+// nothing at 2 * 10^4.)
 inline constexpr std::size_t kStF64ShortRadixMin = 6000;
+// sort_f64_st: stretches from this long whose first digit splits them badly (clustered
+// exponents: normal, lognormal) take the sampled MSD sort as ordered integers, except on
+// AVX-512 (see scalar_radix_beats_quicksort); shorter ones the vector quicksort. Normal
+// float64, TSC ticks per element (median), quicksort against the sampled sort: 19.4 against
+// 19.7 at 1.6 * 10^5, 20.4 against 19.5 at 2 * 10^5, 23.0 against 18.8 at 10^6, 28.8 against
+// 23.7 at 10^7.
+inline constexpr std::size_t kStF64SampledRadixMin = 180000;
+// sort_f64_st: stretches from this long whose first digit splits them well take the sampled
+// MSD sort too. The digit steps put uniform values, which share their exponent's top bits,
+// into 16 buckets of a 32nd of the keys each (the top exponent's), and from about 32 times
+// kRollercoasterSmallMax those need a second in-place step before the in-cache sort takes
+// them; the sampled step's 256 even buckets do not. Uniform float64, median TSC ticks per
+// element, digit steps against the sampled sort: 22.7 against 23.1 at 4 * 10^6, 25.8
+// against 24.7 at 6 * 10^6, 27.7 against 24.7 at 10^7.
+inline constexpr std::size_t kStF64SampledOverDigitsMin = 5'000'000;
 // sort_i64_st: slices up to this long skip run detection and the MSD radix sort.
 inline constexpr std::size_t kStI64ComparisonMax = 7000;
 // sort_i64 and sort_i64_st: slices and stretches from this long, below the radix paths,
 // take the in-cache radix sort where a sample shows their keys spread evenly, else the
-// vector quicksort (always the quicksort on AVX-512: see short_radix_beats_quicksort). Uniform int64, TSC ticks per element (median): 11.1 against 11.4 at 1000,
-// 11.1 against 12.5 at 1200, 9.8 against 14.1 at 7000; at 800 the quicksort is faster.
+// vector quicksort (always the quicksort on AVX-512: see scalar_radix_beats_quicksort).
+// Uniform int64, TSC ticks per element (median): 11.1 against 11.4 at 1000, 11.1 against
+// 12.5 at 1200, 9.8 against 14.1 at 7000; at 800 the quicksort is faster.
 inline constexpr std::size_t kI64ShortRadixMin = 1000;
 // sort_f64: slices below this long take the parallel comparison sort on the global pool.
 inline constexpr std::size_t kMtF64ComparisonBelow = 800'000;

@@ -55,18 +55,18 @@ bool radix_splits_well(const typename Traits::value_type* v, std::size_t n) {
     return seen.count() >= kRadixMinSampleDigits;
 }
 
-// Whether short slices below the radix paths may take the in-cache radix sort instead of the
-// vector quicksort on this processor. Their crossings (kI64ShortRadixMin, kStF64ShortRadixMin)
-// were measured on AVX2. AVX-512's quicksort runs about twice as fast, and sorts int64 with
-// native 64-bit min and max, while the radix passes are scalar and no faster there: that
-// crossing lies well above these lengths, so AVX-512 keeps the quicksort for them.
-inline bool short_radix_beats_quicksort() noexcept { return simd::best_kernels()->isa != simd::Isa::kAvx512; }
+// Whether the crossings at which a scalar radix sort takes over from the vector quicksort
+// (kI64ShortRadixMin, kStF64ShortRadixMin, kStF64SampledRadixMin) hold on this processor.
+// They were measured on AVX2. AVX-512's quicksort runs about twice as fast, and sorts int64
+// with native 64-bit min and max, while the radix passes are scalar and no faster there:
+// those crossings lie far above these lengths, so AVX-512 keeps the quicksort.
+inline bool scalar_radix_beats_quicksort() noexcept { return simd::best_kernels()->isa != simd::Isa::kAvx512; }
 
 // Sorts a short int64 slice or stretch (below the radix paths) that no count settled: by
 // the in-cache radix sort where its keys spread evenly, else by `otherwise`.
 template <class Otherwise>
 void sort_short_i64(i64* v, std::size_t n, Otherwise&& otherwise) {
-    if (n >= kI64ShortRadixMin && short_radix_beats_quicksort() && short_radix_splits_well<I64Traits>(v, n))
+    if (n >= kI64ShortRadixMin && scalar_radix_beats_quicksort() && short_radix_splits_well<I64Traits>(v, n))
         rollercoaster_short<I64Traits>(v, n);
     else
         otherwise(v, n);

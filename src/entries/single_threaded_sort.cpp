@@ -9,6 +9,7 @@
 #include "entries/short_counts.hpp"
 #include "radix/few_keys_sort.hpp"
 #include "radix/rollercoaster_sort.hpp"
+#include "radix/sampled_msd_sort.hpp"
 #include "runs/k_way_merge.hpp"
 #include "runs/lift_and_merge.hpp"
 #include "runs/verge_sort_heuristic.hpp"
@@ -43,8 +44,10 @@ void single_threaded_sort(f64* v, std::size_t n) {
             ints.release();
         };
         if (m >= kStF64RadixMin && radix_splits_well<F64KeyOrderTraits>(chunk, m))
-            as_ints(rollercoaster_sort<I64Traits>);
-        else if (m >= kStF64ShortRadixMin && m <= kRollercoasterSmallMax && short_radix_beats_quicksort() &&
+            as_ints(m >= kStF64SampledOverDigitsMin ? &sampled_msd_sort<I64Traits> : &rollercoaster_sort<I64Traits>);
+        else if (m >= kStF64SampledRadixMin && scalar_radix_beats_quicksort())
+            as_ints(sampled_msd_sort<I64Traits>);
+        else if (m >= kStF64ShortRadixMin && m <= kRollercoasterSmallMax && scalar_radix_beats_quicksort() &&
                  short_radix_splits_well<F64KeyOrderTraits>(chunk, m))
             as_ints(rollercoaster_short<I64Traits>);
         else

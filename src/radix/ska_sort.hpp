@@ -17,12 +17,10 @@
 namespace tamarind {
 
 // Permutes v in place so that every bucket d, [heads[d], tails[d]) on entry, holds exactly
-// the elements whose digit is d. heads serve as write cursors and are left changed.
+// the elements x with digit_of(x) == d. heads serve as write cursors and are left changed.
 // Not stable.
-template <class Traits>
-void ska_swap(typename Traits::value_type* v, u64* heads, const u64* tails, std::size_t range,
-              Digit digit) {
-    using T = typename Traits::value_type;
+template <class T, class DigitOf>
+void ska_swap_by(T* v, u64* heads, const u64* tails, std::size_t range, DigitOf&& digit_of) {
     struct Entry {
         u64 bucket;
         u64 size;
@@ -36,10 +34,6 @@ void ska_swap(typename Traits::value_type* v, u64* heads, const u64* tails, std:
     std::size_t first = 0;
     while (first < list.size() && list[first].size == 0) ++first;
     list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(first));
-
-    const u64 mask = digit.mask;
-    const u64 shift = digit.shift;
-    auto digit_of = [&](const T& x) { return (Traits::to_key(x) & mask) >> shift; };
 
     while (list.size() > 1) {
         // Advance every cursor, the largest bucket's included, over elements already in
@@ -76,6 +70,16 @@ void ska_swap(typename Traits::value_type* v, u64* heads, const u64* tails, std:
         }
         list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(kept));
     }
+}
+
+// ska_swap_by on the digit `digit` of each element's key.
+template <class Traits>
+void ska_swap(typename Traits::value_type* v, u64* heads, const u64* tails, std::size_t range,
+              Digit digit) {
+    const u64 mask = digit.mask;
+    const u64 shift = digit.shift;
+    ska_swap_by(v, heads, tails, range,
+                [mask, shift](const typename Traits::value_type& x) { return (Traits::to_key(x) & mask) >> shift; });
 }
 
 // Slices from this long, split into at least two buckets, are checked for buckets that

@@ -53,6 +53,7 @@ def layouts(n, dtype, seed):
     else:
         full = rng.normal(size=n) * 10.0 ** rng.integers(-300, 300, n)
         yield "one exponent", 1.0 + rng.random(n)
+        yield "normal", rng.normal(size=n)  # sign and exponent cluster: a poor first digit
         yield "narrow range", 1.0 + rng.integers(0, 1500, n) * 2.0**-52  # 1500 adjacent doubles
         yield "zeros", np.where(rng.random(n) < 0.5, -0.0, rng.choice([0.0, np.inf, -5e-324, 1.5], n))
     yield "full range", full
@@ -70,7 +71,8 @@ T = THRESHOLDS
 @pytest.mark.parametrize("name, n", [
     *[("sort_f64_st", n) for n in (T["kStF64ComparisonMax"], T["kStF64ComparisonMax"] + 1,
                                    T["kStF64RadixMin"] - 1, T["kStF64RadixMin"])],
-    ("sort_f64_st", T["kStF64ShortRadixMin"] - 1), ("sort_f64_st", T["kStF64ShortRadixMin"]),
+    *[("sort_f64_st", T[k] + d) for k in ("kStF64ShortRadixMin", "kStF64SampledRadixMin") for d in (-1, 0)],
+    *[pytest.param("sort_f64_st", T["kStF64SampledOverDigitsMin"] + d, marks=pytest.mark.slow) for d in (-1, 0)],
     *[(name, n) for name in ("sort_i64_st", "sort_i64") for n in (T["kI64ShortRadixMin"] - 1, T["kI64ShortRadixMin"])],
     ("sort_i64_st", T["kStI64ComparisonMax"]), ("sort_i64_st", T["kStI64ComparisonMax"] + 1),
     ("sort_i64_st", T["kStRadixMin"] - 1), ("sort_i64_st", T["kStRadixMin"]),

@@ -1,4 +1,4 @@
-// The radix sorts on their own: LSD, DLSD, MSD, voracious and rollercoaster, the prefix
+// The radix sorts on their own: LSD, DLSD, MSD, voracious, rollercoaster and sampled, the prefix
 // repair, and the width choice. Thresholds are probed one below and at each bound; an
 // f64 NaN tells a comparison path (which panics) from a radix path (which places it).
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include "radix/msd_sort.hpp"
 #include "radix/prefix_insertion_sort.hpp"
 #include "radix/rollercoaster_sort.hpp"
+#include "radix/sampled_msd_sort.hpp"
 #include "radix/voracious_sort.hpp"
 #include "sort_test_support.hpp"
 
@@ -27,7 +28,7 @@ std::vector<std::size_t> lengths() {
     std::vector<std::size_t> l = {0, 1, 2, 512, 513, 1000, kI64SmallNonNegativeVergeMin - 1};
     for (std::size_t t : {kInsertionSortMax, kRadixComparisonMax, kDlsdBucketComparisonMax,
                           kRollercoasterSmallComparisonMax, kI64SmallNonNegativeVergeMin, kDlsdBucketVoraciousMax,
-                          kVoraciousScatterMax})
+                          kVoraciousScatterMax, kSampledMsdMin})
         l.insert(l.end(), {t, t + 1});
     return l;
 }
@@ -41,6 +42,7 @@ std::vector<std::pair<const char*, std::function<void(typename Traits::value_typ
         {"dlsd_sort", [](T* v, std::size_t n) { dlsd_sort<Traits>(v, n); }},
         {"voracious_sort", [](T* v, std::size_t n) { voracious_sort<Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
         {"rollercoaster_sort", [](T* v, std::size_t n) { rollercoaster_sort<Traits>(v, n); }},
+        {"sampled_msd_sort", [](T* v, std::size_t n) { sampled_msd_sort<Traits>(v, n); }},
     };
 }
 
@@ -216,5 +218,32 @@ TEST(Rollercoaster, BucketsAroundTheSplitBound) {
         std::vector<i64> v = in;
         rollercoaster_sort<I64Traits>(v.data(), v.size());
         EXPECT_TRUE(sorted_permutation(in, v)) << std::hex << low;
+    }
+}
+
+// Floats whose top bits cluster, the sampled sort's own input, and the shapes its sample
+// misjudges: keys beyond every sampled one, one key or one index filling buckets past the
+// in-cache bound, and every key the same.
+TEST(SampledMsdSort, ClusteredAndOutlyingKeys) {
+    std::mt19937_64 rng(5);
+    const std::size_t n = kSanitized ? kSampledMsdMin + 1 : 400000;
+    std::normal_distribution<f64> normal;
+    auto fill = [&](auto gen) { std::vector<f64> v(n); for (auto& x : v) x = gen(); return v; };
+    const std::pair<const char*, std::vector<f64>> cases[] = {
+        {"normal", fill([&] { return normal(rng); })},
+        {"lognormal", fill([&] { return std::exp(normal(rng)); })},
+        {"normal with outliers", fill([&] {
+             const f64 far[] = {INFINITY, -INFINITY, kPosNaN, 1e300, -5e-324, 0.0, -0.0};
+             return rng() % 1000 ? normal(rng) : far[rng() % 7];
+         })},
+        {"half at one key", fill([&] { return rng() % 2 ? 0.25 : normal(rng); })},
+        {"one index", fill([&] { return rng() % 100000 ? 1.0 + static_cast<f64>(rng() % 1000000) * 0x1p-52 : 1e10; })},
+        {"all equal", fill([] { return -3.5; })},
+        {"two keys", fill([&] { return rng() % 2 ? 2.0 : -2.0; })},
+    };
+    for (const auto& [name, in] : cases) {
+        std::vector<f64> v = in;
+        sampled_msd_sort<F64Traits>(v.data(), v.size());
+        EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
     }
 }
