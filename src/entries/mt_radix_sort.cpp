@@ -11,6 +11,7 @@
 #include "pool/thread_pool.hpp"
 #include "radix/few_keys_sort.hpp"
 #include "radix/key_scan.hpp"
+#include "radix/parallel_sampled_msd_sort.hpp"
 #include "radix/peeka_entry.hpp"
 #include "radix/peeka_sort.hpp"
 #include "runs/k_way_merge.hpp"
@@ -25,12 +26,12 @@ namespace {
 // Thread count when the platform cannot say how many processors there are.
 constexpr std::size_t kUnknownThreadCount = 4;
 
-// Chunk length of peeka_sort's parallel partition for an i64 slice of n elements: 20 to 120
-// chunks from 10 000 000 to 60 000 000 elements and longer chunks above (measured, not
-// derived: more chunks spread the count-and-partition step better, but every chunk adds up
-// to 256 misplaced runs to the regions graph). From 5 000 000 000 elements on, peeka_sort
+// Chunk length of the parallel partitions for a slice of n 8-byte keys (int64, or float64 as
+// ordered integers): 20 to 120 chunks from 10 000 000 to 60 000 000 elements and longer
+// chunks above (measured on int64, not derived: more chunks spread the count-and-partition
+// step better, but every chunk adds up to 256 misplaced runs to the regions graph). From 5 000 000 000 elements on, peeka_sort
 // reads chunk_size as a chunk count for the whole array (kPeekaChunkCountMin).
-constexpr std::size_t mt_i64_chunk_size(std::size_t n) noexcept {
+constexpr std::size_t mt_chunk_size(std::size_t n) noexcept {
     if (n < 60'000'000) return 500'000;
     if (n < kPeekaChunkCountMin) return 700'000;
     return 5'000;
@@ -89,13 +90,25 @@ void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t 
         workers.install([&] { parallel_quicksort<I64Traits>(v, m); });
 }
 
-// The same for float64, in totalOrder: the parallel quicksort on the floats themselves where
-// they hold no NaN (see float_quicksort.hpp), else on ordered integers. Floats never take the
-// radix sort here: on two cores the parallel quicksort beats it even on uniform floats, whose
-// keys suit it best (AMD EPYC, AVX2, ns per element, quicksort against radix sort by key:
-// 5.4 against 8.6 at 10^6, 8.0 against 8.8 at 10^7, 7.6 against 7.9 at 5 * 10^7), while one
-// thread's radix sort does beat one thread's quicksort there.
+// The same for float64, in key order (totalOrder). From the radix path's length up to
+// kF64SampledRadixMax, the sampled MSD sort on ordered integers, except on AVX-512 (see
+// scalar_radix_beats_quicksort): its one step leaves 256 buckets that fit the in-cache sort,
+// where the digit steps split floats badly (their top bits hold the sign and a few exponents)
+// and the parallel quicksort needs 20 levels. AMD EPYC, AVX2, two threads, median TSC ticks
+// per element, parallel quicksort against the sampled sort: normal 12.7 against 11.4 at
+// 10^6, 15.4 against 13.4 at 10^7; uniform 12.8 against 13.1 at 10^6, 15.5 against 14.3 at
+// 10^7. Else the parallel quicksort on the floats themselves where they hold no NaN (see
+// float_quicksort.hpp), else on ordered integers.
 void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers) {
+    if (m >= kMtF64ComparisonBelow && m <= kF64SampledRadixMax && scalar_radix_beats_quicksort()) {
+        F64AsI64On ints(v, m, workers);
+        // One chunk per thread, at most mt_chunk_size: fewer chunks leave the regions graph
+        // fewer runs to exchange.
+        const std::size_t threads = workers.current_num_threads();
+        parallel_sampled_msd_sort<I64Traits>(ints.ints(), m, workers, std::min((m + threads - 1) / threads, mt_chunk_size(m)));
+        ints.release(workers);
+        return;
+    }
     if (workers.install([&] { return has_nan_on_pool<F64Traits>(v, m); })) {
         F64AsI64On ints(v, m, workers);
         workers.install([&] { parallel_quicksort<I64Traits>(ints.ints(), m); });
@@ -110,7 +123,7 @@ void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers) {
 // merge. `workers()` gives the pool, on the first stretch that needs one.
 template <class Workers>
 void mt_sort_on(i64* v, std::size_t n, Workers&& workers) {
-    auto fallback = few_keys_first<I64Traits>(lift_first<I64Traits>([&, chunk_size = mt_i64_chunk_size(n)](i64* stretch, std::size_t m) {
+    auto fallback = few_keys_first<I64Traits>(lift_first<I64Traits>([&, chunk_size = mt_chunk_size(n)](i64* stretch, std::size_t m) {
         sort_stretch(stretch, m, workers(), chunk_size, n);
     }));
     std::vector<u64> boundaries = runs_or_whole_slice<I64Traits>(v, n, fallback);

@@ -43,9 +43,11 @@ void single_threaded_sort(f64* v, std::size_t n) {
             sort(ints.ints(), m);
             ints.release();
         };
+        const bool sampled_fits = m <= kF64SampledRadixMax;
         if (m >= kStF64RadixMin && radix_splits_well<F64KeyOrderTraits>(chunk, m))
-            as_ints(m >= kStF64SampledOverDigitsMin ? &sampled_msd_sort<I64Traits> : &rollercoaster_sort<I64Traits>);
-        else if (m >= kStF64SampledRadixMin && scalar_radix_beats_quicksort())
+            as_ints(m >= kStF64SampledOverDigitsMin && sampled_fits ? &sampled_msd_sort<I64Traits>
+                                                                   : &rollercoaster_sort<I64Traits>);
+        else if (m >= kStF64SampledRadixMin && sampled_fits && scalar_radix_beats_quicksort())
             as_ints(sampled_msd_sort<I64Traits>);
         else if (m >= kStF64ShortRadixMin && m <= kRollercoasterSmallMax && scalar_radix_beats_quicksort() &&
                  short_radix_splits_well<F64KeyOrderTraits>(chunk, m))

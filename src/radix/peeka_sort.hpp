@@ -129,28 +129,16 @@ template <class Traits>
 void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p, pool::ThreadPool& pool,
                 std::size_t chunk_size, std::size_t total_len);
 
-// The rest of a peeka_sort level once every chunk of v[0, n) is grouped by the level's
-// digit, bucket 0 first, and `histograms` holds their counts in chunk order: the regions
-// graph, the exchanges that settle each region, and the next level for every bucket.
-template <class Traits>
-void peeka_settle(typename Traits::value_type* v, std::size_t n, const Params& p, pool::ThreadPool& pool,
-                  std::size_t pass_chunk, std::size_t total_len, const std::vector<u64>& histograms) {
-    using T = typename Traits::value_type;
-    const std::size_t range = p.radix_range;
-    RegionsGraph graph(range);
-    const std::vector<u64> global = graph.build_regions_graph(histograms);
-    if (std::find(global.begin(), global.end(), u64{n}) != global.end()) {
-        // Every key shares this digit, so nothing moves here; nor at the levels after it
-        // whose digit they all share (a slice of one value has nothing left to sort at
-        // all). One sweep finds them and saves a count of the whole slice for each.
-        if (p.level + 1 >= p.max_level) return;
-        const KeyScan scan = key_bits_and_spread<Traits>(v, n, Traits::to_key(v[0]));
-        if (scan.spread == 0) return;
-        Params next = p;
-        next.level = first_differing_level(p, scan.spread);
-        peeka_sort<Traits>(v, n, next, pool, pass_chunk, total_len);
-        return;
-    }
+// Once every chunk of v[0, n) is grouped by a partition into `global.size()` buckets, bucket
+// 0 first, and `graph` was built from their counts (global: the totals): the exchanges that
+// settle each bucket's region, and sort_region(data, len) for every region of two or more
+// elements (when sort_regions): long ones as pool tasks started as soon as their region is
+// settled, short ones on this thread once every region is. It is the second half of an
+// in-place parallel partition by any digit; sort_region may split its region again.
+template <class T, class SortRegion>
+void settle_regions(T* v, pool::ThreadPool& pool, RegionsGraph& graph, const std::vector<u64>& global,
+                    bool sort_regions, SortRegion&& sort_region) {
+    const std::size_t range = global.size();
     std::vector<u64> sums(range + 1);
     prefix_sums_into(global.data(), range, sums.data());
     std::vector<BucketRegion<T>> regions(range);
@@ -165,9 +153,6 @@ void peeka_settle(typename Traits::value_type* v, std::size_t n, const Params& p
     std::vector<std::size_t> region_of(range);
     for (std::size_t k = 0; k < regions.size(); ++k) region_of[regions[k].bucket] = k;
 
-    Params child = p;
-    child.level = p.level + 1;
-    const bool last_level = p.level + 1 >= p.max_level;
     pool.scope([&](pool::Scope& scope) {
         // Exchanges run here, one region after another; a spawned bucket task touches only
         // its own settled region, which no later exchange names.
@@ -182,16 +167,45 @@ void peeka_settle(typename Traits::value_type* v, std::size_t n, const Params& p
             swaps.insert(swaps.end(), rest.begin(), rest.end());
             detail::apply_swaps_spread<T>(swaps, here, regions, region_of, pool);
 
-            if (last_level) continue;
+            if (!sort_regions || here.len < 2) continue;
             if (here.len <= kPeekaInlineRegionMax) {
                 inline_regions.push_back(here);
                 continue;
             }
-            scope.spawn([here, child, &pool, pass_chunk, total_len] {
-                peeka_sort<Traits>(here.data, here.len, child, pool, pass_chunk, total_len);
-            });
+            scope.spawn([here, &sort_region] { sort_region(here.data, here.len); });
         }
-        for (const BucketRegion<T>& r : inline_regions) rollercoaster_small<Traits>(r.data, r.len, child);
+        for (const BucketRegion<T>& r : inline_regions) sort_region(r.data, r.len);
+    });
+}
+
+// The rest of a peeka_sort level once every chunk of v[0, n) is grouped by the level's
+// digit, bucket 0 first, and `histograms` holds their counts in chunk order: the regions
+// graph, the exchanges that settle each region, and the next level for every bucket.
+template <class Traits>
+void peeka_settle(typename Traits::value_type* v, std::size_t n, const Params& p, pool::ThreadPool& pool,
+                  std::size_t pass_chunk, std::size_t total_len, const std::vector<u64>& histograms) {
+    using T = typename Traits::value_type;
+    RegionsGraph graph(p.radix_range);
+    const std::vector<u64> global = graph.build_regions_graph(histograms);
+    if (std::find(global.begin(), global.end(), u64{n}) != global.end()) {
+        // Every key shares this digit, so nothing moves here; nor at the levels after it
+        // whose digit they all share (a slice of one value has nothing left to sort at
+        // all). One sweep finds them and saves a count of the whole slice for each.
+        if (p.level + 1 >= p.max_level) return;
+        const KeyScan scan = key_bits_and_spread<Traits>(v, n, Traits::to_key(v[0]));
+        if (scan.spread == 0) return;
+        Params next = p;
+        next.level = first_differing_level(p, scan.spread);
+        peeka_sort<Traits>(v, n, next, pool, pass_chunk, total_len);
+        return;
+    }
+    Params child = p;
+    child.level = p.level + 1;
+    settle_regions(v, pool, graph, global, p.level + 1 < p.max_level, [child, &pool, pass_chunk, total_len](T* r, std::size_t len) {
+        if (len <= kPeekaInlineRegionMax)
+            rollercoaster_small<Traits>(r, len, child);
+        else
+            peeka_sort<Traits>(r, len, child, pool, pass_chunk, total_len);
     });
 }
 

@@ -6,7 +6,10 @@
 // table that maps them, in key order, to kSampledBuckets buckets of about equal share of a
 // sample. One histogram pass and one in-place partition by that table leave buckets that
 // each span a narrow key range over which the keys spread evenly, the in-cache radix sort's
-// best case.
+// best case. It runs on sort_f64_st's float stretches up to kF64SampledRadixMax elements
+// whose digits split them badly (from kStF64SampledRadixMin) or whose digit steps would need
+// a second level (from kStF64SampledOverDigitsMin); parallel_sampled_msd_sort runs its step
+// on a pool for sort_f64.
 #pragma once
 
 #include <algorithm>
@@ -57,52 +60,84 @@ inline void fill_quantile_table(const u64* sorted_indices, std::size_t count, st
 
 }  // namespace detail
 
+// The sampled step's map from a key to its bucket, for a slice whose keys differ in the bits
+// of `spread` (non-zero), built from a sample of the slice.
+class QuantileBuckets {
+public:
+    template <class Traits>
+    static QuantileBuckets of_sample(const typename Traits::value_type* v, std::size_t n, u64 spread) {
+        QuantileBuckets q(std::countl_zero(spread));
+        std::vector<u64> sample(kSampledKeys);
+        const std::size_t stride = n / kSampledKeys;
+        for (std::size_t i = 0; i < kSampledKeys; ++i) sample[i] = Traits::to_key(v[i * stride]);
+        // Keys and their indices share an order, so sorting the keys sorts the indices.
+        comparison_sort<U64Traits>(sample.data(), kSampledKeys);
+        for (u64& key : sample) key = q.index_of(key);
+        detail::fill_quantile_table(sample.data(), kSampledKeys, q.table_.data());
+        return q;
+    }
+
+    // A small closure (table and shift by value) that maps an element to its bucket.
+    template <class Traits>
+    auto bucket_of() const noexcept {
+        const std::uint8_t* table = table_.data();
+        const int shared = shared_;
+        return [table, shared](const typename Traits::value_type& x) -> u64 {
+            return table[(Traits::to_key(x) << shared) >> (64 - kSampledIndexBits)];
+        };
+    }
+
+private:
+    explicit QuantileBuckets(int shared) : shared_(shared), table_(std::size_t{1} << kSampledIndexBits) {}
+    u64 index_of(u64 key) const noexcept { return (key << shared_) >> (64 - kSampledIndexBits); }
+
+    int shared_;                       // leading key bits every key shares
+    std::vector<std::uint8_t> table_;  // bucket of each index
+};
+
+namespace detail {
+
+// Sorts one bucket of the sampled step (m >= 2). The in-cache sort's repair hands on any
+// cluster its passes leave unsorted; a bucket past its bound, which one heavy index filled,
+// is split by its own digits.
+template <class Traits>
+void sort_sampled_bucket(typename Traits::value_type* v, std::size_t m) {
+    if (m <= kRollercoasterSmallMax)
+        rollercoaster_short<Traits>(v, m);
+    else
+        rollercoaster_sort<Traits>(v, m);
+}
+
+// Counts the buckets of v[0, n) into counts (kSampledBuckets of them) and groups v by them
+// in place, bucket 0 first; sums as for ska_partition.
+template <class T, class BucketOf>
+void partition_by_buckets(T* v, std::size_t n, BucketOf bucket_of, u64* counts, u64* sums) {
+    u64 tables[4 * kSampledBuckets] = {};
+    count_four_ways(tables, kSampledBuckets, 0, n, [&](std::size_t i) { return bucket_of(v[i]); });
+    sum_four_ways(tables, kSampledBuckets, kSampledBuckets, counts);
+    prefix_sums_into(counts, kSampledBuckets, sums);
+    u64 heads[kSampledBuckets];
+    std::copy(sums, sums + kSampledBuckets, heads);
+    ska_swap_by(v, heads, sums + 1, kSampledBuckets, bucket_of);
+}
+
+}  // namespace detail
+
 // Sorts v[0, n).
 template <class Traits>
 void sampled_msd_sort(typename Traits::value_type* v, std::size_t n) {
-    using T = typename Traits::value_type;
     if (n < kSampledMsdMin) {
         rollercoaster_sort<Traits>(v, n);
         return;
     }
     const KeyScan scan = key_bits_and_spread<Traits>(v, n, Traits::to_key(v[0]));
     if (scan.spread == 0) return;  // every key the same
-    const int shared = std::countl_zero(scan.spread);
-    auto index_of = [shared](u64 key) { return (key << shared) >> (64 - kSampledIndexBits); };
-
-    std::vector<u64> sample(kSampledKeys);
-    const std::size_t stride = n / kSampledKeys;
-    for (std::size_t i = 0; i < kSampledKeys; ++i) sample[i] = Traits::to_key(v[i * stride]);
-    // Keys and their indices share an order, so sorting the keys sorts the indices.
-    comparison_sort<U64Traits>(sample.data(), kSampledKeys);
-    for (u64& key : sample) key = index_of(key);
-    std::vector<std::uint8_t> table(std::size_t{1} << kSampledIndexBits);
-    detail::fill_quantile_table(sample.data(), kSampledKeys, table.data());
-    const std::uint8_t* bucket_of_index = table.data();
-    auto bucket_of = [bucket_of_index, index_of](const T& x) -> u64 {
-        return bucket_of_index[index_of(Traits::to_key(x))];
-    };
-
-    u64 tables[4 * kSampledBuckets] = {};
-    count_four_ways(tables, kSampledBuckets, 0, n, [&](std::size_t i) { return bucket_of(v[i]); });
+    const QuantileBuckets buckets = QuantileBuckets::of_sample<Traits>(v, n, scan.spread);
     u64 counts[kSampledBuckets];
     u64 sums[kSampledBuckets + 1];
-    u64 heads[kSampledBuckets];
-    sum_four_ways(tables, kSampledBuckets, kSampledBuckets, counts);
-    prefix_sums_into(counts, kSampledBuckets, sums);
-    std::copy(sums, sums + kSampledBuckets, heads);
-    ska_swap_by(v, heads, sums + 1, kSampledBuckets, bucket_of);
-
-    for (std::size_t b = 0; b < kSampledBuckets; ++b) {
-        const std::size_t m = counts[b];
-        if (m < 2) continue;
-        // The in-cache sort's repair hands on any cluster its passes leave unsorted; a
-        // bucket past its bound, which one heavy index filled, is split by its own digits.
-        if (m <= kRollercoasterSmallMax)
-            rollercoaster_short<Traits>(v + sums[b], m);
-        else
-            rollercoaster_sort<Traits>(v + sums[b], m);
-    }
+    detail::partition_by_buckets(v, n, buckets.bucket_of<Traits>(), counts, sums);
+    for (std::size_t b = 0; b < kSampledBuckets; ++b)
+        if (counts[b] >= 2) detail::sort_sampled_bucket<Traits>(v + sums[b], counts[b]);
 }
 
 }  // namespace tamarind

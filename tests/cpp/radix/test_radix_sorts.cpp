@@ -5,11 +5,13 @@
 
 #include <numeric>
 
+#include "pool/thread_pool.hpp"
 #include "radix/dlsd_sort.hpp"
 #include "radix/lsd_sort.hpp"
 #include "radix/msd_sort.hpp"
 #include "radix/prefix_insertion_sort.hpp"
 #include "radix/rollercoaster_sort.hpp"
+#include "radix/parallel_sampled_msd_sort.hpp"
 #include "radix/sampled_msd_sort.hpp"
 #include "radix/voracious_sort.hpp"
 #include "sort_test_support.hpp"
@@ -223,7 +225,8 @@ TEST(Rollercoaster, BucketsAroundTheSplitBound) {
 
 // Floats whose top bits cluster, the sampled sort's own input, and the shapes its sample
 // misjudges: keys beyond every sampled one, one key or one index filling buckets past the
-// in-cache bound, and every key the same.
+// in-cache bound, and every key the same. The parallel form runs on pools of one to three
+// threads, in chunks of a seventh of the slice.
 TEST(SampledMsdSort, ClusteredAndOutlyingKeys) {
     std::mt19937_64 rng(5);
     const std::size_t n = kSanitized ? kSampledMsdMin + 1 : 400000;
@@ -245,5 +248,11 @@ TEST(SampledMsdSort, ClusteredAndOutlyingKeys) {
         std::vector<f64> v = in;
         sampled_msd_sort<F64Traits>(v.data(), v.size());
         EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
+        for (std::size_t threads : {1, 2, 3}) {
+            pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(threads).build().unwrap();
+            v = in;
+            parallel_sampled_msd_sort<F64Traits>(v.data(), v.size(), workers, n / 7);
+            EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " on " << threads << " threads";
+        }
     }
 }
