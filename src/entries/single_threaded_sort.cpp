@@ -43,12 +43,19 @@ void single_threaded_sort(f64* v, std::size_t n) {
             sort(ints.ints(), m);
             ints.release();
         };
-        const bool sampled_fits = m <= kF64SampledRadixMax;
-        if (m >= kStF64RadixMin && radix_splits_well<F64KeyOrderTraits>(chunk, m))
-            as_ints(m >= kStF64SampledOverDigitsMin && sampled_fits ? &sampled_msd_sort<I64Traits>
-                                                                   : &rollercoaster_sort<I64Traits>);
-        else if (m >= kStF64SampledRadixMin && sampled_fits && scalar_radix_beats_quicksort())
-            as_ints(sampled_msd_sort<I64Traits>);
+        // The sampled sort takes the keys' spread from the conversion, which reads every key.
+        auto sampled = [&] {
+            u64 spread;
+            F64AsI64 ints(chunk, m, spread);
+            sampled_msd_sort<I64Traits>(ints.ints(), m, spread);
+            ints.release();
+        };
+        const bool digits_split = m >= kStF64RadixMin && radix_splits_well<F64KeyOrderTraits>(chunk, m);
+        if (m <= kF64SampledRadixMax && (digits_split ? m >= kStF64SampledOverDigitsMin
+                                                      : m >= kStF64SampledRadixMin && scalar_radix_beats_quicksort()))
+            sampled();
+        else if (digits_split)
+            as_ints(rollercoaster_sort<I64Traits>);
         else if (m >= kStF64ShortRadixMin && m <= kRollercoasterSmallMax && scalar_radix_beats_quicksort() &&
                  short_radix_splits_well<F64KeyOrderTraits>(chunk, m))
             as_ints(rollercoaster_short<I64Traits>);

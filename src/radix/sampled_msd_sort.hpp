@@ -123,6 +123,19 @@ void partition_by_buckets(T* v, std::size_t n, BucketOf bucket_of, u64* counts, 
 
 }  // namespace detail
 
+// Sorts v[0, n) (n >= kSampledMsdMin) whose keys differ in the bits of `spread` (the OR of
+// every key XOR the first), as a caller that converted the slice found it on the way.
+template <class Traits>
+void sampled_msd_sort(typename Traits::value_type* v, std::size_t n, u64 spread) {
+    if (spread == 0) return;  // every key the same
+    const QuantileBuckets buckets = QuantileBuckets::of_sample<Traits>(v, n, spread);
+    u64 counts[kSampledBuckets];
+    u64 sums[kSampledBuckets + 1];
+    detail::partition_by_buckets(v, n, buckets.bucket_of<Traits>(), counts, sums);
+    for (std::size_t b = 0; b < kSampledBuckets; ++b)
+        if (counts[b] >= 2) detail::sort_sampled_bucket<Traits>(v + sums[b], counts[b]);
+}
+
 // Sorts v[0, n).
 template <class Traits>
 void sampled_msd_sort(typename Traits::value_type* v, std::size_t n) {
@@ -130,14 +143,7 @@ void sampled_msd_sort(typename Traits::value_type* v, std::size_t n) {
         rollercoaster_sort<Traits>(v, n);
         return;
     }
-    const KeyScan scan = key_bits_and_spread<Traits>(v, n, Traits::to_key(v[0]));
-    if (scan.spread == 0) return;  // every key the same
-    const QuantileBuckets buckets = QuantileBuckets::of_sample<Traits>(v, n, scan.spread);
-    u64 counts[kSampledBuckets];
-    u64 sums[kSampledBuckets + 1];
-    detail::partition_by_buckets(v, n, buckets.bucket_of<Traits>(), counts, sums);
-    for (std::size_t b = 0; b < kSampledBuckets; ++b)
-        if (counts[b] >= 2) detail::sort_sampled_bucket<Traits>(v + sums[b], counts[b]);
+    sampled_msd_sort<Traits>(v, n, key_bits_and_spread<Traits>(v, n, Traits::to_key(v[0])).spread);
 }
 
 }  // namespace tamarind
