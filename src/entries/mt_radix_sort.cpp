@@ -55,15 +55,18 @@ class F64AsI64On {
 public:
     F64AsI64On(f64* v, std::size_t n, pool::ThreadPool& pool)
         : v_(v), n_(n), converted_(chunk_count(n, kConversionPart), 0) {
-        flip(pool, 1);
+        // A destructor does not run for a constructor that throws: write back here what
+        // the conversion got to.
+        try {
+            flip(pool, 1);
+        } catch (...) {
+            write_back();
+            throw;
+        }
     }
     F64AsI64On(const F64AsI64On&) = delete;
     F64AsI64On& operator=(const F64AsI64On&) = delete;
-    ~F64AsI64On() {
-        for (std::size_t c = 0; c < converted_.size(); ++c)
-            if (converted_[c] != 0)
-                flip_negative_magnitudes(v_ + c * kConversionPart, std::min(kConversionPart, n_ - c * kConversionPart));
-    }
+    ~F64AsI64On() { write_back(); }
 
     i64* ints() const noexcept { return reinterpret_cast<i64*>(v_); }
     void release(pool::ThreadPool& pool) { flip(pool, 0); }
@@ -74,6 +77,12 @@ private:
             flip_negative_magnitudes(part, m);
             converted_[c] = converted;
         });
+    }
+
+    void write_back() noexcept {
+        for (std::size_t c = 0; c < converted_.size(); ++c)
+            if (converted_[c] != 0)
+                flip_negative_magnitudes(v_ + c * kConversionPart, std::min(kConversionPart, n_ - c * kConversionPart));
     }
 
     f64* v_;

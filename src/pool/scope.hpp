@@ -86,12 +86,21 @@ private:
 template <class F>
 void Scope::spawn(F&& task) {
     auto* job = new HeapJob<std::decay_t<F>>(std::forward<F>(task), this);
+    // Counted before it is queued, where another thread may run and count it off at once;
+    // a queue that cannot take it (a deque that cannot grow) uncounts it, or the scope
+    // would wait for it for ever.
     pending_.increment();
-    WorkerThread* worker = current_worker();
-    if (worker != nullptr && worker->registry == registry_) {
-        worker->push(job);
-    } else {
-        registry_->inject(job);
+    try {
+        WorkerThread* worker = current_worker();
+        if (worker != nullptr && worker->registry == registry_) {
+            worker->push(job);
+        } else {
+            registry_->inject(job);
+        }
+    } catch (...) {
+        delete job;
+        pending_.set();
+        throw;
     }
 }
 
