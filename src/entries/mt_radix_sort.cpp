@@ -29,8 +29,9 @@ constexpr std::size_t kUnknownThreadCount = 4;
 // Chunk length of the parallel partitions for a slice of n 8-byte keys (int64, or float64 as
 // ordered integers): 20 to 120 chunks from 10 000 000 to 60 000 000 elements and longer
 // chunks above (measured on int64, not derived: more chunks spread the count-and-partition
-// step better, but every chunk adds up to 256 misplaced runs to the regions graph). From 5 000 000 000 elements on, peeka_sort
-// reads chunk_size as a chunk count for the whole array (kPeekaChunkCountMin).
+// step better, but every chunk adds up to 256 misplaced runs to the regions graph). From
+// 5 000 000 000 elements on, peeka_sort reads chunk_size as a chunk count for the whole array
+// (kPeekaChunkCountMin).
 constexpr std::size_t mt_chunk_size(std::size_t n) noexcept {
     if (n < 60'000'000) return 500'000;
     if (n < kPeekaChunkCountMin) return 700'000;

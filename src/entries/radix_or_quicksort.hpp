@@ -56,7 +56,8 @@ bool radix_splits_well(const typename Traits::value_type* v, std::size_t n) {
 }
 
 // Whether the crossings at which a scalar radix sort takes over from the vector quicksort
-// (kI64ShortRadixMin, kStF64ShortRadixMin, kStF64SampledRadixMin) hold on this processor.
+// (kI64ShortRadixMin, kStF64ShortRadixMin, kStF64SampledRadixMin, and sort_f64's sampled sort
+// from its radix path's length) hold on this processor.
 // They were measured on AVX2. AVX-512's quicksort runs about twice as fast, and sorts int64
 // with native 64-bit min and max, while the radix passes are scalar and no faster there:
 // those crossings lie far above these lengths, so AVX-512 keeps the quicksort.
