@@ -24,16 +24,30 @@ namespace {
 // Allocations left before the next one fails; negative: none fails.
 std::atomic<long> allocations_left{-1};
 
-}  // namespace
+// malloc, unless this allocation is the one to fail.
+void* allocate(std::size_t size) noexcept {
+    if (allocations_left.load(std::memory_order_relaxed) >= 0 && allocations_left.fetch_sub(1) == 0) return nullptr;
+    return std::malloc(size == 0 ? 1 : size);
+}
 
-void* operator new(std::size_t size) {
-    if (allocations_left.load(std::memory_order_relaxed) >= 0 && allocations_left.fetch_sub(1) == 0)
-        throw std::bad_alloc();
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+void* allocate_or_throw(std::size_t size) {
+    if (void* p = allocate(size)) return p;
     throw std::bad_alloc();
 }
+
+}  // namespace
+
+// Every form the library may call, so that what one form allocates another frees.
+void* operator new(std::size_t size) { return allocate_or_throw(size); }
+void* operator new[](std::size_t size) { return allocate_or_throw(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 using namespace tamarind;
 using namespace tamarind::testing;
