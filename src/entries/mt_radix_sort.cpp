@@ -100,17 +100,19 @@ void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t 
         workers.install([&] { parallel_quicksort<I64Traits>(v, m); });
 }
 
-// The same for float64, in key order (totalOrder). From the radix path's length up to
-// kF64SampledRadixMax, the sampled MSD sort on ordered integers, except on AVX-512 (see
+// The same for float64, in key order (totalOrder). Stretches from the radix path's length up
+// to kF64SampledRadixMax whose first digit splits them badly (clustered exponents: normal,
+// lognormal) take the sampled MSD sort on ordered integers, except on AVX-512 (see
 // scalar_radix_beats_quicksort): its one step leaves 256 buckets that fit the in-cache sort,
-// where the digit steps split floats badly (their top bits hold the sign and a few exponents)
-// and the parallel quicksort needs 20 levels. AMD EPYC, AVX2, two threads, median TSC ticks
+// where the parallel quicksort needs 20 levels. AMD EPYC, AVX2, two threads, median TSC ticks
 // per element, parallel quicksort against the sampled sort: normal 12.7 against 11.4 at
-// 10^6, 15.4 against 13.4 at 10^7; uniform 12.8 against 13.1 at 10^6, 15.5 against 14.3 at
-// 10^7. Else the parallel quicksort on the floats themselves where they hold no NaN (see
-// float_quicksort.hpp), else on ordered integers.
+// 10^6, 15.4 against 13.4 at 10^7. Uniform floats keep the quicksort: 12.8 against 13.1 at
+// 10^6 in C++, and 1.96 against 1.56 times NumPy's speed at 10^6 in the benchmark (15.5
+// against 14.3 at 10^7). Else the parallel quicksort on the floats themselves where they hold
+// no NaN (see float_quicksort.hpp), else on ordered integers.
 void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers) {
-    if (m >= kMtF64ComparisonBelow && m <= kF64SampledRadixMax && scalar_radix_beats_quicksort()) {
+    if (m >= kMtF64ComparisonBelow && m <= kF64SampledRadixMax && scalar_radix_beats_quicksort() &&
+        !radix_splits_well<F64KeyOrderTraits>(v, m)) {
         F64AsI64On ints(v, m, workers);
         // One chunk per thread, at most mt_chunk_size: fewer chunks leave the regions graph
         // fewer runs to exchange.
