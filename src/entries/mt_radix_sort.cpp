@@ -54,30 +54,45 @@ constexpr std::size_t kConversionPart = 1 << 16;
 // leaves the destructor exactly the parts to write back.
 class F64AsI64On {
 public:
-    F64AsI64On(f64* v, std::size_t n, pool::ThreadPool& pool)
-        : v_(v), n_(n), converted_(chunk_count(n, kConversionPart), 0) {
-        // A destructor does not run for a constructor that throws: write back here what
-        // the conversion got to.
-        try {
-            flip(pool, 1);
-        } catch (...) {
-            write_back();
-            throw;
-        }
-    }
+    F64AsI64On(f64* v, std::size_t n, pool::ThreadPool& pool) : F64AsI64On(v, n, pool, nullptr) {}
+    // Also sets `spread`, the bits in which the keys differ (see
+    // flip_negative_magnitudes_and_spread), from the conversion itself.
+    F64AsI64On(f64* v, std::size_t n, pool::ThreadPool& pool, u64& spread) : F64AsI64On(v, n, pool, &spread) {}
     F64AsI64On(const F64AsI64On&) = delete;
     F64AsI64On& operator=(const F64AsI64On&) = delete;
     ~F64AsI64On() { write_back(); }
 
     i64* ints() const noexcept { return reinterpret_cast<i64*>(v_); }
-    void release(pool::ThreadPool& pool) { flip(pool, 0); }
-
-private:
-    void flip(pool::ThreadPool& pool, char converted) {
+    void release(pool::ThreadPool& pool) {
         for_each_chunk(v_, n_, kConversionPart, pool, [&](std::size_t c, f64* part, std::size_t m) {
             flip_negative_magnitudes(part, m);
-            converted_[c] = converted;
+            converted_[c] = 0;
         });
+    }
+
+private:
+    F64AsI64On(f64* v, std::size_t n, pool::ThreadPool& pool, u64* spread)
+        : v_(v), n_(n), converted_(chunk_count(n, kConversionPart), 0) {
+        // A destructor does not run for a constructor that throws: write back here what
+        // the conversion got to.
+        try {
+            std::vector<u64> spreads(spread != nullptr ? converted_.size() : 0);
+            const u64 first = n == 0 ? 0 : first_ordered_bits(v);
+            for_each_chunk(v, n, kConversionPart, pool, [&](std::size_t c, f64* part, std::size_t m) {
+                if (spread != nullptr)
+                    spreads[c] = flip_negative_magnitudes_and_spread(part, m, first);
+                else
+                    flip_negative_magnitudes(part, m);
+                converted_[c] = 1;
+            });
+            if (spread != nullptr) {
+                *spread = 0;
+                for (u64 s : spreads) *spread |= s;
+            }
+        } catch (...) {
+            write_back();
+            throw;
+        }
     }
 
     void write_back() noexcept {
@@ -113,11 +128,13 @@ void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t 
 void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers) {
     if (m >= kMtF64ComparisonBelow && m <= kF64SampledRadixMax && scalar_radix_beats_quicksort() &&
         !radix_splits_well<F64KeyOrderTraits>(v, m)) {
-        F64AsI64On ints(v, m, workers);
+        u64 spread;
+        F64AsI64On ints(v, m, workers, spread);
         // One chunk per thread, at most mt_chunk_size: fewer chunks leave the regions graph
         // fewer runs to exchange.
         const std::size_t threads = workers.current_num_threads();
-        parallel_sampled_msd_sort<I64Traits>(ints.ints(), m, workers, std::min((m + threads - 1) / threads, mt_chunk_size(m)));
+        parallel_sampled_msd_sort<I64Traits>(ints.ints(), m, workers, std::min((m + threads - 1) / threads, mt_chunk_size(m)),
+                                             spread);
         ints.release(workers);
         return;
     }

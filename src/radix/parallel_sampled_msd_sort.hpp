@@ -19,25 +19,14 @@
 
 namespace tamarind {
 
-// Sorts v[0, n) on `pool`, in chunks of chunk_len for the scan and the partition.
+// Sorts v[0, n) (n >= kSampledMsdMin) on `pool`, in chunks of chunk_len for the partition,
+// whose keys differ in the bits of `spread` (as sampled_msd_sort).
 template <class Traits>
 void parallel_sampled_msd_sort(typename Traits::value_type* v, std::size_t n, pool::ThreadPool& pool,
-                               std::size_t chunk_len) {
+                               std::size_t chunk_len, u64 spread) {
     using T = typename Traits::value_type;
-    if (n < kSampledMsdMin) {
-        sampled_msd_sort<Traits>(v, n);
-        return;
-    }
-    const std::size_t chunks = chunk_count(n, chunk_len);
-    const u64 first = Traits::to_key(v[0]);
-    std::vector<u64> spreads(chunks);
-    for_each_chunk(v, n, chunk_len, pool, [&](std::size_t c, T* chunk, std::size_t len) {
-        spreads[c] = key_bits_and_spread<Traits>(chunk, len, first).spread;
-    });
-    u64 spread = 0;
-    for (u64 s : spreads) spread |= s;
     if (spread == 0) return;  // every key the same
-
+    const std::size_t chunks = chunk_count(n, chunk_len);
     const QuantileBuckets buckets = QuantileBuckets::of_sample<Traits>(v, n, spread);
     std::vector<u64> histograms(chunks * kSampledBuckets);
     for_each_chunk(v, n, chunk_len, pool, [&](std::size_t c, T* chunk, std::size_t len) {
@@ -57,6 +46,25 @@ void parallel_sampled_msd_sort(typename Traits::value_type* v, std::size_t n, po
         else
             detail::sort_sampled_bucket<Traits>(r, len);
     });
+}
+
+// The same for any n, the spread found by a parallel scan.
+template <class Traits>
+void parallel_sampled_msd_sort(typename Traits::value_type* v, std::size_t n, pool::ThreadPool& pool,
+                               std::size_t chunk_len) {
+    using T = typename Traits::value_type;
+    if (n < kSampledMsdMin) {
+        sampled_msd_sort<Traits>(v, n);
+        return;
+    }
+    const u64 first = Traits::to_key(v[0]);
+    std::vector<u64> spreads(chunk_count(n, chunk_len));
+    for_each_chunk(v, n, chunk_len, pool, [&](std::size_t c, T* chunk, std::size_t len) {
+        spreads[c] = key_bits_and_spread<Traits>(chunk, len, first).spread;
+    });
+    u64 spread = 0;
+    for (u64 s : spreads) spread |= s;
+    parallel_sampled_msd_sort<Traits>(v, n, pool, chunk_len, spread);
 }
 
 }  // namespace tamarind

@@ -15,32 +15,41 @@
 
 namespace tamarind {
 
-// Rewrites v[0, n) between values and their ordered integers (F64KeyMap::signed_key:
-// negatives get all but the sign bit flipped). The map keeps the sign bit, so it is its own
-// inverse and the same call converts both ways. Through memcpy, so that the same storage
-// may then be read as i64 without an aliasing violation.
+// The ordered integer of a float64's bits (F64KeyMap::signed_key: negatives get all but the
+// sign bit flipped). The map keeps the sign bit, so it is its own inverse.
+constexpr u64 ordered_bits(u64 bits) noexcept {
+    return bits ^ (static_cast<u64>(static_cast<i64>(bits) >> 63) >> 1);
+}
+
+// Rewrites v[0, n) between values and their ordered integers: the same call converts both
+// ways. Through memcpy, so that the same storage may then be read as i64 without an
+// aliasing violation.
 inline void flip_negative_magnitudes(f64* v, std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) {
         u64 bits;
         std::memcpy(&bits, v + i, sizeof bits);
-        bits ^= static_cast<u64>(static_cast<i64>(bits) >> 63) >> 1;
+        bits = ordered_bits(bits);
         std::memcpy(v + i, &bits, sizeof bits);
     }
 }
 
+// The ordered integer of v[0]: the reference key of flip_negative_magnitudes_and_spread.
+inline u64 first_ordered_bits(const f64* v) noexcept {
+    u64 bits;
+    std::memcpy(&bits, v, sizeof bits);
+    return ordered_bits(bits);
+}
+
 // flip_negative_magnitudes from values to ordered integers that also returns the OR of
-// x ^ x0 over the integers x, x0 the first's: the bits in which the slice's keys differ,
-// which a radix sort would otherwise read the slice again to find.
-inline u64 flip_negative_magnitudes_and_spread(f64* v, std::size_t n) noexcept {
-    if (n == 0) return 0;
-    u64 first;
-    std::memcpy(&first, v, sizeof first);
-    first ^= static_cast<u64>(static_cast<i64>(first) >> 63) >> 1;
+// x ^ first over the integers x: with first one of the keys, the bits in which the keys
+// differ, which a radix sort would otherwise read the slice again to find. Parts converted
+// apart against the same first combine by OR.
+inline u64 flip_negative_magnitudes_and_spread(f64* v, std::size_t n, u64 first) noexcept {
     u64 spread = 0;
     for (std::size_t i = 0; i < n; ++i) {
         u64 bits;
         std::memcpy(&bits, v + i, sizeof bits);
-        bits ^= static_cast<u64>(static_cast<i64>(bits) >> 63) >> 1;
+        bits = ordered_bits(bits);
         spread |= bits ^ first;
         std::memcpy(v + i, &bits, sizeof bits);
     }
@@ -55,7 +64,7 @@ public:
     F64AsI64(f64* v, std::size_t n) noexcept : v_(v), n_(n) { flip_negative_magnitudes(v, n); }
     // Also sets `spread` (see flip_negative_magnitudes_and_spread).
     F64AsI64(f64* v, std::size_t n, u64& spread) noexcept : v_(v), n_(n) {
-        spread = flip_negative_magnitudes_and_spread(v, n);
+        spread = n == 0 ? 0 : flip_negative_magnitudes_and_spread(v, n, first_ordered_bits(v));
     }
     F64AsI64(const F64AsI64&) = delete;
     F64AsI64& operator=(const F64AsI64&) = delete;
