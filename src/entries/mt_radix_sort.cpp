@@ -117,17 +117,16 @@ void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t 
 
 // The same for float64, in key order (totalOrder). Stretches from the radix path's length up
 // to kF64SampledRadixMax whose first digit splits them badly (clustered exponents: normal,
-// lognormal) take the sampled MSD sort on ordered integers, except on AVX-512 (see
-// scalar_radix_beats_quicksort): its one step leaves 256 buckets that fit the in-cache sort,
-// where the parallel quicksort needs 20 levels. AMD EPYC, AVX2, two threads, median TSC ticks
-// per element, parallel quicksort against the sampled sort: normal 12.7 against 11.4 at
-// 10^6, 15.4 against 13.4 at 10^7. Uniform floats keep the quicksort: 12.8 against 13.1 at
-// 10^6 in C++, and 1.96 against 1.56 times NumPy's speed at 10^6 in the benchmark (15.5
-// against 14.3 at 10^7). Else the parallel quicksort on the floats themselves where they hold
-// no NaN (see float_quicksort.hpp), else on ordered integers.
+// lognormal), and all from kMtF64SampledEvenMin, take the sampled MSD sort on ordered
+// integers, except on AVX-512 (see scalar_radix_beats_quicksort): its one step leaves 256
+// buckets that fit the in-cache sort, where the parallel quicksort needs 20 levels. AMD EPYC,
+// AVX2, two threads, median TSC ticks per element, parallel quicksort against the sampled
+// sort: normal 12.7 against 11.4 at 10^6, 15.4 against 13.4 at 10^7. Else the parallel
+// quicksort on the floats themselves where they hold no NaN (see float_quicksort.hpp), else
+// on ordered integers.
 void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers) {
     if (m >= kMtF64ComparisonBelow && m <= kF64SampledRadixMax && scalar_radix_beats_quicksort() &&
-        !radix_splits_well<F64KeyOrderTraits>(v, m)) {
+        (m >= kMtF64SampledEvenMin || !radix_splits_well<F64KeyOrderTraits>(v, m))) {
         u64 spread;
         F64AsI64On ints(v, m, workers, spread);
         // One chunk per thread, at most mt_chunk_size: fewer chunks leave the regions graph

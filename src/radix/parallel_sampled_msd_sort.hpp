@@ -1,8 +1,9 @@
-// The sampled MSD sort on a pool, for sort_f64's stretches as ordered integers whose digits
-// split them badly (from its radix path's length up to kF64SampledRadixMax, not on AVX-512):
-// the key scan and the partition by the sampled buckets run chunk by chunk in parallel, a
-// RegionsGraph settles the buckets' regions by exchanges in place (as each peeka_sort level
-// does), and every bucket is then sorted as a task of its own.
+// The sampled MSD sort on a pool, for sort_f64's stretches as ordered integers (from its
+// radix path's length up to kF64SampledRadixMax, those whose digits split them badly or from
+// kMtF64SampledEvenMin all; not on AVX-512): the key scan and the partition by the sampled
+// buckets run chunk by chunk in parallel, a RegionsGraph settles the buckets' regions by
+// exchanges in place (as each peeka_sort level does), and every bucket is then sorted as a
+// task of its own.
 #pragma once
 
 #include <algorithm>

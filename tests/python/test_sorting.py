@@ -77,7 +77,8 @@ T = THRESHOLDS
     ("sort_i64_st", T["kStI64ComparisonMax"]), ("sort_i64_st", T["kStI64ComparisonMax"] + 1),
     ("sort_i64_st", T["kStRadixMin"] - 1), ("sort_i64_st", T["kStRadixMin"]),
     ("rayon_sort_f64", 2000), ("rayon_sort_f64", 2001), ("rayon_sort_i64", 2001),
-    ("sort_f64", T["kMtF64ComparisonBelow"] - 1), ("sort_f64", T["kMtF64ComparisonBelow"]), ("sort_f64", 5_000_000),
+    ("sort_f64", T["kMtF64ComparisonBelow"] - 1), ("sort_f64", T["kMtF64ComparisonBelow"]),
+    ("sort_f64", T["kMtF64SampledEvenMin"] - 1), ("sort_f64", T["kMtF64SampledEvenMin"]),
     pytest.param("sort_f64", 20_000_000, marks=pytest.mark.slow),  # the chunk size changes here
     ("sort_i64", T["kMtI64ComparisonBelow"] - 1), ("sort_i64", T["kMtI64ComparisonBelow"]),
 ])
