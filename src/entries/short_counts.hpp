@@ -17,6 +17,9 @@
 namespace tamarind {
 
 inline constexpr std::size_t kSpreadSample = 16;
+// Slices shorter than this are not counted by their keys' range: the comparison sorts take
+// them quickly anyway.
+inline constexpr std::size_t kRangeCountMin = 512;
 
 // Sorts v[0, n) and returns true when it is counted; returns false, with v untouched,
 // when the caller's comparison sort should take it. The scan for the keys' spread reads
@@ -32,7 +35,7 @@ inline bool count_short_slice(i64* v, std::size_t n) {
         return true;
     }
     if (few_keys_sort<I64Traits>(v, n)) return true;
-    if (n < kFewKeysMin) return false;
+    if (n < kRangeCountMin) return false;
     const u64 first = I64Traits::to_key(v[0]);
     // Sixteen keys at an even stride rule out most wide slices before the scan reads every
     // key: the spread of a sample is part of the spread of the whole.
