@@ -54,6 +54,9 @@ def layouts(n, dtype, seed):
         full = rng.normal(size=n) * 10.0 ** rng.integers(-300, 300, n)
         yield "one exponent", 1.0 + rng.random(n)
         yield "normal", rng.normal(size=n)  # sign and exponent cluster: a poor first digit
+        # Blocks of 65 536 (the parts in which sort_f64 converts to ordered integers) in two
+        # exponents by turns: each part shares more leading bits than the whole does.
+        yield "exponent blocks", (1.0 + rng.random(n)) * 2.0 ** (np.arange(n) // 65536 % 2)
         yield "narrow range", 1.0 + rng.integers(0, 1500, n) * 2.0**-52  # 1500 adjacent doubles
         yield "zeros", np.where(rng.random(n) < 0.5, -0.0, rng.choice([0.0, np.inf, -5e-324, 1.5], n))
     yield "full range", full
