@@ -67,7 +67,8 @@ inline constexpr std::size_t kMtF64ComparisonBelow = 800'000;
 // parallel quicksort is as fast. Two threads, uniform float64, least TSC ticks per element
 // over four alternating runs, quicksort against the sampled sort: 13.5 against 12.5 at
 // 2 * 10^6, 14.4 against 13.7 at 4 * 10^6, 15.7 against 14.0 at 10^7, 16.6 against 13.9 at
-// 1.6 * 10^7; even at 10^6 in C++ (12.8 against 13.1) and behind in the benchmark there.
+// 1.6 * 10^7. At 10^6 the two are even in C++ (12.8 against 13.1) and the sampled sort
+// falls behind in the benchmark.
 inline constexpr std::size_t kMtF64SampledEvenMin = 2'000'000;
 // sort_i64: slices below this long run on the global pool, not on a pool of their own.
 inline constexpr std::size_t kMtI64ComparisonBelow = 10'000'000;
