@@ -63,11 +63,14 @@ bool radix_splits_well(const typename Traits::value_type* v, std::size_t n) {
 // those crossings lie far above these lengths, so AVX-512 keeps the quicksort.
 inline bool scalar_radix_beats_quicksort() noexcept { return simd::best_kernels()->isa != simd::Isa::kAvx512; }
 
-// Sorts a short int64 slice or stretch (below the radix paths) that no count settled: by
-// the in-cache radix sort where its keys spread evenly, else by `otherwise`.
+// Sorts an int64 slice or stretch that no count settled and no radix step splits well: by
+// the in-cache radix sort where it fits and its keys spread evenly, else by `otherwise`.
+// Long stretches arrive here too (keys whose top digit takes few values), and the in-cache
+// sort takes at most kRollercoasterSmallMax.
 template <class Otherwise>
 void sort_short_i64(i64* v, std::size_t n, Otherwise&& otherwise) {
-    if (n >= kI64ShortRadixMin && scalar_radix_beats_quicksort() && short_radix_splits_well<I64Traits>(v, n))
+    if (n >= kI64ShortRadixMin && n <= kRollercoasterSmallMax && scalar_radix_beats_quicksort() &&
+        short_radix_splits_well<I64Traits>(v, n))
         rollercoaster_short<I64Traits>(v, n);
     else
         otherwise(v, n);
