@@ -9,6 +9,14 @@ of ``--repeat`` runs; every run sorts a fresh copy (the copy is not timed), and
 small arrays are sorted in batches of fresh copies so that one timing spans
 enough work for the clock. Each result is checked against ``np.sort``.
 
+NumPy picks its sort's vector code at run time, and on some processors its
+AVX-512 code is slower than its AVX2 code. Where the installed NumPy has AVX-512
+dispatch targets that this processor runs, NumPy is also timed with them off
+(``numpy_noavx512``): a child process started with NPY_DISABLE_CPU_FEATURES set
+to those targets, as NumPy itself lists them, sorts the same arrays, one run at
+a time in turn with the functions timed here, so both NumPy rows get the same
+runs under the same conditions. ``vs numpy`` compares with the faster of the two.
+
 Usage (from the repository root, with tamarind installed)::
 
     python benchmarks/bench.py                       # quick default set, about a minute
@@ -16,6 +24,8 @@ Usage (from the repository root, with tamarind installed)::
     python benchmarks/bench.py --sizes 1e7,5e7 --dist 'uniform_*,sorted_*,reversed_*'
     python benchmarks/bench.py --dist uniform_f64 --funcs 'rayon_*,numpy' --threads 1
     python benchmarks/bench.py --plot ratios.png --json results.json
+    python benchmarks/bench.py --tables              # tamarind under each kernel table
+                                                     # this processor runs, side by side
     python benchmarks/bench.py --overhead            # ns per call at n = 1, 16, 64
     python benchmarks/bench.py --pool                # per-call pool cost, idle CPU
     python benchmarks/bench.py --memory              # peak resident memory at 5e7,
@@ -29,18 +39,28 @@ Options:
                     --overhead and --pool use their own sizes)
     --dist LIST     distributions to run; shell patterns allowed ('*_i64')
     --funcs LIST    functions to run; tamarind's names plus 'numpy' (default
-                    kind), 'numpy_stable' and, when installed, 'polars';
-                    shell patterns allowed
+                    kind), 'numpy_noavx512' (shown with 'numpy'; see above),
+                    'numpy_stable' and, when installed, 'polars'; shell
+                    patterns allowed
     --repeat N      runs per timing, median reported (default 5)
     --seed N        seed of the array generator (default 12345)
     --threads N     set RAYON_NUM_THREADS before tamarind is loaded (the global
                     pool reads it once); run twice to compare thread counts
     --plot FILE     draw the ratios per distribution and size (needs matplotlib)
     --json FILE     also write the results as JSON
+    --tables        time tamarind's functions under every kernel table this
+                    processor runs (AVX-512, AVX2, scalar), one child process
+                    each with TAMARIND_DISABLE_CPU_FEATURES set, side by side
+                    against NumPy, and name the fastest table on each row
+    --numpy-as-installed
+                    compare with NumPy as installed only: no child process
+                    with its AVX-512 targets off
 
 Reading the table: ``ns/elem`` is the median time divided by the element
-count. ``vs numpy`` is NumPy-default time / function time on the same arrays:
-higher is better, above 1 means faster than ``ndarray.sort()``. A function
+count. ``vs numpy`` is NumPy-default time / function time on the same arrays,
+taking the faster of ``numpy`` and ``numpy_noavx512`` on each row: higher is
+better, above 1 means faster than ``ndarray.sort()``. Ratios compare only
+within one machine's run. A function
 that raises (for example NotImplementedError for a size it cannot sort yet)
 shows "n/a" with the reason; a result that differs from ``np.sort`` shows
 "n/a" with "wrong result" and is not counted.
@@ -59,6 +79,7 @@ import os
 import platform
 import subprocess
 import sys
+import tempfile
 import time
 
 import numpy as np
@@ -76,6 +97,10 @@ NUMPY_FUNCS = {
     "numpy": np.ndarray.sort,
     "numpy_stable": functools.partial(np.ndarray.sort, kind="stable"),
 }
+# NumPy's default sort with its AVX-512 dispatch targets off, timed in a child process.
+NUMPY_NO_AVX512 = "numpy_noavx512"
+# tamarind's kernel tables, best first: name -> TAMARIND_DISABLE_CPU_FEATURES that caps it there.
+KERNEL_TABLES = {"avx512": "", "avx2": "AVX512F", "scalar": "AVX512F AVX2"}
 # Other libraries, listed only when installed: name -> module.
 OPTIONAL_FUNCS = {"polars": "polars"}
 ALL_FUNCS = (list(NUMPY_FUNCS) + [name for name, module in OPTIONAL_FUNCS.items()
@@ -291,12 +316,14 @@ def sort_each(fn, arrays):
 
 
 def applies(name, dtype):
-    return name in NUMPY_FUNCS or name in OPTIONAL_FUNCS or TAMARIND_FUNCS[name] is dtype
+    """Whether the function sorts arrays of dtype (NumPy's and other libraries' sort both)."""
+    return TAMARIND_FUNCS.get(name, dtype) is dtype
 
 
-def cpu_model_and_vectors():
-    """The CPU model and its vector extensions as Linux reports them (else what platform says)."""
-    model, flags = platform.processor() or platform.machine(), []
+def cpu_model_and_flags():
+    """The CPU model and its feature flags as Linux reports them (else what platform says, and
+    None for the flags)."""
+    model, flags = platform.processor() or platform.machine(), None
     try:
         with open("/proc/cpuinfo") as f:
             for line in f:
@@ -304,12 +331,70 @@ def cpu_model_and_vectors():
                 if key.strip() == "model name":
                     model = value.strip()
                 elif key.strip() == "flags":
-                    flags = value.split()
+                    flags = set(value.split())
                     break
     except OSError:
         pass
-    vectors = [f for f in ("sse4_2", "avx", "avx2", "avx512f", "avx512dq", "avx512vl", "avx512bw") if f in flags]
+    return model, flags
+
+
+def cpu_model_and_vectors():
+    """The CPU model and its vector extensions as Linux reports them (else what platform says)."""
+    model, flags = cpu_model_and_flags()
+    vectors = [f for f in ("sse4_2", "avx", "avx2", "avx512f", "avx512dq", "avx512vl", "avx512bw")
+               if f in (flags or ())]
     return model, " ".join(vectors) or "none reported"
+
+
+def numpy_avx512_targets():
+    """NumPy's AVX-512 dispatch targets that this processor runs and that are still on: the
+    names that make NumPy fall back to its AVX2 code when given to NPY_DISABLE_CPU_FEATURES.
+
+    NumPy refuses to turn off its baseline, so only dispatch targets count; it names them
+    AVX512F, AVX512_SKX, ... up to 1.26 and X86_V4, AVX512_ICL, ... in 2.4, and turning off
+    one (X86_V4) leaves the others on, so every one of them is listed.
+    """
+    for name in ("numpy._core._multiarray_umath", "numpy.core._multiarray_umath"):
+        try:
+            core = importlib.import_module(name)
+            break
+        except ImportError:
+            continue
+    else:
+        return []
+    baseline = set(getattr(core, "__cpu_baseline__", ()))
+    running = getattr(core, "__cpu_features__", {})
+    return [t for t in getattr(core, "__cpu_dispatch__", ())
+            if (t.startswith("AVX512") or t == "X86_V4") and t not in baseline and running.get(t)]
+
+
+def numpy_no_avx512_env():
+    """The environment changes that start NumPy with its AVX-512 targets off, or (None, why)
+    where there is nothing to turn off or it cannot be done."""
+    targets = numpy_avx512_targets()
+    if not targets:
+        return None, "this NumPy runs no AVX-512 dispatch target on this processor"
+    if os.environ.get("NPY_ENABLE_CPU_FEATURES"):
+        # NumPy refuses to start with both variables set.
+        return None, "NPY_ENABLE_CPU_FEATURES is set"
+    off = " ".join(filter(None, [os.environ.get("NPY_DISABLE_CPU_FEATURES", "").strip()] + targets))
+    return {"NPY_DISABLE_CPU_FEATURES": off}, " ".join(targets)
+
+
+def kernel_tables():
+    """tamarind's kernel tables that this processor runs, best first: name -> the value of
+    TAMARIND_DISABLE_CPU_FEATURES that selects it ("" for none, the processor's best).
+
+    tamarind asks CPUID for avx2 and avx512f; Linux reports the same flags. Where the flags
+    are unknown, every table is listed, and a table the processor lacks runs the next one down.
+    """
+    if platform.machine().lower() not in ("x86_64", "amd64"):
+        return {"scalar": ""}
+    _, flags = cpu_model_and_flags()
+    best = next((name for name, flag in (("avx512", "avx512f"), ("avx2", "avx2"))
+                 if flags is None or flag in flags), "scalar")
+    names = list(KERNEL_TABLES)[list(KERNEL_TABLES).index(best):]
+    return {name: "" if name == best else KERNEL_TABLES[name] for name in names}
 
 
 def machine_info(tamarind):
@@ -329,17 +414,128 @@ def machine_info(tamarind):
         "cpus": os.cpu_count(),
         "RAYON_NUM_THREADS": os.environ.get("RAYON_NUM_THREADS"),
         "RAYON_RS_NUM_CPUS": os.environ.get("RAYON_RS_NUM_CPUS"),
+        "NPY_DISABLE_CPU_FEATURES": os.environ.get("NPY_DISABLE_CPU_FEATURES"),
+        "TAMARIND_DISABLE_CPU_FEATURES": os.environ.get("TAMARIND_DISABLE_CPU_FEATURES"),
+        "numpy_avx512_targets": " ".join(numpy_avx512_targets()) or None,
         "tamarind": getattr(tamarind, "__file__", "?"),
     }
 
 
+# --- child processes under other settings -----------------------------------
+
+class Worker:
+    """bench.py in a child process with some environment variables changed (NumPy's or
+    tamarind's CPU features), sorting one batch per request, so that its runs take turns with
+    the parent's. It makes each array from the same distribution, size and seed as the parent.
+
+    Only the parent's main thread calls its methods. A child that dies or misbehaves answers
+    every later request with the reason.
+    """
+
+    def __init__(self, env_changes, seed):
+        env = dict(os.environ)
+        for key, value in env_changes.items():
+            if value:
+                env[key] = value
+            else:
+                env.pop(key, None)
+        # A file, not a pipe, so that a child writing much to standard error never blocks.
+        self.stderr = tempfile.TemporaryFile(mode="w+")
+        self.failed = None
+        self.proc = subprocess.Popen(
+            [sys.executable, os.path.abspath(__file__), "--worker", "--seed", str(seed)],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.stderr,
+            text=True, bufsize=1, env=env)
+        self.hello = self._reply()
+
+    def fail(self, why):
+        self.failed = why[:80]
+
+    def _reply(self):
+        line = self.proc.stdout.readline()
+        try:
+            return json.loads(line)
+        except ValueError:
+            pass
+        if line:
+            self.fail(f"child said {line.strip()!r}")
+            return None
+        self.proc.wait()
+        self.stderr.seek(0)
+        last = (self.stderr.read().strip().splitlines() or ["no output"])[-1]
+        self.fail(f"child exit {self.proc.returncode}: {last}")
+        return None
+
+    def sort_batch(self, func, dist, n, batch):
+        """As time_batch, in the child: (ns per sort, None) or (None, why)."""
+        if self.failed:
+            return None, self.failed
+        try:
+            self.proc.stdin.write(json.dumps({"func": func, "dist": dist, "n": n, "batch": batch}) + "\n")
+            self.proc.stdin.flush()
+        except OSError:
+            pass  # the child has gone; its reply is the end of its output
+        reply = self._reply()
+        return (None, self.failed) if reply is None else (reply["ns"], reply["error"])
+
+    def close(self):
+        try:
+            self.proc.stdin.close()
+        except OSError:
+            pass
+        try:
+            self.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        self.stderr.close()
+
+
+class RemoteSort:
+    """A function that time_case has a Worker time in its process."""
+
+    def __init__(self, worker, func):
+        self.worker, self.func = worker, func
+
+
+def worker_main(seed):
+    """The child's side of Worker: a first line with the AVX-512 targets NumPy still runs, then
+    one JSON line per request read from standard input, until it closes."""
+    print(json.dumps({"numpy_avx512_targets": numpy_avx512_targets()}), flush=True)
+    tamarind, case = None, None
+    for line in sys.stdin:
+        request = json.loads(line)
+        key = (request["dist"], request["n"])
+        if case is None or case[0] != key:
+            case = None  # let the last case's arrays go first
+            base = make_array(*key, seed)
+            case = (key, base, np.sort(base))
+        if request["func"] not in NUMPY_FUNCS and tamarind is None:
+            tamarind = load_tamarind(None)  # the parent's environment holds its --threads
+        ns, error = time_batch(resolve(tamarind, request["func"]), case[1], case[2], request["batch"])
+        print(json.dumps({"ns": ns, "error": error}), flush=True)
+
+
 # --- main table -------------------------------------------------------------
+
+def time_batch(fn, base, expected, batch):
+    """Sorts `batch` fresh copies of base with fn: (ns per sort, None), or (None, why) if fn
+    raised or left anything but `expected`."""
+    copies = [prepare(fn, base.copy()) for _ in range(batch)]
+    elapsed, error = sort_each(fn, copies)
+    if error:  # a path not built yet, or a panic: report it, keep going
+        return None, error
+    if not all(np.array_equal(as_array(fn, a), expected) for a in copies):
+        return None, "wrong result"
+    return elapsed / batch, None
+
 
 def time_case(dist, n, names, fns, repeat, seed):
     """Median ns per sort for each function on one distribution and size.
 
     Functions take turns within each repeat, so slow drift of the machine
-    (frequency, other load) spreads over all of them alike.
+    (frequency, other load) spreads over all of them alike; a function of a
+    child process (RemoteSort) takes its turn there, on the same array.
     """
     base = make_array(dist, n, seed)
     expected = np.sort(base)
@@ -350,51 +546,96 @@ def time_case(dist, n, names, fns, repeat, seed):
         for name in names:
             if name in failed:
                 continue
-            copies = [prepare(fns[name], base.copy()) for _ in range(batch)]
-            elapsed, error = sort_each(fns[name], copies)
-            if error:  # a path not built yet, or a panic: report it, keep going
+            fn = fns[name]
+            if isinstance(fn, RemoteSort):
+                ns, error = fn.worker.sort_batch(fn.func, dist, n, batch)
+            else:
+                ns, error = time_batch(fn, base, expected, batch)
+            if error:
                 failed[name] = error
-                continue
-            if not all(np.array_equal(as_array(fns[name], a), expected) for a in copies):
-                failed[name] = "wrong result"
-                continue
-            samples[name].append(elapsed / batch)
+            else:
+                samples[name].append(ns)
     return {name: (None, failed[name]) if name in failed
             else (float(np.median(samples[name])), "") for name in names}
 
 
+def reference(timed, refs):
+    """The faster of the NumPy timings `refs` in a time_case result: (name, ns), or (None, None)."""
+    ok = [(timed[name][0], name) for name in refs if timed[name][0] is not None]
+    return (min(ok)[1], min(ok)[0]) if ok else (None, None)
+
+
+def start_numpy_worker(args):
+    """The Worker that times NumPy with its AVX-512 targets off, and the targets' names; or
+    (None, why there is none)."""
+    if args.numpy_as_installed:
+        return None, "--numpy-as-installed"
+    env, targets = numpy_no_avx512_env()
+    if env is None:
+        return None, targets
+    worker = Worker(env, args.seed)
+    left_on = (worker.hello or {}).get("numpy_avx512_targets")
+    if left_on:
+        worker.fail(f"NumPy kept {' '.join(left_on)} on")
+    return worker, targets
+
+
 def run_table(args, tamarind):
     dists = select(args.dist, list(DISTRIBUTIONS), "distribution")
-    names = select(args.funcs, ALL_FUNCS, "function")
-    fns = {name: resolve(tamarind, name) for name in names}
+    worker, targets = start_numpy_worker(args)
+    refs = ["numpy"] + ([NUMPY_NO_AVX512] if worker else [])
+    names = select(args.funcs, refs + ALL_FUNCS[1:], "function")
+    if "numpy" in names and worker:  # one NumPy row means little without the other
+        names = list(dict.fromkeys(names[:names.index("numpy") + 1] + refs + names))
+    fns = {name: resolve(tamarind, name) for name in names if name != NUMPY_NO_AVX512}
+    # NumPy's default sort is the yardstick, so time it even when filtered out.
+    fns["numpy"] = NUMPY_FUNCS["numpy"]
+    if worker:
+        fns[NUMPY_NO_AVX512] = RemoteSort(worker, "numpy")
     cases = [(d, n) for d in dists for n in args.sizes
              if any(applies(f, DISTRIBUTIONS[d][0]) for f in names)]
     progress = Progress(len(cases))
     results = []
-    for dist, n in cases:
-        progress.show(f"{dist} n={fmt_n(n)}")
-        dtype = DISTRIBUTIONS[dist][0]
-        case_names = [f for f in names if applies(f, dtype)]
-        # NumPy's default sort is the yardstick, so time it even when filtered out.
-        timed = time_case(dist, n, list(dict.fromkeys(["numpy"] + case_names)),
-                          {**fns, "numpy": NUMPY_FUNCS["numpy"]}, args.repeat, seed=args.seed)
-        ref = timed["numpy"][0]
-        for name in case_names:
-            ns, note = timed[name]
-            results.append({
-                "dist": dist, "n": n, "func": name, "ns": ns,
-                "ns_per_elem": None if ns is None else ns / max(n, 1),
-                "ratio": None if ns is None or ref is None else ref / ns,
-                "note": note,
-            })
+    try:
+        for dist, n in cases:
+            progress.show(f"{dist} n={fmt_n(n)}")
+            dtype = DISTRIBUTIONS[dist][0]
+            case_names = [f for f in names if applies(f, dtype)]
+            timed = time_case(dist, n, list(dict.fromkeys(refs + case_names)), fns,
+                              args.repeat, seed=args.seed)
+            ref_name, ref = reference(timed, refs)
+            for name in case_names:
+                ns, note = timed[name]
+                results.append({
+                    "dist": dist, "n": n, "func": name, "ns": ns,
+                    "ns_per_elem": None if ns is None else ns / max(n, 1),
+                    "ratio": None if ns is None or ref is None else ref / ns,
+                    "ref": ref_name, "note": note,
+                })
+    finally:
+        if worker:
+            worker.close()
     progress.close()
-    print_table(results, args.repeat)
-    return results
+    print_table(results, args.repeat, worker is not None, targets)
+    return results, worker is not None
 
 
-def print_table(results, repeat):
+def print_yardstick(both, targets, per):
+    """Says what `vs numpy` divides: the faster of NumPy as installed and NumPy with `targets`
+    off, or where there is only one (`both` false), NumPy as installed and why."""
+    if not both:
+        print(f"vs numpy = NumPy ndarray.sort() time / function time {per}")
+        print(f"  NumPy as installed only: {targets}")
+        return
+    print(f"vs numpy = time of the faster NumPy ndarray.sort() on the row / function time {per}")
+    print(f"  NumPy as installed is 'numpy'; '{NUMPY_NO_AVX512}' is NumPy with its AVX-512 targets")
+    print(f"  {targets} off, in a child process sorting the same arrays in turn")
+
+
+def print_table(results, repeat, both, targets):
     print(f"\nMedian of {repeat} runs, fresh copy per run. ns/elem: time per element.")
-    print("vs numpy = NumPy ndarray.sort() time / function time (higher is better; >1 is faster than NumPy)\n")
+    print_yardstick(both, targets, "(higher is better; >1 is faster than NumPy)")
+    print()
     header = f"{'distribution':<20} {'n':>8}  {'function':<15} {'ns/elem':>9} {'vs numpy':>9}  note"
     print(header)
     print("-" * len(header))
@@ -409,23 +650,135 @@ def print_table(results, repeat):
         ratio = "n/a" if r["ratio"] is None else f"{r['ratio']:.2f}"
         dist, n = (r["dist"], fmt_n(r["n"])) if first else ("", "")
         print(f"{dist:<20} {n:>8}  {r['func']:<15} {ns:>9} {ratio:>9}  {r['note']}".rstrip())
-    print_summary(results)
+    print_summary(results, both)
 
 
-def print_summary(results):
+def print_summary(results, both):
+    # Against itself NumPy as installed is always 1; beside its AVX-512-off run it is not.
     by_func = {}
     for r in results:
-        if r["ratio"] is not None and r["func"] != "numpy":
+        if r["ratio"] is not None and (both or r["func"] != "numpy"):
             by_func.setdefault(r["func"], []).append(r["ratio"])
+    if both:
+        print_faster_numpy(results)
     if not by_func:
         return
     print("\nGeometric mean of vs numpy over the rows above (higher is better):")
     for name, ratios in by_func.items():
-        gmean = math.exp(sum(math.log(x) for x in ratios) / len(ratios))
-        print(f"  {name:<15} {gmean:6.2f}  over {len(ratios)} rows")
+        print(f"  {name:<15} {geometric_mean(ratios):6.2f}  over {len(ratios)} rows")
 
 
-def plot(results, path):
+def print_faster_numpy(results):
+    refs = {(r["dist"], r["n"]): r["ref"] for r in results if r["ref"]}
+    installed = sum(ref == "numpy" for ref in refs.values())
+    print(f"\nThe faster NumPy: as installed in {installed} of {len(refs)} cases, "
+          f"AVX-512 targets off in {len(refs) - installed}.")
+
+
+def geometric_mean(values):
+    return math.exp(sum(math.log(x) for x in values) / len(values))
+
+
+# --- kernel tables side by side ---------------------------------------------
+
+def run_tables(args, tamarind):
+    """tamarind's functions under each kernel table this processor runs, one child process per
+    table, taking turns on the same arrays with NumPy timed here (and in its own child)."""
+    dists = select(args.dist, list(DISTRIBUTIONS), "distribution")
+    funcs = select(args.funcs, list(TAMARIND_FUNCS), "tamarind function")
+    tables = kernel_tables()
+    numpy_worker, targets = start_numpy_worker(args)
+    refs = ["numpy"] + ([NUMPY_NO_AVX512] if numpy_worker else [])
+    workers = {table: Worker({"TAMARIND_DISABLE_CPU_FEATURES": value}, args.seed)
+               for table, value in tables.items()}
+    fns = {"numpy": NUMPY_FUNCS["numpy"]}
+    if numpy_worker:
+        fns[NUMPY_NO_AVX512] = RemoteSort(numpy_worker, "numpy")
+    for table, worker in workers.items():
+        fns.update({f"{f}@{table}": RemoteSort(worker, f) for f in funcs})
+    cases = [(d, n) for d in dists for n in args.sizes
+             if any(TAMARIND_FUNCS[f] is DISTRIBUTIONS[d][0] for f in funcs)]
+    progress = Progress(len(cases))
+    results = []
+    try:
+        for dist, n in cases:
+            progress.show(f"{dist} n={fmt_n(n)}")
+            case_funcs = [f for f in funcs if TAMARIND_FUNCS[f] is DISTRIBUTIONS[dist][0]]
+            keys = refs + [f"{f}@{t}" for f in case_funcs for t in tables]
+            timed = time_case(dist, n, keys, fns, args.repeat, seed=args.seed)
+            ref_name, ref = reference(timed, refs)
+            for key in keys:
+                func, _, table = key.partition("@")
+                ns, note = timed[key]
+                results.append({
+                    "dist": dist, "n": n, "func": func, "table": table or None, "ns": ns,
+                    "ns_per_elem": None if ns is None else ns / max(n, 1),
+                    "ratio": None if ns is None or ref is None else ref / ns,
+                    "ref": ref_name, "note": note,
+                })
+    finally:
+        for worker in [numpy_worker, *workers.values()]:
+            if worker:
+                worker.close()
+    progress.close()
+    print_tables(results, tables, args.repeat, numpy_worker is not None, targets)
+    return results
+
+
+def print_tables(results, tables, repeat, both, targets):
+    model, vectors = cpu_model_and_vectors()
+    print(f"\nKernel tables on {model} ({vectors}), one child process each:")
+    for table, value in tables.items():
+        setting = f'="{value}"' if value else " unset (the processor's best)"
+        print(f"  {table:<7} TAMARIND_DISABLE_CPU_FEATURES{setting}")
+    print(f"Median of {repeat} runs, fresh copy per run. ns/elem: time per element.")
+    print_yardstick(both, targets, "(higher is better)")
+    print("fastest = the table with the least time on the row\n")
+    names = list(tables)
+    print(f"{'':<46} {'ns/elem':<{8 + 8 * len(names)}}   vs numpy")
+    header = (f"{'distribution':<20} {'n':>8}  {'function':<15} {'numpy':>8}"
+              + "".join(f" {t:>7}" for t in names) + "  "
+              + "".join(f" {t:>7}" for t in names) + "  fastest  note")
+    print(header)
+    print("-" * len(header))
+    rows = {}  # (dist, n, func) -> {table or None: result}, in the order timed
+    for r in results:
+        rows.setdefault((r["dist"], r["n"], r["func"]), {})[r["table"]] = r
+    previous = None
+    for (dist, n, func), by_table in rows.items():
+        if previous is not None and (dist, n) != previous:
+            print()
+        label = (dist, fmt_n(n)) if (dist, n) != previous else ("", "")
+        previous = (dist, n)
+        cell = lambda value, spec: f" {'n/a' if value is None else format(value, spec):>7}"
+        if None in by_table:  # a NumPy row: its time, in the numpy column
+            r = by_table[None]
+            ns = "n/a" if r["ns_per_elem"] is None else f"{r['ns_per_elem']:.2f}"
+            print(f"{label[0]:<20} {label[1]:>8}  {func:<15} {ns:>8}  {r['note']}".rstrip())
+            continue
+        timed = [by_table[t] for t in names]
+        ok = [r for r in timed if r["ns"] is not None]
+        fastest = min(ok, key=lambda r: r["ns"])["table"] if ok else ""
+        note = "; ".join(f"{r['table']}: {r['note']}" for r in timed if r["note"])
+        print(f"{label[0]:<20} {label[1]:>8}  {func:<15} {'':>8}"
+              + "".join(cell(r["ns_per_elem"], ".2f") for r in timed) + "  "
+              + "".join(cell(r["ratio"], ".2f") for r in timed)
+              + f"  {fastest:<7}  {note}".rstrip())
+
+    if both:
+        print_faster_numpy(results)
+    print("\nGeometric mean of vs numpy over the rows above, per table (higher is better):")
+    print(f"  {'function':<15}" + "".join(f" {t:>7}" for t in names))
+    for func in dict.fromkeys(r["func"] for r in results if r["table"]):
+        means = []
+        for t in names:
+            ratios = [r["ratio"] for r in results
+                      if r["func"] == func and r["table"] == t and r["ratio"] is not None]
+            means.append(f" {geometric_mean(ratios):>7.2f}" if ratios else f" {'n/a':>7}")
+        print(f"  {func:<15}" + "".join(means))
+
+
+def plot(results, path, both):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -442,7 +795,7 @@ def plot(results, path):
              "sort_st": "sort_*64_st", "rayon_sort": "rayon_sort_*64", "polars": "polars"}
     handles = {}
     for ax, dist in zip(axes.flat, dists):
-        for name in ALL_FUNCS[1:]:
+        for name in ALL_FUNCS[1:]:  # NumPy's own rows are the yardstick, not drawn
             points = [(r["n"], r["ratio"]) for r in results
                       if r["dist"] == dist and r["func"] == name and r["ratio"] is not None]
             if points:
@@ -464,7 +817,8 @@ def plot(results, path):
         ax.set_ylabel("NumPy time / time")
     for ax in axes.flat[len(dists):]:
         ax.set_visible(False)
-    fig.suptitle("Speed relative to NumPy ndarray.sort() (higher is better)")
+    fig.suptitle("Speed relative to NumPy ndarray.sort() "
+                 + ("(the faster of as installed and AVX-512 off; " if both else "(") + "higher is better)")
     shown = [label[f] for f in families if label[f] in handles]
     fig.legend([handles[k] for k in shown], shown, loc="lower center", ncol=len(shown))
     fig.tight_layout(rect=(0, 0.06, 1, 0.96))
@@ -510,7 +864,7 @@ def run_overhead(args, tamarind):
     progress.close()
     print(f"\nPer-call cost on tiny arrays: median of {args.repeat * OVERHEAD_TIMINGS_PER_REPEAT} timings of "
           f"{OVERHEAD_CALLS} calls, each on a fresh array.")
-    print("vs numpy = NumPy ndarray.sort() ns/call / function ns/call "
+    print("vs numpy = NumPy ndarray.sort() ns/call (NumPy as installed) / function ns/call "
           "(higher is better; 0.67 means 1.5x NumPy's cost)\n")
     header = f"{'n':>3}  {'dtype':<5} {'function':<15} {'ns/call':>9} {'vs numpy':>9}  note"
     print(header)
@@ -674,25 +1028,36 @@ def main(argv=None):
     mode.add_argument("--overhead", action="store_true", help="ns per call at n = 1, 16, 64")
     mode.add_argument("--pool", action="store_true", help="per-call pool cost and idle CPU")
     mode.add_argument("--memory", action="store_true", help="peak resident memory per sort")
+    mode.add_argument("--tables", action="store_true", help="tamarind under each kernel table, side by side")
     mode.add_argument("--list", action="store_true", help="list distributions and functions")
     mode.add_argument("--memory-child", nargs=3, metavar=("FUNC", "DIST", "N"), help=argparse.SUPPRESS)
+    mode.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--numpy-as-installed", action="store_true",
+                        help="no child process timing NumPy with its AVX-512 targets off")
     args = parser.parse_args(argv)
     if args.repeat < 1:
         parser.error("--repeat must be at least 1")
     if args.plot and importlib.util.find_spec("matplotlib") is None:
         parser.error("--plot needs matplotlib: pip install matplotlib (or pip install .[bench])")
-    if args.plot and (args.overhead or args.pool or args.memory):
+    if args.plot and (args.overhead or args.pool or args.memory or args.tables):
         parser.error("--plot draws the main table only")
 
     if args.memory_child:
         func, dist, n = args.memory_child
         memory_child(func, dist, int(n), args.seed, args.threads)
         return
+    if args.worker:
+        worker_main(args.seed)
+        return
     if args.list:
         for name, (dtype, _) in DISTRIBUTIONS.items():
             kind = name.rsplit("_", 1)[0]
             print(f"{name:<20} {DIST_HELP.get(name, DIST_HELP.get(kind, ''))}")
         print("\nfunctions: " + ", ".join(ALL_FUNCS))
+        env, targets = numpy_no_avx512_env()
+        print(f"{NUMPY_NO_AVX512}: " + (f"numpy with {targets} off, timed beside it" if env
+                                        else f"none here ({targets})"))
+        print("kernel tables (--tables): " + ", ".join(kernel_tables()))
         return
     if args.sizes is None:
         args.sizes = parse_sizes(MEMORY_SIZES if args.memory else DEFAULT_SIZES)
@@ -706,11 +1071,13 @@ def main(argv=None):
         output = run_pool(args, tamarind)
     elif args.memory:
         output = {"memory": run_memory(args, tamarind)}
+    elif args.tables:
+        output = {"tables": kernel_tables(), "results": run_tables(args, tamarind)}
     else:
-        results = run_table(args, tamarind)
+        results, both = run_table(args, tamarind)
         output = {"results": results}
         if args.plot:
-            plot(results, args.plot)
+            plot(results, args.plot, both)
     if args.json:
         with open(args.json, "w") as f:
             json.dump({"machine": info, "repeat": args.repeat, **output}, f, indent=1)
