@@ -1,5 +1,5 @@
 // The kernels for AVX-512 (the foundation instructions only): eight 64-bit lanes per
-// vector, with native 64-bit min, max and unsigned compares and the compressing store.
+// vector, with native 64-bit min, max and unsigned compares and mask registers.
 // Everything below the target line is compiled for AVX-512 and reached only through the
 // table, which dispatch.cpp hands out after the processor reported AVX-512F.
 #include <algorithm>
@@ -31,6 +31,40 @@ namespace {
 
 inline __mmask8 first_lanes(std::size_t count) { return static_cast<__mmask8>((1u << count) - 1); }
 
+// The partition's split of a vector: a permutation from a table, then two whole-vector
+// stores. The compressing store to memory (vpcompressq/vcompresspd with a memory operand)
+// is microcoded on AMD's Zen 4 (18.4 ns per vector against 2.7 for a compress into a
+// register and a store) and slow on Zen 5 too; on Zen 5 (AMD EPYC, family 26) the
+// partition of 10^6 random elements ran at 33-36 GB/s with it, 38 with two compresses into
+// registers and masked stores, and 48-50 with the table, ahead of AVX2's 41-47 (63-65 with
+// eight vectors a round, as AVX2 reads). On Intel's cores a table load, a zero extension
+// and a permute are three single-uop instructions, as cheap as a compress into a register.
+//
+// For each 8-lane mask, the lanes whose bit is set (in order), then the others (in order),
+// one byte per lane: 2 KiB.
+struct SplitTable {
+    alignas(64) unsigned char index[256][8];
+};
+
+constexpr SplitTable make_split_table() {
+    SplitTable t{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        unsigned k = 0;
+        for (unsigned pass = 0; pass < 2; ++pass) {
+            for (unsigned lane = 0; lane < 8; ++lane) {
+                if (((mask >> lane) & 1) == (pass == 0 ? 1u : 0u)) t.index[mask][k++] = static_cast<unsigned char>(lane);
+            }
+        }
+    }
+    return t;
+}
+
+constexpr SplitTable kSplit = make_split_table();
+
+inline __m512i split_index(unsigned mask) {
+    return _mm512_cvtepu8_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kSplit.index[mask])));
+}
+
 // The lane tests of the run scans: mask registers.
 struct RunLanes {
     static unsigned lanes_and(unsigned r, unsigned s) { return r & s; }
@@ -43,7 +77,7 @@ struct F64Ops : RunLanes {
     using T = f64;
     using V = __m512d;
     static constexpr std::size_t N = 8;
-    static constexpr std::size_t kPartitionUnroll = 2;
+    static constexpr std::size_t kPartitionUnroll = 8;
     static bool scalar_less(T a, T b) { return a < b; }
     static V load(const T* p) { return _mm512_loadu_pd(p); }
     static void store(T* p, V x) { _mm512_storeu_pd(p, x); }
@@ -54,9 +88,10 @@ struct F64Ops : RunLanes {
     static void store_first(T* p, V x, std::size_t count) { _mm512_mask_storeu_pd(p, first_lanes(count), x); }
     static unsigned less_mask(V x, V y) { return _mm512_cmp_pd_mask(x, y, _CMP_LT_OQ); }
     static unsigned not_greater_mask(V x, V y) { return _mm512_cmp_pd_mask(x, y, _CMP_LE_OQ); }
-    static void store_split(T* left, T* right_end, V x, unsigned mask, std::size_t nl) {
-        _mm512_mask_compressstoreu_pd(left, static_cast<__mmask8>(mask), x);
-        _mm512_mask_compressstoreu_pd(right_end - (N - nl), static_cast<__mmask8>(~mask), x);
+    static void store_split(T* left, T* right_end, V x, unsigned mask, std::size_t) {
+        const V y = _mm512_permutexvar_pd(split_index(mask), x);
+        store(left, y);
+        store(right_end - N, y);
     }
     static V min(V a, V b) { return _mm512_min_pd(a, b); }
     static V max(V a, V b) { return _mm512_max_pd(a, b); }
@@ -90,7 +125,7 @@ struct IntOps : RunLanes {
     using T = Elem;
     using V = __m512i;
     static constexpr std::size_t N = 8;
-    static constexpr std::size_t kPartitionUnroll = 2;
+    static constexpr std::size_t kPartitionUnroll = 8;
     static constexpr bool kUnsigned = std::is_same_v<T, u64>;
     static bool scalar_less(T a, T b) { return a < b; }
     static V load(const T* p) { return _mm512_loadu_si512(p); }
@@ -108,9 +143,10 @@ struct IntOps : RunLanes {
         if constexpr (kUnsigned) return _mm512_cmple_epu64_mask(x, y);
         else return _mm512_cmple_epi64_mask(x, y);
     }
-    static void store_split(T* left, T* right_end, V x, unsigned mask, std::size_t nl) {
-        _mm512_mask_compressstoreu_epi64(left, static_cast<__mmask8>(mask), x);
-        _mm512_mask_compressstoreu_epi64(right_end - (N - nl), static_cast<__mmask8>(~mask), x);
+    static void store_split(T* left, T* right_end, V x, unsigned mask, std::size_t) {
+        const V y = _mm512_permutexvar_epi64(split_index(mask), x);
+        store(left, y);
+        store(right_end - N, y);
     }
     static V min(V a, V b) {
         if constexpr (kUnsigned) return _mm512_min_epu64(a, b);
