@@ -16,8 +16,8 @@
 //       cannot be told apart (integers) and one comparison serves both;
 //   reverse(x); partner<J>(x): lane i gets lane i ^ J; blend<M>(a, b): lane i from b when
 //       bit i of M is set;
-//   kCanTranspose4, and with it transpose4(a, b, c, d) for N = 4: the 4 x 4 block of
-//       lanes transposed in place.
+//   kCanTranspose, and with it transpose(t): the N x N block of lanes in the N vectors
+//       t[0, N) transposed in place (vector j then holds lane j of each, in order).
 // and for the run scans, which work on the lanes' bits in run_order_of<T>, with lane
 // tests held in a vector or a mask register (R):
 //   load_bits(p), set1_bits(t): N elements as integer lanes;
@@ -172,33 +172,31 @@ struct ColumnNetwork {
 // Sorts the W * N lanes of r[0, W) (W a power of two), each vector's lanes in order and
 // the vectors in order.
 //
-// Where Ops can transpose 4 x 4 blocks (N = 4) and W >= 4: the columns (lane j of every
-// vector) are sorted by a network of whole-vector exchanges, the blocks transposed so that
-// each column lies in W / 4 consecutive vectors, and the four columns merged. Otherwise
-// every vector's lanes are sorted on their own and the vectors merged from one up.
+// Where Ops can transpose N x N blocks and W >= N: the columns (lane j of every vector)
+// are sorted by a network of whole-vector exchanges, the blocks transposed so that each
+// column lies in W / N consecutive vectors, and the N columns merged. Otherwise every
+// vector's lanes are sorted on their own and the vectors merged from one up. The columns
+// save the lane sorts, whose exchanges each need a permute and a blend besides the min and
+// max: 128 elements in 16 AVX-512 vectors on Zen 5, ns per element 0.84 to 0.64 (float64)
+// and 0.78 to 0.62 (int64).
 template <class Ops, std::size_t W>
 [[gnu::always_inline]] inline void sort_vectors(typename Ops::V* r) {
     using V = typename Ops::V;
-    if constexpr (Ops::kCanTranspose4 && W >= 4) {
+    constexpr std::size_t N = Ops::N;
+    if constexpr (Ops::kCanTranspose && W >= N) {
         using Net = ColumnNetwork<W>;
         unroll<Net::count()>([&](auto e) __attribute__((always_inline)) {
             exchange<Ops>(r[Net::kPairs.lo[decltype(e)::value]], r[Net::kPairs.hi[decltype(e)::value]]);
         });
         V t[W];
-        unroll<W / 4>([&](auto block) __attribute__((always_inline)) {
-            constexpr std::size_t b = 4 * decltype(block)::value;
-            t[b] = r[b];
-            t[b + 1] = r[b + 1];
-            t[b + 2] = r[b + 2];
-            t[b + 3] = r[b + 3];
-            Ops::transpose4(t[b], t[b + 1], t[b + 2], t[b + 3]);
-        });
-        // Vector j of the transposed block k holds rows 4k..4k+3 of column j.
-        constexpr std::size_t kLength = W / 4;
+        unroll<W>([&](auto i) __attribute__((always_inline)) { t[i] = r[i]; });
+        unroll<W / N>([&](auto block) __attribute__((always_inline)) { Ops::transpose(t + N * decltype(block)::value); });
+        // Vector j of the transposed block k holds rows N k .. N k + N - 1 of column j.
+        constexpr std::size_t kLength = W / N;
         unroll<W>([&](auto i) __attribute__((always_inline)) {
             constexpr std::size_t column = decltype(i)::value / kLength;
             constexpr std::size_t k = decltype(i)::value % kLength;
-            r[i] = t[4 * k + column];
+            r[i] = t[N * k + column];
         });
         merge_blocks<Ops, W, kLength>(r);
     } else {

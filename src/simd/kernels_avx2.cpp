@@ -114,7 +114,8 @@ struct F64Ops : RunLanes {
     }
     template <unsigned M>
     static V blend(V a, V b) { return _mm256_blend_pd(a, b, M); }
-    static constexpr bool kCanTranspose4 = true;
+    static constexpr bool kCanTranspose = true;
+    static void transpose(V* t) { transpose4(t[0], t[1], t[2], t[3]); }
     static void transpose4(V& a, V& b, V& c, V& d) {
         const V ab_even = _mm256_unpacklo_pd(a, b);
         const V ab_odd = _mm256_unpackhi_pd(a, b);
@@ -199,7 +200,8 @@ struct IntOps : RunLanes {
     }
     template <unsigned M>
     static V blend(V a, V b) { return _mm256_blend_epi32(a, b, dword_mask(M)); }
-    static constexpr bool kCanTranspose4 = true;
+    static constexpr bool kCanTranspose = true;
+    static void transpose(V* t) { transpose4(t[0], t[1], t[2], t[3]); }
     static void transpose4(V& a, V& b, V& c, V& d) {
         const V ab_even = _mm256_unpacklo_epi64(a, b);
         const V ab_odd = _mm256_unpackhi_epi64(a, b);

@@ -104,7 +104,25 @@ struct F64Ops : RunLanes {
     }
     template <unsigned M>
     static V blend(V a, V b) { return _mm512_mask_blend_pd(static_cast<__mmask8>(M), a, b); }
-    static constexpr bool kCanTranspose4 = false;
+    static constexpr bool kCanTranspose = true;
+    // Pairs of rows interleaved, then 128-bit quarters gathered twice: 24 shuffles.
+    static void transpose(V* t) {
+        V a[8], b[8];
+        for (unsigned i = 0; i < 8; i += 2) {
+            a[i] = _mm512_unpacklo_pd(t[i], t[i + 1]);
+            a[i + 1] = _mm512_unpackhi_pd(t[i], t[i + 1]);
+        }
+        for (unsigned h = 0; h < 8; h += 4) {
+            b[h] = _mm512_shuffle_f64x2(a[h], a[h + 2], 0x88);
+            b[h + 1] = _mm512_shuffle_f64x2(a[h + 1], a[h + 3], 0x88);
+            b[h + 2] = _mm512_shuffle_f64x2(a[h], a[h + 2], 0xDD);
+            b[h + 3] = _mm512_shuffle_f64x2(a[h + 1], a[h + 3], 0xDD);
+        }
+        for (unsigned j = 0; j < 4; ++j) {
+            t[j] = _mm512_shuffle_f64x2(b[j], b[j + 4], 0x88);
+            t[j + 4] = _mm512_shuffle_f64x2(b[j], b[j + 4], 0xDD);
+        }
+    }
 
     // Run scans in key order, exactly on the signed images of the keys (negatives with all
     // but the sign bit flipped).
@@ -165,7 +183,24 @@ struct IntOps : RunLanes {
     }
     template <unsigned M>
     static V blend(V a, V b) { return _mm512_mask_blend_epi64(static_cast<__mmask8>(M), a, b); }
-    static constexpr bool kCanTranspose4 = false;
+    static constexpr bool kCanTranspose = true;
+    static void transpose(V* t) {
+        V a[8], b[8];
+        for (unsigned i = 0; i < 8; i += 2) {
+            a[i] = _mm512_unpacklo_epi64(t[i], t[i + 1]);
+            a[i + 1] = _mm512_unpackhi_epi64(t[i], t[i + 1]);
+        }
+        for (unsigned h = 0; h < 8; h += 4) {
+            b[h] = _mm512_shuffle_i64x2(a[h], a[h + 2], 0x88);
+            b[h + 1] = _mm512_shuffle_i64x2(a[h + 1], a[h + 3], 0x88);
+            b[h + 2] = _mm512_shuffle_i64x2(a[h], a[h + 2], 0xDD);
+            b[h + 3] = _mm512_shuffle_i64x2(a[h + 1], a[h + 3], 0xDD);
+        }
+        for (unsigned j = 0; j < 4; ++j) {
+            t[j] = _mm512_shuffle_i64x2(b[j], b[j + 4], 0x88);
+            t[j + 4] = _mm512_shuffle_i64x2(b[j], b[j + 4], 0xDD);
+        }
+    }
 
     // Run scans: the order of the sorts.
     static V load_bits(const T* p) { return load(p); }

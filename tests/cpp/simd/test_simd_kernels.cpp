@@ -182,7 +182,7 @@ TEST(ScalarNetworks, SortEveryZeroOneInput) {
 }  // namespace
 
 // The kernels' templates on an eight-lane vector made of plain arrays: the AVX-512 code
-// paths (eight lanes, no 4 x 4 transpose, compressing split stores) run on any processor.
+// paths (eight lanes, 8 x 8 transposes) run on any processor.
 // Its operations stay out of line: inlined into the unrolled networks they make a function
 // that takes the compiler many minutes under the sanitizers.
 namespace tamarind::simd {
@@ -193,7 +193,7 @@ struct EmulatedOps {
     using T = Elem;
     static constexpr std::size_t N = 8;
     static constexpr std::size_t kPartitionUnroll = 2;
-    static constexpr bool kCanTranspose4 = false;
+    static constexpr bool kCanTranspose = true;
     struct V { T lane[N]; };
     template <class F>
     static V map(F f) { V r; for (std::size_t i = 0; i < N; ++i) r.lane[i] = f(i); return r; }
@@ -216,6 +216,10 @@ struct EmulatedOps {
     }
     [[gnu::noinline]] static V min(V a, V b) { return map([&](std::size_t i) { return a.lane[i] < b.lane[i] ? a.lane[i] : b.lane[i]; }); }
     [[gnu::noinline]] static V max(V a, V b) { return map([&](std::size_t i) { return a.lane[i] > b.lane[i] ? a.lane[i] : b.lane[i]; }); }
+    [[gnu::noinline]] static void transpose(V* t) {
+        for (std::size_t i = 0; i < N; ++i)
+            for (std::size_t j = 0; j < i; ++j) std::swap(t[i].lane[j], t[j].lane[i]);
+    }
     [[gnu::noinline]] static V reverse(V x) { return map([&](std::size_t i) { return x.lane[N - 1 - i]; }); }
     template <unsigned J>
     [[gnu::noinline]] static V partner(V x) { return map([&](std::size_t i) { return x.lane[i ^ J]; }); }
