@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Every test suite, from a fresh machine: the Python suite against NumPy 2.x, again with all
-# vector code turned off (the scalar paths end to end), and against NumPy 1.26 (each NumPy in
+# Every test suite, from a fresh machine: the Python suite against NumPy 2.x, again capped at
+# AVX2 on a processor with AVX-512 and with all vector code turned off (every kernel table
+# end to end), and against NumPy 1.26 (each NumPy in
 # its own virtual environment); then the C++ engine suite in Release (with both vector kernel
 # tables run on an emulated AVX-512 processor), under AddressSanitizer +
 # UndefinedBehaviorSanitizer, its threaded tests under ThreadSanitizer, and the whole suite
@@ -68,6 +69,12 @@ arm_suite() {  # build dir
 }
 
 python_suite .venv-test "numpy>=2"
+# Every kernel table this processor runs, end to end: the default above, AVX2 where the
+# default is AVX-512, and the scalar one.
+if grep -qw avx512f /proc/cpuinfo; then
+  step "Python suite capped at AVX2"
+  (cd tests/python && TAMARIND_DISABLE_CPU_FEATURES="AVX512F" "$root/.venv-test/bin/python" -m pytest -q -p no:cacheprovider)
+fi
 step "Python suite with all vector code off"
 (cd tests/python && TAMARIND_DISABLE_CPU_FEATURES="AVX512F AVX2" "$root/.venv-test/bin/python" -m pytest -q -p no:cacheprovider)
 python_suite .venv-test-np1 "numpy==1.26.*"
