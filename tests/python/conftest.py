@@ -11,10 +11,24 @@ I64_FUNCS = ["sort_i64", "sort_i64_st", "rayon_sort_i64"]
 ALL_FUNCS = F64_FUNCS + I64_FUNCS
 NONE_UNWRAP = "called `Option::unwrap()` on a `None` value"
 
+_SRC = pathlib.Path(__file__).parents[2] / "src"
+
+
+def size_constants(*patterns):
+    """The named integer constants defined in the engine's sources matching the glob
+    patterns: literals, shifts and products of literals or of constants defined before."""
+    values = {}
+    for path in sorted(p for pattern in patterns for p in _SRC.glob(pattern)):
+        for name, expr in re.findall(r"constexpr (?:std::size_t|u64) (k\w+) = ([^;]+);", path.read_text()):
+            expr = re.sub(r"(?:std::size_t|u64)\{(\d+)\}|(?<=\d)ULL", r"\1", expr.replace("'", ""))
+            expr = re.sub(r"\bk\w+", lambda m: str(values.get(m.group(), "?")), expr)
+            if re.fullmatch(r"[\d\s<*+()]+", expr):
+                values[name] = eval(expr)  # noqa: S307 - digits and operators only
+    return values
+
+
 # The entries' length thresholds, read from the one table the engine compiles.
-_TABLE = pathlib.Path(__file__).parents[2] / "src" / "entries" / "entry_thresholds.hpp"
-THRESHOLDS = {name: int(value.replace("'", "")) for name, value in
-              re.findall(r"inline constexpr std::size_t (k\w+) = ([\d']+);", _TABLE.read_text())}
+THRESHOLDS = size_constants("entries/entry_thresholds.hpp")
 
 
 def dtype_of(name):
@@ -24,6 +38,13 @@ def dtype_of(name):
 def same_bits(a, b):
     """The same multiset of bit patterns (tells -0.0 from +0.0 and one NaN from another)."""
     return np.array_equal(np.sort(a.view(np.int64)), np.sort(b.view(np.int64)))
+
+
+def total_order_key(a):
+    """IEEE totalOrder as an unsigned key, from the bits: sign-set values reversed below
+    sign-clear ones, so -NaN < -inf < ... < -0.0 < +0.0 < ... < +inf < +NaN."""
+    bits = a.view(np.uint64)
+    return np.where(bits >> np.uint64(63) == 1, ~bits, bits | np.uint64(1 << 63))
 
 
 @pytest.fixture(scope="session")
