@@ -104,7 +104,15 @@ def _sort_in_place(a):
     return a
 
 
+_MASKED = ("sort() does not sort masked arrays: it would sort the masked values as data and "
+           "drop the mask; compute the array and sort it with numpy.ma.sort, or fill the masked "
+           "values first (dask.array.ma.filled)")
+
+
 def _sort_chunk(block):
+    # A masked chunk that the array's metadata did not announce (from_delayed, say).
+    if isinstance(block, np.ma.MaskedArray):
+        raise TypeError(_MASKED)
     # Never sort an input chunk in place: it may be shared with other graphs or arrays.
     return _sort_in_place(np.array(block, dtype=block.dtype, order="C", copy=True))
 
@@ -218,6 +226,8 @@ def _check(x):
     if x.dtype not in _DTYPES:
         raise TypeError(f"sort() expects {accepted} (native byte order); "
                         f"got dtype {x.dtype.str} ({x.dtype})")
+    if isinstance(x._meta, np.ma.MaskedArray):
+        raise TypeError(_MASKED)
 
 
 def _sample_counts(chunks, nparts):
@@ -252,7 +262,8 @@ def sort(x, *, max_branch=32):
     ``max_branch`` bounds how many runs one exchange task gathers; above that many
     chunks the exchange takes more stages (see the module documentation).
 
-    Raises ``TypeError`` for input that is not a dask array or has another dtype, and
+    Raises ``TypeError`` for input that is not a dask array, has another dtype or has
+    masked chunks (``dask.array.ma``: sort those with ``numpy.ma.sort``), and
     ``ValueError`` for another number of dimensions.
     """
     _check(x)

@@ -103,11 +103,20 @@ def test_is_lazy():
     (da.zeros(4, dtype=">f8"), {}, TypeError, [">f8", "native byte order"]),
     (da.zeros((2, 2)), {}, ValueError, ["2 dimensions", "one-dimensional"]),
     (da.zeros(4), {"max_branch": 1}, ValueError, ["max_branch"]),
+    # Masked chunks would be sorted as data, their masks dropped.
+    (da.from_array(np.ma.masked_array([2.0, 1.0], mask=[0, 1])), {}, TypeError, ["masked", "numpy.ma.sort"]),
+    (da.ma.masked_greater(da.arange(4, chunks=2), 2), {}, TypeError, ["masked", "numpy.ma.sort"]),
 ])
 def test_rejects_other_input(value, kwargs, error, words):
     with pytest.raises(error) as info:
         tamarind_dask.sort(value, **kwargs)
     assert all(w in str(info.value) for w in words)
+
+
+def test_masked_chunks_the_metadata_hides_are_refused_when_computed():
+    x = da.from_delayed(dask.delayed(lambda: np.ma.masked_array([2.0, 1.0], mask=[0, 1]))(), (2,), float)
+    with pytest.raises(TypeError, match="numpy.ma.sort"):
+        tamarind_dask.sort(x).compute(scheduler="sync")
 
 
 def test_sorts_gathered_partition_received_from_another_worker():
