@@ -4,10 +4,12 @@
 // so moving a value moves the tests with it.
 // Keep each on one line as `inline constexpr std::size_t kName = value;`.
 //
-// Measured on AMD EPYC (AVX2). On AVX-512 the vector quicksort and networks run about
-// twice as fast while the radix passes, bound by memory, do not, so the radix crossings
-// there lie at or above these: where a value is low for AVX-512 it costs at most the gap
-// between the two sorts near that length, which is small by construction of a crossing.
+// The crossings between the vector quicksort and a scalar radix sort depend on the kernel
+// table, whose quicksort they race: each has its AVX2 value (measured on AMD EPYC, Zen 3,
+// which the scalar table keeps too) and beside it its AVX-512 value (kNameAvx512, measured
+// on AMD EPYC, Zen 5, family 26, with benchmarks/cpp/bench_crossings; least ns per element,
+// quicksort against the radix sort). radix_or_quicksort.hpp gathers them per table.
+// The other values are not tied to an instruction set.
 #pragma once
 
 #include <cstddef>
@@ -21,23 +23,34 @@ inline constexpr std::size_t kStF64ComparisonMax = 300;
 // make poorer radix keys (even uniform ones share their top exponent bits), so they pay off
 // later: at 10^5 uniform float64 the two sorts are even, at 10^6 the radix sort is 1.2x.
 inline constexpr std::size_t kStRadixMin = 8192;
+// AVX-512, sort_i64_st's stretches, int64 full range: 2.22 against 2.45 at 32 768, 2.57
+// against 2.48 at 65 536.
+inline constexpr std::size_t kStI64RadixMinAvx512 = 65536;
 inline constexpr std::size_t kStF64RadixMin = 131072;
+// AVX-512, uniform float64: 4.39 against 4.67 at 5 * 10^5, 4.90 against 4.87 at 10^6, 5.68
+// against 5.17 at 2 * 10^6.
+inline constexpr std::size_t kStF64RadixMinAvx512 = 1'000'000;
 // sort_f64_st: stretches from this long, below kStF64RadixMin and no longer than the in-cache
 // radix sort takes, go to it as ordered integers where a sample shows their keys spread evenly
 // from their first differing bit (uniform values do; normal and lognormal ones, whose
-// exponents cluster, do not), except on AVX-512 (see scalar_radix_beats_quicksort). Uniform
-// float64, TSC ticks per element: 10.9 against 10.6 at 4000, 10.9 against 12.0 at 8000,
+// exponents cluster, do not). Uniform float64, TSC ticks per element: 10.9 against 10.6 at 4000, 10.9 against 12.0 at 8000,
 // 12.5 against 14.0 at 32 000. (sort_f64 keeps its quicksort, which sorts the floats
 // themselves rather than in total order: tried there, the radix sort gained 2-4% at 10^4 and
 // nothing at 2 * 10^4.)
 inline constexpr std::size_t kStF64ShortRadixMin = 6000;
+// AVX-512: the quicksort wins at every length the in-cache sort takes (uniform float64:
+// 2.14 against 2.69 at 8000, 2.47 against 2.67 at 64 000, 3.90 against 4.96 at 128 000), so
+// the crossing lies past kRollercoasterSmallMax.
+inline constexpr std::size_t kStF64ShortRadixMinAvx512 = 128001;
 // sort_f64_st: stretches from this long whose first digit splits them badly (clustered
-// exponents: normal, lognormal) take the sampled MSD sort as ordered integers, except on
-// AVX-512 (see scalar_radix_beats_quicksort); shorter ones the vector quicksort. Normal
-// float64, TSC ticks per element (median), quicksort against the sampled sort: 19.4 against
+// exponents: normal, lognormal) take the sampled MSD sort as ordered integers; shorter ones
+// the vector quicksort. Normal float64, TSC ticks per element (median), quicksort against the sampled sort: 19.4 against
 // 19.7 at 1.6 * 10^5, 20.4 against 19.5 at 2 * 10^5, 23.0 against 18.8 at 10^6, 28.8 against
 // 23.7 at 10^7.
 inline constexpr std::size_t kStF64SampledRadixMin = 180000;
+// AVX-512, normal float64: 4.11 against 4.53 at 1.8 * 10^5, 4.36 against 4.25 at 3 * 10^5,
+// 4.95 against 4.33 at 10^6.
+inline constexpr std::size_t kStF64SampledRadixMinAvx512 = 300000;
 // sort_f64_st: stretches from this long whose first digit splits them well take the sampled
 // MSD sort too. The digit steps put uniform values, which share their exponent's top bits,
 // into 16 buckets of a 32nd of the keys each (the top exponent's), and from about 32 times
@@ -46,6 +59,9 @@ inline constexpr std::size_t kStF64SampledRadixMin = 180000;
 // element, digit steps against the sampled sort: 22.7 against 23.1 at 4 * 10^6, 25.8
 // against 24.7 at 6 * 10^6, 27.7 against 24.7 at 10^7.
 inline constexpr std::size_t kStF64SampledOverDigitsMin = 5'000'000;
+// AVX-512, uniform float64, quicksort, digit steps and the sampled sort: 5.68, 5.17 and 5.67
+// at 2 * 10^6, 7.91, 9.84 and 6.46 at 5 * 10^6, 9.49, 14.20 and 8.80 at 1.6 * 10^7.
+inline constexpr std::size_t kStF64SampledOverDigitsMinAvx512 = 5'000'000;
 // sort_f64_st and sort_f64: stretches up to this long may take the sampled MSD sort. Its 256
 // buckets outgrow the in-cache sort's best lengths beyond it, and a second step per bucket
 // costs more than the quicksort's extra levels or the digit steps. Normal float64, one
@@ -56,12 +72,23 @@ inline constexpr std::size_t kF64SampledRadixMax = 16'000'000;
 inline constexpr std::size_t kStI64ComparisonMax = 7000;
 // sort_i64 and sort_i64_st: slices and stretches from this long, below the radix paths,
 // take the in-cache radix sort where a sample shows their keys spread evenly, else the
-// vector quicksort (always the quicksort on AVX-512: see scalar_radix_beats_quicksort).
-// Uniform int64, TSC ticks per element (median): 11.1 against 11.4 at 1000, 11.1 against
+// vector quicksort. Uniform int64, TSC ticks per element (median): 11.1 against 11.4 at 1000, 11.1 against
 // 12.5 at 1200, 9.8 against 14.1 at 7000; at 800 the quicksort is faster.
 inline constexpr std::size_t kI64ShortRadixMin = 1000;
+// AVX-512, int64 full range: 2.11 against 2.43 at 20 000, 2.42 against 2.46 at 60 000, 3.68
+// against 2.58 at 128 000.
+inline constexpr std::size_t kI64ShortRadixMinAvx512 = 64000;
 // sort_f64: slices below this long take the parallel comparison sort on the global pool.
 inline constexpr std::size_t kMtF64ComparisonBelow = 800'000;
+// sort_f64: stretches from this long whose first digit splits them badly (normal,
+// lognormal) take the parallel sampled sort, up to kF64SampledRadixMax. AMD EPYC, AVX2, two
+// threads, median TSC ticks per element, parallel quicksort against the sampled sort: normal
+// 12.7 against 11.4 at 10^6, 15.4 against 13.4 at 10^7.
+inline constexpr std::size_t kMtF64SampledMin = kMtF64ComparisonBelow;
+// AVX-512, two threads, normal float64, the median of three series' least (the host was
+// busy): 3.23 against 4.86 at 5 * 10^5, 4.30
+// against 3.31 at 8 * 10^5, 5.37 against 3.10 at 2 * 10^6.
+inline constexpr std::size_t kMtF64SampledMinAvx512 = kMtF64ComparisonBelow;
 // sort_f64: stretches from this long take the parallel sampled sort even where their first
 // digit splits them well (uniform), as all others up to kF64SampledRadixMax do. Below it the
 // parallel quicksort is as fast. Two threads, uniform float64, least TSC ticks per element
@@ -70,10 +97,21 @@ inline constexpr std::size_t kMtF64ComparisonBelow = 800'000;
 // 1.6 * 10^7. At 10^6 the two are even in C++ (12.8 against 13.1) and the sampled sort
 // falls behind in the benchmark.
 inline constexpr std::size_t kMtF64SampledEvenMin = 2'000'000;
+// AVX-512, two threads, uniform float64, medians of three series as above: 8.36 against
+// 8.06 at 2 * 10^6, 6.63 against 11.04 at 4 * 10^6, 9.54 against 7.36 at 10^7, 10.49 against
+// 9.42 at 1.6 * 10^7.
+inline constexpr std::size_t kMtF64SampledEvenMinAvx512 = 10'000'000;
 // sort_i64: slices below this long run on the global pool, not on a pool of their own.
 inline constexpr std::size_t kMtI64ComparisonBelow = 10'000'000;
 // sort_i64: slices from this long (and below kMtI64ComparisonBelow) take the radix sort on
 // the global pool, shorter ones the parallel comparison sort.
 inline constexpr std::size_t kMtI64GlobalRadixMin = 8192;
+// sort_i64: stretches from this long whose digits split them well take the parallel radix
+// sort, shorter ones the parallel quicksort.
+inline constexpr std::size_t kMtI64RadixMin = kMtI64GlobalRadixMin;
+// AVX-512, two threads, int64 full range: 1.58 against 4.58 at 131 072, 2.30 against 3.70 at
+// 5 * 10^5, 3.22 against 2.28 at 10^6 (the parallel radix sort splits its first level by
+// chunks of 500 000).
+inline constexpr std::size_t kMtI64RadixMinAvx512 = 1'000'000;
 
 }  // namespace tamarind

@@ -107,26 +107,21 @@ private:
 };
 
 // Sorts a stretch that run detection hands on, on `workers`: the parallel radix sort where
-// its digits split the keys well, else the parallel quicksort (see radix_splits_well).
+// mt_i64_stretch_sort gives it, else the parallel quicksort.
 void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t chunk_size, std::size_t total_len) {
-    if (radix_splits_well<I64Traits>(v, m))
+    if (mt_i64_stretch_sort(v, m) == StretchSort::kRadix)
         peeka_entry<I64Traits>(v, m, workers, chunk_size, total_len);
     else
         workers.install([&] { parallel_quicksort<I64Traits>(v, m); });
 }
 
-// The same for float64, in key order (totalOrder). Stretches from the radix path's length up
-// to kF64SampledRadixMax whose first digit splits them badly (clustered exponents: normal,
-// lognormal), and all from kMtF64SampledEvenMin, take the sampled MSD sort on ordered
-// integers, except on AVX-512 (see scalar_radix_beats_quicksort): its one step leaves 256
-// buckets that fit the in-cache sort, where the parallel quicksort needs 20 levels. AMD EPYC,
-// AVX2, two threads, median TSC ticks per element, parallel quicksort against the sampled
-// sort: normal 12.7 against 11.4 at 10^6, 15.4 against 13.4 at 10^7. Else the parallel
-// quicksort on the floats themselves where they hold no NaN (see float_quicksort.hpp), else
-// on ordered integers.
+// The same for float64, in key order (totalOrder): the sampled MSD sort on ordered integers
+// where mt_f64_stretch_sort gives it (its one step leaves 256 buckets that fit the in-cache
+// sort, where the parallel quicksort needs 20 levels), else the parallel quicksort on the
+// floats themselves where they hold no NaN (see float_quicksort.hpp), else on ordered
+// integers.
 void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers) {
-    if (m >= kMtF64ComparisonBelow && m <= kF64SampledRadixMax && scalar_radix_beats_quicksort() &&
-        (m >= kMtF64SampledEvenMin || !radix_splits_well<F64KeyOrderTraits>(v, m))) {
+    if (mt_f64_stretch_sort(v, m) == StretchSort::kSampledRadix) {
         u64 spread;
         F64AsI64On ints(v, m, workers, spread);
         // One chunk per thread, at most mt_chunk_size: fewer chunks leave the regions graph

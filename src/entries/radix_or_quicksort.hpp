@@ -6,6 +6,7 @@
 // split well on every level. The choice reads a sample of the keys, never the whole stretch.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <bitset>
 #include <cstddef>
@@ -15,6 +16,7 @@
 #include "radix/key_scan.hpp"
 #include "radix/rollercoaster_sort.hpp"
 #include "simd/kernels.hpp"
+#include "traits/traits.hpp"
 #include "types/params.hpp"
 
 namespace tamarind {
@@ -55,22 +57,94 @@ bool radix_splits_well(const typename Traits::value_type* v, std::size_t n) {
     return seen.count() >= kRadixMinSampleDigits;
 }
 
-// Whether the crossings at which a scalar radix sort takes over from the vector quicksort
-// (kI64ShortRadixMin, kStF64ShortRadixMin, kStF64SampledRadixMin, and sort_f64's sampled sort
-// from its radix path's length) hold on this processor.
-// They were measured on AVX2. AVX-512's quicksort runs about twice as fast, and sorts int64
-// with native 64-bit min and max, while the radix passes are scalar and no faster there:
-// those crossings lie far above these lengths, so AVX-512 keeps the quicksort.
-inline bool scalar_radix_beats_quicksort() noexcept { return simd::best_kernels()->isa != simd::Isa::kAvx512; }
+// The lengths from which the scalar radix sorts take over from the vector quicksort, for
+// one kernel table: the faster the table's quicksort, the later. entry_thresholds.hpp holds
+// each value with what it was measured on; the scalar table keeps the AVX2 ones, whose
+// quicksort is already the slower side of every crossing.
+struct RadixCrossings {
+    std::size_t i64_short_radix;            // in-cache radix sort, int64 keys that spread evenly
+    std::size_t st_i64_radix;               // sort_i64_st: radix sort, stretches whose digits split well
+    std::size_t st_f64_short_radix;         // sort_f64_st: in-cache radix sort, floats that spread evenly
+    std::size_t st_f64_radix;               // sort_f64_st: radix sort, stretches whose digits split well
+    std::size_t st_f64_sampled;             // sort_f64_st: sampled sort, stretches whose digits split badly
+    std::size_t st_f64_sampled_over_digits; // sort_f64_st: sampled sort, the others
+    std::size_t mt_f64_sampled;             // sort_f64: sampled sort, stretches whose digits split badly
+    std::size_t mt_f64_sampled_even;        // sort_f64: sampled sort, the others
+    std::size_t mt_i64_radix;               // sort_i64: parallel radix sort, stretches whose digits split well
+};
 
-// Sorts an int64 slice or stretch that no count settled and no radix step splits well: by
-// the in-cache radix sort where it fits and its keys spread evenly, else by `otherwise`.
-// Long stretches arrive here too (keys whose top digit takes few values), and the in-cache
-// sort takes at most kRollercoasterSmallMax.
+inline constexpr RadixCrossings kAvx2Crossings{
+    kI64ShortRadixMin,     kStRadixMin,     kStF64ShortRadixMin,  kStF64RadixMin,      kStF64SampledRadixMin,
+    kStF64SampledOverDigitsMin, kMtF64SampledMin, kMtF64SampledEvenMin, kMtI64RadixMin,
+};
+inline constexpr RadixCrossings kAvx512Crossings{
+    kI64ShortRadixMinAvx512,     kStI64RadixMinAvx512,     kStF64ShortRadixMinAvx512,
+    kStF64RadixMinAvx512,        kStF64SampledRadixMinAvx512, kStF64SampledOverDigitsMinAvx512,
+    kMtF64SampledMinAvx512,      kMtF64SampledEvenMinAvx512,  kMtI64RadixMinAvx512,
+};
+
+// The crossings of the kernel table this process sorts with.
+inline const RadixCrossings& radix_crossings() noexcept {
+    return simd::best_kernels()->isa == simd::Isa::kAvx512 ? kAvx512Crossings : kAvx2Crossings;
+}
+
+// The sorts a stretch (or a slice below the radix paths) may take.
+enum class StretchSort {
+    kQuicksort,     // the vector quicksort
+    kInCacheRadix,  // rollercoaster_short: at most kRollercoasterSmallMax keys that spread evenly
+    kRadix,         // rollercoaster_sort (parallel: the radix sort on the pool)
+    kSampledRadix,  // sampled_msd_sort or its parallel form
+};
+
+// The int64 choice, single- and multi-threaded, for a stretch or slice that no count
+// settled: the radix sort where its digits split the keys well, the in-cache sort where
+// it fits and its keys spread evenly from their first differing bit, else the quicksort.
+inline StretchSort i64_stretch_sort(const i64* v, std::size_t m) {
+    const RadixCrossings& at = radix_crossings();
+    if (m >= at.st_i64_radix && radix_splits_well<I64Traits>(v, m)) return StretchSort::kRadix;
+    if (m >= at.i64_short_radix && m <= kRollercoasterSmallMax && short_radix_splits_well<I64Traits>(v, m))
+        return StretchSort::kInCacheRadix;
+    return StretchSort::kQuicksort;
+}
+
+// The float64 choice of sort_f64_st, on the keys in total order: the sampled sort for long
+// stretches (from a shorter length where the digits split badly), the radix sort where the
+// digits split well, the in-cache sort for short even ones, else the quicksort.
+inline StretchSort st_f64_stretch_sort(const f64* v, std::size_t m) {
+    const RadixCrossings& at = radix_crossings();
+    if (m < std::min(at.st_f64_radix, at.st_f64_sampled)) {
+        return m >= at.st_f64_short_radix && m <= kRollercoasterSmallMax &&
+                       short_radix_splits_well<F64KeyOrderTraits>(v, m)
+                   ? StretchSort::kInCacheRadix
+                   : StretchSort::kQuicksort;
+    }
+    const bool digits_split = radix_splits_well<F64KeyOrderTraits>(v, m);
+    if (m <= kF64SampledRadixMax && m >= (digits_split ? at.st_f64_sampled_over_digits : at.st_f64_sampled))
+        return StretchSort::kSampledRadix;
+    return digits_split && m >= at.st_f64_radix ? StretchSort::kRadix : StretchSort::kQuicksort;
+}
+
+// The float64 choice of sort_f64 for a stretch of its radix path: the parallel sampled sort
+// (from a shorter length where the digits split badly) or the parallel quicksort.
+inline StretchSort mt_f64_stretch_sort(const f64* v, std::size_t m) {
+    const RadixCrossings& at = radix_crossings();
+    const bool sampled = m <= kF64SampledRadixMax && m >= at.mt_f64_sampled &&
+                         (m >= at.mt_f64_sampled_even || !radix_splits_well<F64KeyOrderTraits>(v, m));
+    return sampled ? StretchSort::kSampledRadix : StretchSort::kQuicksort;
+}
+
+// The int64 choice of sort_i64 for a stretch of its radix paths: the parallel radix sort
+// where its digits split the keys well, else the parallel quicksort.
+inline StretchSort mt_i64_stretch_sort(const i64* v, std::size_t m) {
+    return m >= radix_crossings().mt_i64_radix && radix_splits_well<I64Traits>(v, m) ? StretchSort::kRadix
+                                                                                    : StretchSort::kQuicksort;
+}
+
+// Sorts a short int64 slice (below the radix paths) that no count settled: by the in-cache
+// radix sort where i64_stretch_sort gives it, else by `otherwise`.
 template <class Otherwise>
 void sort_short_i64(i64* v, std::size_t n, Otherwise&& otherwise) {
-    if (n >= kI64ShortRadixMin && n <= kRollercoasterSmallMax && scalar_radix_beats_quicksort() &&
-        short_radix_splits_well<I64Traits>(v, n))
+    if (i64_stretch_sort(v, n) == StretchSort::kInCacheRadix)
         rollercoaster_short<I64Traits>(v, n);
     else
         otherwise(v, n);

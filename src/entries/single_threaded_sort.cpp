@@ -19,13 +19,13 @@ namespace tamarind {
 
 namespace {
 
-// Sorts a stretch that run detection hands on: the radix sort where its digits split the
-// keys well, else (and for short stretches) the vector quicksort.
+// Sorts a stretch that run detection hands on, as i64_stretch_sort chooses.
 void sort_stretch(i64* v, std::size_t m) {
-    if (m >= kStRadixMin && radix_splits_well<I64Traits>(v, m))
-        rollercoaster_sort<I64Traits>(v, m);
-    else
-        sort_short_i64(v, m, unstable_sort<I64Traits>);
+    switch (i64_stretch_sort(v, m)) {
+        case StretchSort::kRadix: rollercoaster_sort<I64Traits>(v, m); break;
+        case StretchSort::kInCacheRadix: rollercoaster_short<I64Traits>(v, m); break;
+        default: unstable_sort<I64Traits>(v, m);
+    }
 }
 
 }  // namespace
@@ -50,17 +50,12 @@ void single_threaded_sort(f64* v, std::size_t n) {
             sampled_msd_sort<I64Traits>(ints.ints(), m, spread);
             ints.release();
         };
-        const bool digits_split = m >= kStF64RadixMin && radix_splits_well<F64KeyOrderTraits>(chunk, m);
-        if (m <= kF64SampledRadixMax && (digits_split ? m >= kStF64SampledOverDigitsMin
-                                                      : m >= kStF64SampledRadixMin && scalar_radix_beats_quicksort()))
-            sampled();
-        else if (digits_split)
-            as_ints(rollercoaster_sort<I64Traits>);
-        else if (m >= kStF64ShortRadixMin && m <= kRollercoasterSmallMax && scalar_radix_beats_quicksort() &&
-                 short_radix_splits_well<F64KeyOrderTraits>(chunk, m))
-            as_ints(rollercoaster_short<I64Traits>);
-        else
-            quicksort_in_total_order(chunk, m);
+        switch (st_f64_stretch_sort(chunk, m)) {
+            case StretchSort::kSampledRadix: sampled(); break;
+            case StretchSort::kRadix: as_ints(rollercoaster_sort<I64Traits>); break;
+            case StretchSort::kInCacheRadix: as_ints(rollercoaster_short<I64Traits>); break;
+            default: quicksort_in_total_order(chunk, m);
+        }
     }));
     std::vector<u64> boundaries = runs_or_whole_slice<F64KeyOrderTraits>(v, n, fallback);
     // The merge compares on every step of a dependency chain: on integers a comparison is
