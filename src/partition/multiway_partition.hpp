@@ -1,0 +1,170 @@
+// Multi-way partition of an unsorted slice at sorted splitters, into a second slice: the
+// distribution step of a sample sort whose buckets are sorted elsewhere (tamarind_dask cuts
+// each chunk with it, sends the buckets to their output partitions and sorts each partition
+// once). One pass classifies every element and counts the buckets, a second copies each
+// element to its bucket's next place, so the buckets keep the elements' input order: NaNs,
+// which the order cannot tell apart, stay in the order they came in.
+//
+// The order is NumPy's: for f64 -0.0 equals +0.0 and every NaN is equal to every other NaN
+// and above all numbers; i64 is signed. Elements equal to a splitter are split by position,
+// so that a value that fills many buckets' worth still spreads evenly over them: element i
+// (its index in the input) equal to splitter j lies above it when i >= ties[j], below it
+// otherwise. A caller that orders elements by (value, chunk, index) puts ties[j] at 0 in
+// chunks after splitter j's chunk, at the slice's length in chunks before it, and at the
+// splitter's own index in its chunk.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "traits/float_keys.hpp"
+#include "types/element.hpp"
+#include "types/scratch.hpp"
+
+namespace tamarind {
+
+// NumPy's order as unsigned keys. Unlike the radix keys (key_maps.hpp), both zeros share a
+// key and so do all NaNs, which take the largest.
+inline u64 numpy_order_key(f64 x) noexcept {
+    // Adding +0.0 turns -0.0 into +0.0 and leaves every other number as it is.
+    const u64 key = ordered_bits(std::bit_cast<u64>(x + 0.0)) ^ kSignBit;
+    return x != x ? std::numeric_limits<u64>::max() : key;
+}
+inline u64 numpy_order_key(i64 x) noexcept { return static_cast<u64>(x) ^ kSignBit; }
+
+enum class SplitterCheck {
+    kOk,
+    kUnsorted,      // a splitter's key is below the one before it
+    kTiesDecrease,  // among equal splitters, a tie position below the one before it
+};
+
+// Splitters must ascend, and equal splitters must have ascending tie positions: splitter j
+// before j + 1 in the order the caller sorts by. On a fault, `at` is the first splitter out
+// of order.
+inline SplitterCheck check_splitters(const u64* keys, const i64* ties, std::size_t k, std::size_t& at) noexcept {
+    for (at = 1; at < k; ++at) {
+        if (keys[at] < keys[at - 1]) return SplitterCheck::kUnsorted;
+        if (keys[at] == keys[at - 1] && ties[at] < ties[at - 1]) return SplitterCheck::kTiesDecrease;
+    }
+    return SplitterCheck::kOk;
+}
+
+namespace detail {
+
+// The bucket of each key. The key range from the first splitter to the last is cut into
+// kSlots slots of equal width (keys below and above it take two more), and a table holds
+// for each slot the number of splitters below its first key: a key in a slot that holds no
+// splitter has that bucket, in one load. A key in a slot that holds some searches just
+// those, and one equal to a splitter searches their tie positions.
+class SplitterTable {
+public:
+    // keys: k >= 1 ascending splitter keys; ties: their tie positions (check_splitters holds).
+    SplitterTable(const u64* keys, const i64* ties, std::size_t k)
+        : keys_(keys, keys + k), ties_(ties, ties + k), low_(keys[0]), high_(keys[k - 1]) {
+        while (((high_ - low_) >> shift_) >= kSlots) ++shift_;
+        // below_[s] for slot s, then one more entry, so that slot s holds the splitters
+        // [below_[s], below_[s + 1]).
+        below_.resize(kSlots + 3, static_cast<std::uint32_t>(k));
+        below_[0] = below_[1] = 0;
+        std::size_t below = 0;
+        for (std::size_t s = 0; s < kSlots; ++s) {
+            const u64 offset = static_cast<u64>(s) << shift_;
+            if (offset > high_ - low_) break;  // no key reaches this slot or any after it
+            while (below < k && keys_[below] < low_ + offset) ++below;
+            below_[s + 1] = static_cast<std::uint32_t>(below);
+        }
+    }
+
+    std::size_t buckets() const noexcept { return keys_.size() + 1; }
+
+    // The bucket of the element at `position` whose key is `key`.
+    std::size_t bucket(u64 key, std::size_t position) const noexcept {
+        // Keys below the first splitter take slot 0 (by a mask, not a branch: they may come
+        // in any mix with the others), keys beyond the slots slot kSlots + 1. A key above the
+        // last splitter but within its slot searches that slot's splitters and finds none
+        // above it.
+        std::size_t slot = static_cast<std::size_t>(std::min<u64>((key - low_) >> shift_, kSlots)) + 1;
+        slot &= -static_cast<std::size_t>(key >= low_);
+        std::size_t b = below_[slot];
+        // Lower bound among the slot's splitters, most often none: halving steps whose
+        // number depends on the slot only.
+        std::size_t n = below_[slot + 1] - b;
+        for (; n > 1; n -= n / 2) b = keys_[b + n / 2 - 1] < key ? b + n / 2 : b;
+        b += n == 1 && keys_[b] < key;
+        if (b < keys_.size() && keys_[b] == key) [[unlikely]]
+            b = above_ties(key, position, b);
+        return b;
+    }
+
+private:
+    // Slots between the first and the last splitter: a table of 256 KiB, which stays in the
+    // second-level cache.
+    static constexpr std::size_t kSlots = std::size_t{1} << 16;
+
+    // Splitters from `first` on equal `key`: the element lies above those whose tie position
+    // it reaches, a prefix of them since the positions ascend. Returns its bucket.
+    std::size_t above_ties(u64 key, std::size_t position, std::size_t first) const noexcept {
+        const u64* upper = std::upper_bound(keys_.data() + first, keys_.data() + keys_.size(), key);
+        const i64* t = ties_.data();
+        const i64* past = std::upper_bound(t + first, t + (upper - keys_.data()), static_cast<i64>(position));
+        return static_cast<std::size_t>(past - t);
+    }
+
+    std::vector<u64> keys_;
+    std::vector<i64> ties_;
+    u64 low_, high_;
+    unsigned shift_ = 0;
+    std::vector<std::uint32_t> below_;
+};
+
+template <class Id, class T>
+void partition_by_ids(const T* in, T* out, std::size_t n, const SplitterTable& table, std::size_t* bounds) {
+    const std::size_t buckets = table.buckets();
+    ScratchBuffer<Id> ids(n);
+    // Four sets of counts by turns, so that a run of one bucket does not wait on each
+    // increment's store before the next.
+    std::vector<std::size_t> counts(4 * buckets, 0);
+    Id* id = ids.get();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t b = table.bucket(numpy_order_key(in[i]), i);
+        id[i] = static_cast<Id>(b);
+        ++counts[(i & 3) * buckets + b];
+    }
+    bounds[0] = 0;
+    for (std::size_t b = 0; b < buckets; ++b)
+        bounds[b + 1] = bounds[b] + counts[b] + counts[buckets + b] + counts[2 * buckets + b] + counts[3 * buckets + b];
+    // The first set of counts becomes each bucket's next free place.
+    std::copy(bounds, bounds + buckets, counts.begin());
+    for (std::size_t i = 0; i < n; ++i) out[counts[id[i]]++] = in[i];
+}
+
+}  // namespace detail
+
+// Copies in[0, n) to out[0, n) (which must not overlap it) bucket by bucket: bucket b holds
+// the elements above splitters 0 .. b - 1 and not above splitter b, in their input order,
+// at out[bounds[b], bounds[b + 1]). keys are the k splitters' numpy_order_key, ties their
+// tie positions, and check_splitters must hold for them; bounds has room for k + 2 values.
+// Takes scratch of one to four bytes per element (more buckets, wider bucket numbers) and
+// the splitter table's 256 KiB: bad_alloc leaves `in` as it was and `out` unwritten. k must
+// be below 2^32.
+template <class T>
+void multiway_partition(const T* in, T* out, std::size_t n, const u64* keys, const i64* ties, std::size_t k,
+                        std::size_t* bounds) {
+    if (k == 0) {
+        if (n > 0) std::memcpy(out, in, n * sizeof(T));
+        bounds[0] = 0;
+        bounds[1] = n;
+        return;
+    }
+    const detail::SplitterTable table(keys, ties, k);
+    if (table.buckets() <= 256) detail::partition_by_ids<std::uint8_t>(in, out, n, table, bounds);
+    else if (table.buckets() <= 65536) detail::partition_by_ids<std::uint16_t>(in, out, n, table, bounds);
+    else detail::partition_by_ids<std::uint32_t>(in, out, n, table, bounds);
+}
+
+}  // namespace tamarind
