@@ -11,7 +11,7 @@ namespace tamarind::py {
 namespace {
 
 // "'list' object is not an instance of 'ndarray'", noted with the argument's name.
-PyError array_cast_error(PyObject* object, PyTypeObject* expected) {
+PyError array_cast_error(PyObject* object, PyTypeObject* expected, const char* name) {
     Ref target_name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(expected), "__qualname__"));
     if (!target_name) PyErr_Clear();
     std::string target = to_utf8(target_name.get(), "<failed to extract type name>");
@@ -24,7 +24,8 @@ PyError array_cast_error(PyObject* object, PyTypeObject* expected) {
     Ref value(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr));
     if (!value) return PyError::fetch();
     // Python 3.11+ shows notes under the message; elsewhere the note is simply skipped.
-    Ref noted(PyObject_CallMethod(value.get(), "add_note", "s", messages::kProcessingArrNote.data()));
+    const std::string note = std::string(messages::kProcessingNote) + name + "'";
+    Ref noted(PyObject_CallMethod(value.get(), "add_note", "s", note.c_str()));
     if (!noted) PyErr_Clear();
     return PyError::normalized(Ref::borrow(PyExc_TypeError), std::move(value), Ref());
 }
@@ -37,7 +38,7 @@ const SharedBorrowApi& borrow_api_or_panic() {
 
 }  // namespace
 
-Result<TakenArray> TakenArray::take(PyObject* object, int type_num) {
+Result<TakenArray> TakenArray::take(PyObject* object, int type_num, Access access, const char* name) {
     Result<const NumpyApi*> api_result = NumpyApi::get();
     if (!api_result.ok()) panic(std::string(messages::kArrayApiCapsuleError) + api_result.error().debug());
     const NumpyApi& api = *api_result.value();
@@ -48,13 +49,15 @@ Result<TakenArray> TakenArray::take(PyObject* object, int type_num) {
         PyObject* descr = fields(object)->descr;
         accepted = descr == wanted || api.equiv_types(descr, wanted);
     }
-    if (!accepted) return array_cast_error(object, api.array_type());
+    if (!accepted) return array_cast_error(object, api.array_type(), name);
 
     Ref array = Ref::borrow(object);
     const SharedBorrowApi& borrows = borrow_api_or_panic();
-    switch (int code = borrows.acquire_mut(borrows.registry, object)) {
+    const int code = access == Access::kWrite ? borrows.acquire_mut(borrows.registry, object)
+                                              : borrows.acquire(borrows.registry, object);
+    switch (code) {
         case kBorrowOk:
-            return TakenArray(array.release());
+            return TakenArray(array.release(), access);
         case kAlreadyBorrowed:
             panic(messages::kAlreadyBorrowed);
         case kNotWriteable:
@@ -69,7 +72,8 @@ Result<TakenArray> TakenArray::take(PyObject* object, int type_num) {
 TakenArray::~TakenArray() {
     if (array_ == nullptr) return;
     const SharedBorrowApi& borrows = borrow_api_or_panic();  // cached since take()
-    borrows.release_mut(borrows.registry, array_);
+    if (access_ == Access::kWrite) borrows.release_mut(borrows.registry, array_);
+    else borrows.release(borrows.registry, array_);
     Py_DECREF(array_);
 }
 

@@ -17,15 +17,22 @@ struct ElementSlice {
     std::size_t len;
 };
 
-// Holds one reference to an array and its exclusive borrow; gives both back when it goes
-// out of scope, on every path out of a call, unwinding included.
+// How an array is borrowed: exclusively, to be sorted in place, or shared, only to be read
+// (the partition helper's source, which may be read-only).
+enum class Access { kWrite, kRead };
+
+// Holds one reference to an array and its borrow; gives both back when it goes out of
+// scope, on every path out of a call, unwinding included.
 class TakenArray {
 public:
-    // Checks `object` (one-dimensional ndarray of the given type number) and borrows it.
-    // A read-only or already borrowed array is a panic.
-    static Result<TakenArray> take(PyObject* object, int type_num);
+    // Checks `object` (one-dimensional ndarray of the given type number) and borrows it;
+    // `name` is the parameter that the type error's note names. A read-only array taken
+    // for writing, or an array borrowed in a conflicting way, is a panic.
+    static Result<TakenArray> take(PyObject* object, int type_num, Access access = Access::kWrite,
+                                   const char* name = "arr");
 
-    TakenArray(TakenArray&& other) noexcept : array_(std::exchange(other.array_, nullptr)) {}
+    TakenArray(TakenArray&& other) noexcept
+        : array_(std::exchange(other.array_, nullptr)), access_(other.access_) {}
     TakenArray(const TakenArray&) = delete;
     TakenArray& operator=(const TakenArray&) = delete;
     TakenArray& operator=(TakenArray&&) = delete;
@@ -41,11 +48,12 @@ public:
     }
 
 private:
-    explicit TakenArray(PyObject* array) : array_(array) {}
+    TakenArray(PyObject* array, Access access) : array_(array), access_(access) {}
     bool raw_slice(std::uint64_t& n, void*& data) const;
     static PyError not_contiguous();
 
     PyObject* array_;
+    Access access_;
 };
 
 }  // namespace tamarind::py

@@ -1,6 +1,7 @@
 // The module `tamarind` and its six functions. Each call parses `arr`, borrows the array
 // exclusively, hands its element slice to the sort the function's name chooses, and gives
-// the array back; failures become Python exceptions only here, at the boundary.
+// the array back; failures become Python exceptions only here, at the boundary. The module
+// also carries the Dask sort's private helpers (nogil_helpers.hpp).
 #include <Python.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 #include "array_access.hpp"
 #include "entries/entries.hpp"
 #include "errors.hpp"
+#include "nogil_helpers.hpp"
 #include "numpy_api.hpp"
 #include "types/messages.hpp"
 #include "types/panic.hpp"
@@ -44,14 +46,6 @@ Result<PyObject*> parse_arr(const char* function, PyObject* args, PyObject* kwar
 // ---- the functions' entries ----------------------------------------------------
 
 enum class Entry { kMultiThreaded, kSingleThreaded, kParallelQuicksort };
-
-// NumPy's type number of each element type.
-template <class T>
-inline constexpr int kTypeNumOf = 0;
-template <>
-inline constexpr int kTypeNumOf<f64> = kTypeNumF64;
-template <>
-inline constexpr int kTypeNumOf<i64> = kTypeNumI64;
 
 template <class T, Entry E>
 void run_sort(ElementSlice<T> s) {
@@ -103,8 +97,19 @@ PyMethodDef g_methods[] = {
 };
 #undef TAMARIND_METHOD
 
-// Adds one function to the module and its name to __all__.
-Result<bool> add_function(PyObject* module, PyMethodDef* method) {
+// The Dask sort's private helpers (nogil_helpers.hpp): module attributes, not in __all__.
+// Positional arguments only.
+PyMethodDef g_private_methods[] = {
+    {"_sort_nogil_f64", sort_nogil_f64, METH_VARARGS, "_sort_nogil_f64(arr, /)\n--\n\n"},
+    {"_sort_nogil_i64", sort_nogil_i64, METH_VARARGS, "_sort_nogil_i64(arr, /)\n--\n\n"},
+    {"_partition_nogil_f64", partition_nogil_f64, METH_VARARGS,
+     "_partition_nogil_f64(arr, out, splitters, ties, /)\n--\n\n"},
+    {"_partition_nogil_i64", partition_nogil_i64, METH_VARARGS,
+     "_partition_nogil_i64(arr, out, splitters, ties, /)\n--\n\n"},
+};
+
+// Adds one function to the module and, where `listed`, its name to __all__.
+Result<bool> add_function(PyObject* module, PyMethodDef* method, bool listed) {
     Ref module_name(PyModule_GetNameObject(module));
     if (!module_name) return PyError::fetch();
     Ref function(PyCFunction_NewEx(method, module, module_name.get()));
@@ -112,6 +117,10 @@ Result<bool> add_function(PyObject* module, PyMethodDef* method) {
     Ref name(PyObject_GetAttrString(function.get(), "__name__"));
     if (!name) return PyError::fetch();
     if (!PyUnicode_Check(name.get())) return cast_error(name.get(), "PyString");
+    if (!listed) {
+        if (PyObject_SetAttr(module, name.get(), function.get()) != 0) return PyError::fetch();
+        return true;
+    }
     Ref all(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return PyError::fetch();
@@ -132,7 +141,11 @@ int exec_module(PyObject* module) {
         if (module == nullptr) return PyError::fetch();
         if (!PyModule_Check(module)) return cast_error(module, "PyModule");
         for (PyMethodDef& method : g_methods) {
-            Result<bool> added = add_function(module, &method);
+            Result<bool> added = add_function(module, &method, true);
+            if (!added.ok()) return std::move(added.error());
+        }
+        for (PyMethodDef& method : g_private_methods) {
+            Result<bool> added = add_function(module, &method, false);
             if (!added.ok()) return std::move(added.error());
         }
         Py_INCREF(Py_None);

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "errors.hpp"
+#include "types/element.hpp"
 
 namespace tamarind::py {
 
@@ -20,6 +21,14 @@ inline constexpr int kWriteable = 0x400;
 inline constexpr int kTypeNumI64 = 9;
 inline constexpr int kTypeNumF64 = 12;
 inline constexpr int kTypeNumLong = 7;
+
+// NumPy's type number of each element type.
+template <class T>
+inline constexpr int kTypeNumOf = 0;
+template <>
+inline constexpr int kTypeNumOf<f64> = kTypeNumF64;
+template <>
+inline constexpr int kTypeNumOf<i64> = kTypeNumI64;
 
 // The leading fields of NumPy's array object, identical in NumPy 1.x and 2.x.
 struct ArrayFields {

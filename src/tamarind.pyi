@@ -22,3 +22,20 @@ def rayon_sort_i64(arr: npt.NDArray[np.int64]) -> None:
 
 def rayon_sort_f64(arr: npt.NDArray[np.float64]) -> None:
     """Sort a contiguous float64 array in place with the parallel quicksort."""
+
+# Private helpers of tamarind_dask, not part of the API (not in __all__): they let go of the
+# interpreter lock while they work, so pass them only arrays that no other thread uses.
+
+def _sort_nogil_f64(arr: npt.NDArray[np.float64], /) -> None:
+    """Sort in place into NumPy's order: NaNs last in their order, -0.0 before +0.0."""
+
+def _sort_nogil_i64(arr: npt.NDArray[np.int64], /) -> None:
+    """Sort in place on the calling thread."""
+
+def _partition_nogil_f64(arr: npt.NDArray[np.float64], out: npt.NDArray[np.float64],
+                         splitters: npt.NDArray[np.float64], ties: npt.NDArray[np.int64], /) -> list[int]:
+    """Copy arr into out bucket by bucket at the splitters; return the k + 2 bucket bounds."""
+
+def _partition_nogil_i64(arr: npt.NDArray[np.int64], out: npt.NDArray[np.int64],
+                         splitters: npt.NDArray[np.int64], ties: npt.NDArray[np.int64], /) -> list[int]:
+    """Copy arr into out bucket by bucket at the splitters; return the k + 2 bucket bounds."""

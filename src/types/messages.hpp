@@ -50,7 +50,32 @@ inline constexpr std::string_view kMissingArr = "missing 1 required positional a
 inline constexpr std::string_view kMultipleArr = "got multiple values for argument 'arr'";
 inline constexpr std::string_view kUnexpectedKeyword = "got an unexpected keyword argument '";  // + name + "'"
 inline constexpr std::string_view kTooManyPositional = "takes 1 positional arguments but ";     // + count + " were given"
-// Noted on the TypeError of a wrong argument type.
-inline constexpr std::string_view kProcessingArrNote = "while processing 'arr'";
+// Noted on the TypeError of a wrong argument type: kProcessingNote + parameter + "'".
+inline constexpr std::string_view kProcessingNote = "while processing '";
+
+// ---- exceptions of the Dask sort's private helpers (TypeError, ValueError) -----------------
+
+// "<function>() " precedes each of these.
+// kSplittersType + dtype name + kSplittersTypeEnd + what was given.
+inline constexpr std::string_view kSplittersType = "expects splitters as a one-dimensional ";
+inline constexpr std::string_view kSplittersTypeEnd = " array (native byte order), the dtype of arr; got ";
+// kTiesType + what was given.
+inline constexpr std::string_view kTiesType = "expects ties as a one-dimensional int64 array; got ";
+// kTiesLength + ties' length + kTiesLengthEnd + splitters' length.
+inline constexpr std::string_view kTiesLength = "expects one tie position per splitter; got ";
+inline constexpr std::string_view kTiesLengthEnd = " for splitters of length ";
+// kOutLength + out's length + kOutLengthEnd + arr's length.
+inline constexpr std::string_view kOutLength = "expects out as long as arr; got ";
+inline constexpr std::string_view kOutLengthEnd = " elements for ";
+// kSplittersUnsorted + index + kSplittersUnsortedEnd.
+inline constexpr std::string_view kSplittersUnsorted = "expects splitters in ascending order; splitter ";
+inline constexpr std::string_view kSplittersUnsortedEnd = " is below the one before it";
+// kSplitterAfterNaN + index + kSplitterAfterNaNEnd.
+inline constexpr std::string_view kSplitterAfterNaN = "expects splitters in ascending order; splitter ";
+inline constexpr std::string_view kSplitterAfterNaNEnd =
+    " is a number after a NaN: NaNs sort above every number, so only NaNs may follow one";
+// kTiesDecrease + index + kTiesDecreaseEnd.
+inline constexpr std::string_view kTiesDecrease = "expects ascending ties among equal splitters; ties[";
+inline constexpr std::string_view kTiesDecreaseEnd = "] is below the one before it";
 
 }  // namespace tamarind::messages

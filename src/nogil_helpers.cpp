@@ -1,0 +1,171 @@
+#include "nogil_helpers.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "array_access.hpp"
+#include "entries/numpy_order_sort.hpp"
+#include "errors.hpp"
+#include "numpy_api.hpp"
+#include "partition/multiway_partition.hpp"
+#include "types/messages.hpp"
+
+namespace tamarind::py {
+namespace {
+
+// Lets go of the interpreter lock for a scope and takes it back when the scope ends, also
+// while an exception unwinds, so that the boundary that catches it holds the lock again.
+class GilReleased {
+public:
+    GilReleased() : state_(PyEval_SaveThread()) {}
+    GilReleased(const GilReleased&) = delete;
+    GilReleased& operator=(const GilReleased&) = delete;
+    ~GilReleased() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
+template <class T>
+constexpr const char* kDtypeName = std::is_same_v<T, f64> ? "float64" : "int64";
+
+PyError type_error(const char* function, std::string_view what, const std::string& rest) {
+    return PyError::lazy(PyExc_TypeError, std::string(function) + "() " + std::string(what) + rest);
+}
+
+PyError value_error(const char* function, std::string rest) {
+    return PyError::lazy(PyExc_ValueError, std::string(function) + "() " + std::move(rest));
+}
+
+// "a 'list'", or "an array of dtype int32 with 2 dimensions", for the type errors.
+std::string describe(PyObject* object) {
+    const NumpyApi& api = NumpyApi::cached();
+    if (!api.is_array(object)) return "a '" + type_name_of(object) + "'";
+    const ArrayFields* a = fields(object);
+    return "an array of dtype " + to_utf8(a->descr, "?") + " with " + std::to_string(a->nd) + " dimension" +
+           (a->nd == 1 ? "" : "s");
+}
+
+// A one-dimensional array of the given type number, read element by element whatever its
+// strides (splitters and ties are short): the values, or nothing if `object` is not one.
+template <class T>
+bool read_vector(PyObject* object, int type_num, std::vector<T>& values) {
+    const NumpyApi& api = NumpyApi::cached();
+    if (!api.is_array(object) || fields(object)->nd != 1) return false;
+    PyObject* wanted = api.canonical_descr(type_num);
+    const ArrayFields* a = fields(object);
+    if (a->descr != wanted && !api.equiv_types(a->descr, wanted)) return false;
+    values.resize(static_cast<std::size_t>(a->dimensions[0]));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        std::memcpy(&values[i], a->data + static_cast<std::intptr_t>(i) * a->strides[0], sizeof(T));
+    return true;
+}
+
+template <class T>
+PyObject* sort_nogil(const char* function, PyObject* args) {
+    return guard([&]() -> Result<PyObject*> {
+        PyObject* arr = nullptr;
+        if (!PyArg_UnpackTuple(args, function, 1, 1, &arr)) return PyError::fetch();
+        Result<TakenArray> taken = TakenArray::take(arr, kTypeNumOf<T>);
+        if (!taken.ok()) return std::move(taken.error());
+        Result<ElementSlice<T>> slice = taken.value().template slice<T>();
+        if (!slice.ok()) return std::move(slice.error());
+        if (slice.value().len > 0) {
+            GilReleased released;
+            numpy_order_sort(slice.value().data, slice.value().len);
+        }
+        Py_INCREF(Py_None);
+        return Py_None;
+    });
+}
+
+// The splitters' keys and tie positions, checked; or the TypeError or ValueError to raise.
+template <class T>
+Result<bool> read_splitters(const char* function, PyObject* splitters, PyObject* ties, std::vector<u64>& keys,
+                            std::vector<i64>& tie_positions) {
+    std::vector<T> values;
+    if (!read_vector(splitters, kTypeNumOf<T>, values))
+        return type_error(function, messages::kSplittersType,
+                          kDtypeName<T> + std::string(messages::kSplittersTypeEnd) + describe(splitters));
+    if (!read_vector(ties, kTypeNumI64, tie_positions))
+        return type_error(function, messages::kTiesType, describe(ties));
+    if (tie_positions.size() != values.size())
+        return value_error(function, std::string(messages::kTiesLength) + std::to_string(tie_positions.size()) +
+                                         std::string(messages::kTiesLengthEnd) + std::to_string(values.size()));
+    keys.resize(values.size());
+    for (std::size_t j = 0; j < values.size(); ++j) keys[j] = numpy_order_key(values[j]);
+    std::size_t at = 0;
+    switch (check_splitters(keys.data(), tie_positions.data(), keys.size(), at)) {
+        case SplitterCheck::kOk:
+            return true;
+        case SplitterCheck::kUnsorted:
+            if constexpr (std::is_same_v<T, f64>) {
+                if (std::isnan(values[at - 1]))
+                    return value_error(function, std::string(messages::kSplitterAfterNaN) + std::to_string(at) +
+                                                     std::string(messages::kSplitterAfterNaNEnd));
+            }
+            return value_error(function, std::string(messages::kSplittersUnsorted) + std::to_string(at) +
+                                             std::string(messages::kSplittersUnsortedEnd));
+        case SplitterCheck::kTiesDecrease:
+            break;
+    }
+    return value_error(function, std::string(messages::kTiesDecrease) + std::to_string(at) +
+                                     std::string(messages::kTiesDecreaseEnd));
+}
+
+template <class T>
+PyObject* partition_nogil(const char* function, PyObject* args) {
+    return guard([&]() -> Result<PyObject*> {
+        PyObject *arr = nullptr, *out = nullptr, *splitters = nullptr, *ties = nullptr;
+        if (!PyArg_UnpackTuple(args, function, 4, 4, &arr, &out, &splitters, &ties)) return PyError::fetch();
+        // The source is only read: it may be read-only, and shared with other readers.
+        Result<TakenArray> source = TakenArray::take(arr, kTypeNumOf<T>, Access::kRead, "arr");
+        if (!source.ok()) return std::move(source.error());
+        Result<ElementSlice<T>> from = source.value().template slice<T>();
+        if (!from.ok()) return std::move(from.error());
+        // An out that overlaps arr conflicts with arr's borrow: AlreadyBorrowed.
+        Result<TakenArray> target = TakenArray::take(out, kTypeNumOf<T>, Access::kWrite, "out");
+        if (!target.ok()) return std::move(target.error());
+        Result<ElementSlice<T>> to = target.value().template slice<T>();
+        if (!to.ok()) return std::move(to.error());
+        const std::size_t n = from.value().len;
+        if (to.value().len != n)
+            return value_error(function, std::string(messages::kOutLength) + std::to_string(to.value().len) +
+                                             std::string(messages::kOutLengthEnd) + std::to_string(n));
+        std::vector<u64> keys;
+        std::vector<i64> tie_positions;
+        Result<bool> checked = read_splitters<T>(function, splitters, ties, keys, tie_positions);
+        if (!checked.ok()) return std::move(checked.error());
+
+        std::vector<std::size_t> bounds(keys.size() + 2);
+        {
+            GilReleased released;
+            multiway_partition(from.value().data, to.value().data, n, keys.data(), tie_positions.data(),
+                               keys.size(), bounds.data());
+        }
+        Ref list(PyList_New(static_cast<Py_ssize_t>(bounds.size())));
+        if (!list) return PyError::fetch();
+        for (std::size_t b = 0; b < bounds.size(); ++b) {
+            PyObject* bound = PyLong_FromSize_t(bounds[b]);
+            if (bound == nullptr) return PyError::fetch();
+            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(b), bound);  // steals the reference
+        }
+        return list.release();
+    });
+}
+
+}  // namespace
+
+PyObject* sort_nogil_f64(PyObject*, PyObject* args) { return sort_nogil<f64>("_sort_nogil_f64", args); }
+PyObject* sort_nogil_i64(PyObject*, PyObject* args) { return sort_nogil<i64>("_sort_nogil_i64", args); }
+PyObject* partition_nogil_f64(PyObject*, PyObject* args) {
+    return partition_nogil<f64>("_partition_nogil_f64", args);
+}
+PyObject* partition_nogil_i64(PyObject*, PyObject* args) {
+    return partition_nogil<i64>("_partition_nogil_i64", args);
+}
+
+}  // namespace tamarind::py

@@ -1,0 +1,200 @@
+"""The Dask sort's private helpers: the cut and the sort against NumPy references, the
+public functions' argument checks, bad splitters, and the interpreter lock let go of
+(while the public functions keep it)."""
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import tamarind
+from test_boundary import wrong_arrays
+
+PARTITION = {np.float64: tamarind._partition_nogil_f64, np.int64: tamarind._partition_nogil_i64}
+SORT = {np.float64: tamarind._sort_nogil_f64, np.int64: tamarind._sort_nogil_i64}
+NANS = np.array([0x7FF8000000000001, 0xFFF8000000000000, 0x7FF0000000000005, 0xFFF0000000000002],
+                dtype=np.uint64).view(np.float64)
+I64 = np.iinfo(np.int64)
+
+
+def test_private_and_unlisted():
+    for f in (*PARTITION.values(), *SORT.values()):
+        assert f.__name__.startswith("_") and f.__name__ not in tamarind.__all__
+    assert len(tamarind.__all__) == 6
+
+
+def data(kind, n, rng):
+    return {
+        "duplicates": lambda: rng.integers(-3, 4, n).astype(np.float64),
+        "all_equal": lambda: np.full(n, 7.0),
+        "nan_zeros": lambda: rng.choice(np.concatenate([NANS, [-0.0, 0.0, np.inf, -np.inf, 1.0, -1.0]]), n),
+        "normal": lambda: rng.normal(size=n),
+        "int64": lambda: rng.choice(np.array([I64.min, -1, 0, 1, I64.max]), n) + rng.integers(0, 2, n),
+    }[kind]()
+
+
+def splitters_for(a, k, rng):
+    """k sorted splitters, most of them elements of a (ties), some outside it, with tie
+    positions at 0, at len(a) and between, ascending among equal splitters."""
+    outside = np.array([I64.min, I64.max] if a.dtype == np.int64 else [-np.inf, -1e300, 1e300, np.nan])
+    pool = np.concatenate([a, outside.astype(a.dtype)]) if len(a) else outside.astype(a.dtype)
+    s = np.sort(rng.choice(pool, k))
+    ties = rng.choice([0, len(a), rng.integers(0, len(a) + 1)], k).astype(np.int64)
+    for j in range(1, k):
+        if s[j] == s[j - 1] or (np.isnan(s[j]) and np.isnan(s[j - 1])):
+            ties[j] = max(ties[j], ties[j - 1])
+    return s, ties
+
+
+def reference_cut(a, s, ties):
+    """Each element's bucket by searchsorted, ties by position; buckets in input order."""
+    lo, hi = np.searchsorted(s, a, "left"), np.searchsorted(s, a, "right")
+    position = np.arange(len(a))
+    bucket = lo + sum(((lo <= j) & (j < hi) & (ties[j] <= position)).astype(np.int64) for j in range(len(s)))
+    return a[np.argsort(bucket, kind="stable")], np.concatenate([[0], np.cumsum(np.bincount(bucket, minlength=len(s) + 1))])
+
+
+@pytest.mark.parametrize("kind", ["duplicates", "all_equal", "nan_zeros", "normal", "int64"])
+@pytest.mark.parametrize("n, k", [(0, 3), (1, 1), (500, 1), (2000, 7), (2000, 40), (3000, 300)])
+def test_cut_matches_reference(kind, n, k):
+    rng = np.random.default_rng(n + k)
+    a = data(kind, n, rng)
+    s, ties = splitters_for(a, k, rng)
+    before, out = a.copy(), np.empty_like(a)
+    bounds = PARTITION[a.dtype.type](a, out, s, ties)
+    expected, expected_bounds = reference_cut(a, s, ties)
+    assert bounds == expected_bounds.tolist()
+    assert np.array_equal(out.view(np.int64), expected.view(np.int64))
+    assert np.array_equal(a.view(np.int64), before.view(np.int64))
+
+
+def test_cut_isolates_single_elements_and_leaves_empty_buckets():
+    a = np.array([5.0, 3.0, 3.0, -0.0, 3.0, 0.0])
+    # The 3.0 at position 2 alone between the two splitters 3.0; the zeros split by position
+    # only (-0.0 at 3 below the zero splitters, 0.0 at 5 above); empty buckets at both ends
+    # and between the equal zero splitters.
+    s, ties = np.array([-1.0, 0.0, 0.0, 3.0, 3.0, 9.0]), np.array([0, 4, 4, 2, 3, 0])
+    out = np.empty_like(a)
+    assert tamarind._partition_nogil_f64(a, out, s, ties) == [0, 0, 1, 1, 3, 4, 6, 6]
+    assert out.tolist() == [-0.0, 3.0, 0.0, 3.0, 5.0, 3.0] and np.signbit(out[0]) and not np.signbit(out[2])
+
+
+def sort_in_place_before(a):
+    """tamarind_dask's sort of a partition before the helpers: NaNs moved out and appended,
+    the rest by the public single-threaded sort."""
+    if a.dtype.kind != "f":
+        tamarind.sort_i64_st(a)
+        return a
+    nan = np.isnan(a)
+    a = np.concatenate((a[~nan], a[nan]))
+    tamarind.sort_f64_st(a[: len(a) - int(np.count_nonzero(nan))])
+    return a
+
+
+@pytest.mark.parametrize("kind", ["duplicates", "nan_zeros", "normal", "int64"])
+@pytest.mark.parametrize("n", [0, 1, 2, 300, 301, 302, 5000, 300_000])
+def test_sort_matches_public_sort_bit_for_bit(kind, n):
+    a = data(kind, n, np.random.default_rng(n))
+    expected = sort_in_place_before(a.copy())
+    if a.dtype.kind == "f":
+        # The public comparison sorts (up to 300 numbers) leave -0.0 and +0.0 in either
+        # order; the helper puts -0.0 first, as the radix paths do.
+        numbers = expected[~np.isnan(expected)]
+        expected[: len(numbers)] = numbers[np.lexsort((~np.signbit(numbers), numbers))]
+    SORT[a.dtype.type](a)
+    assert np.array_equal(a.view(np.int64), expected.view(np.int64))
+
+
+@pytest.mark.parametrize("dtype", [np.float64, np.int64])
+@pytest.mark.parametrize("helper", ["sort", "partition"])
+def test_arrays_are_checked_as_the_public_functions_check_them(helper, dtype, PanicException):
+    a = np.arange(6, 0, -1).astype(dtype)
+
+    def call(arr, out=np.empty(6, dtype)):
+        if helper == "sort":
+            return SORT[dtype](arr)
+        return PARTITION[dtype](arr, out, a[:0], np.empty(0, np.int64))
+
+    params = ["arr"] if helper == "sort" else ["arr", "out"]
+    for param in params:
+        for value, message in wrong_arrays(dtype):
+            with pytest.raises(TypeError) as info:
+                call(value) if param == "arr" else call(a, value)
+            assert str(info.value) == message
+            if sys.version_info >= (3, 11):
+                assert info.value.__notes__ == [f"while processing '{param}'"]
+        with pytest.raises(TypeError, match=r"^The given array is not contiguous or is misaligned\.$"):
+            call(a[::2]) if param == "arr" else call(a[:3], np.empty(6, dtype)[::2])
+    read_only = a.copy()
+    read_only.flags.writeable = False
+    if helper == "sort":
+        with pytest.raises(PanicException, match="NotWriteable"):
+            call(read_only)
+    else:
+        call(read_only)  # only read
+        with pytest.raises(PanicException, match="NotWriteable"):
+            call(a, read_only)
+        with pytest.raises(PanicException, match="AlreadyBorrowed"):
+            call(a, a)  # out overlapping arr
+    assert a.tolist() == [6, 5, 4, 3, 2, 1]
+
+
+@pytest.mark.parametrize("splitters, ties, out_length, error, words", [
+    (np.array([1, 2]), np.zeros(2, np.int64), 6, TypeError, ["splitters", "float64", "dtype int64"]),
+    ([1.0, 2.0], np.zeros(2, np.int64), 6, TypeError, ["splitters", "'list'"]),
+    (np.zeros((1, 2)), np.zeros(2, np.int64), 6, TypeError, ["splitters", "2 dimensions"]),
+    (np.array([1.0, 2.0]), np.zeros(2, np.int32), 6, TypeError, ["ties", "int64", "dtype int32"]),
+    (np.array([1.0, 2.0]), np.zeros(3, np.int64), 6, ValueError, ["one tie position per splitter", "3", "length 2"]),
+    (np.array([2.0, 1.0]), np.zeros(2, np.int64), 6, ValueError, ["ascending order", "splitter 1 is below"]),
+    (np.array([np.nan, 1.0]), np.zeros(2, np.int64), 6, ValueError, ["splitter 1 is a number after a NaN"]),
+    (np.array([0.0, -0.0]), np.array([4, 3]), 6, ValueError, ["ascending ties among equal splitters", "ties[1]"]),
+    (np.array([1.0]), np.zeros(1, np.int64), 5, ValueError, ["out as long as arr", "got 5 elements for 6"]),
+])
+def test_bad_splitters_raise_and_touch_nothing(splitters, ties, out_length, error, words):
+    a, out = np.arange(6.0)[::-1].copy(), np.full(out_length, -1.0)
+    with pytest.raises(error) as info:
+        tamarind._partition_nogil_f64(a, out, splitters, ties)
+    assert all(w in str(info.value) for w in words), str(info.value)
+    assert a.tolist() == [5.0, 4.0, 3.0, 2.0, 1.0, 0.0] and (out == -1.0).all()
+
+
+@pytest.mark.parametrize("call, lets_go", [
+    (lambda a: tamarind._sort_nogil_f64(a), True),
+    (lambda a: tamarind._partition_nogil_f64(a, np.empty_like(a), np.array([0.25, 0.5]), np.zeros(2, np.int64)), True),
+    (lambda a: tamarind.sort_f64(a), False),
+    (lambda a: tamarind.sort_f64_st(a), False),
+])
+def test_other_threads_run_only_while_a_helper_works(call, lets_go):
+    """With a switch interval longer than the test, the calling thread keeps the interpreter
+    lock until it lets go of it itself, so the counting thread can count during the call
+    only if the call lets go. A public function never does: its count stays where it was.
+    A helper does: the counter runs once the system schedules it, which it may not manage
+    before the first sorts end, so the helper gets a few tries."""
+    arrays = [np.random.default_rng(i).random(2_000_000) for i in range(2)]
+    call(arrays[0].copy())  # any one-time set-up (NumPy's table, the pools) before counting
+    count, stop = [0], threading.Event()
+
+    def counter():
+        while not stop.is_set():
+            count[0] += 1
+            time.sleep(0)  # lets go of the lock between counts, so the calling thread gets it back
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000)
+    thread = threading.Thread(target=counter)
+    try:
+        thread.start()
+        ran = []
+        for attempt in range(20 if lets_go else 3):
+            a = arrays[attempt % 2].copy()
+            before = count[0]
+            call(a)
+            ran.append(count[0] - before)
+            if lets_go and ran[-1] > 0:
+                break
+    finally:
+        stop.set()
+        thread.join()
+        sys.setswitchinterval(interval)
+    assert (max(ran) > 0) == lets_go, ran
