@@ -66,14 +66,21 @@ def test_matches_np_sort(dist, chunks, max_branch):
     assert np.array_equal(a.view(np.int64), kept.view(np.int64))
 
 
+@pytest.mark.parametrize("random_samples", [None, 2_000], ids=["whole_chunks", "random_samples"])
 @pytest.mark.parametrize("chunks", [6_000, CHUNKINGS["uneven_with_empties"]], ids=["even", "uneven"])
 @pytest.mark.parametrize("dist", DISTS)
-def test_partitions_are_balanced(dist, chunks):
+def test_partitions_are_balanced(dist, chunks, random_samples, monkeypatch):
+    if random_samples:  # chunks longer than their random sample, as large ones are
+        monkeypatch.setattr(tamarind_dask, "_MIN_RANDOM_SAMPLES", random_samples)
+        monkeypatch.setattr(tamarind_dask, "_RANDOM_SAMPLES_PER_PARTITION", 1)
     result = tamarind_dask.sort(da.from_array(make(dist), chunks=chunks), max_branch=3)
     sizes = np.array(result.compute_chunk_sizes().chunks[0])
     assert sizes.sum() == N
-    assert sizes.max() <= 1.1 * N / len(sizes)
-    assert sizes.min() >= 0.9 * N / len(sizes)
+    # A random sample of 2000 from each chunk places a bound within about 5% (one standard
+    # deviation) of a partition here; whole chunks place it to a sample's weight.
+    slack = 0.25 if random_samples else 0.1
+    assert sizes.max() <= (1 + slack) * N / len(sizes)
+    assert sizes.min() >= (1 - slack) * N / len(sizes)
 
 
 @pytest.mark.parametrize("n", [0, 1, 2, 5])
@@ -119,13 +126,13 @@ def test_masked_chunks_the_metadata_hides_are_refused_when_computed():
         tamarind_dask.sort(x).compute(scheduler="sync")
 
 
-def test_sorts_gathered_partition_received_from_another_worker():
-    # A partition that travelled or was spilled is a view of a read-only or misaligned buffer.
-    a = make("normal", 101)  # NaN-free: NaNs would be moved out into a fresh array first
-    received = [np.frombuffer(a.tobytes(), np.float64),
-                np.frombuffer(b"\0" + a.tobytes(), np.uint8)[1:].view(np.float64)]
-    for r in received:
-        assert_np_sorted(tamarind_dask._finish(r, None), a)
+def test_sorts_pieces_received_from_another_worker():
+    # A piece that travelled or was spilled is a view of a read-only or misaligned buffer.
+    a = make("nan_zeros_inf", 101)
+    received = [np.frombuffer(a[:50].tobytes(), np.float64),
+                np.frombuffer(b"\0" + a[50:].tobytes(), np.uint8)[1:].view(np.float64)]
+    pieces = [{7: [(0, received[0])]}, {7: [(1, received[1])]}]
+    assert_np_sorted(tamarind_dask._sort_partition(7, a.dtype, *pieces[::-1]), a)
 
 
 @pytest.mark.parametrize("scheduler", ["threads", "processes"])
@@ -136,10 +143,14 @@ def test_local_schedulers(scheduler, dist):
     assert_np_sorted(result.compute(scheduler=scheduler), a)
 
 
-def test_distributed_cluster():
+# Worker threads in one process are where the helpers' letting go of the interpreter lock
+# matters: the exchange and the sorts run in the same interpreter.
+@pytest.mark.parametrize("processes", [True, False], ids=["worker_processes", "worker_threads"])
+def test_distributed_cluster(processes):
     distributed = pytest.importorskip("distributed", reason="needs dask.distributed: pip install .[dask]")
-    with distributed.LocalCluster(host="127.0.0.1", n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+    where = {"host": "127.0.0.1"} if processes else {}  # worker threads talk in process
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=2 - processes, processes=processes,
+                                  dashboard_address=None, **where) as cluster, distributed.Client(cluster) as client:
         a, b = make("heavy_duplicate"), make("int64_extremes")
         x = da.from_array(a, chunks=5_000)
         y = da.from_array(b, chunks=(0, 20_000, 40_000))
