@@ -27,11 +27,15 @@ How it sorts (a sample sort, one Dask task per box)::
   sample takes 256 keys per output partition from every chunk (at least 16 384), so a
   partition's share errs by about 3% (one standard deviation) at most, and by 1% for a
   dozen partitions; the keys sent on are capped at about a million in all.
-* Each chunk is cut in one pass by tamarind's multi-way partition, a compiled private
-  helper: it copies the chunk into a new array bucket by bucket, each bucket in the
-  chunk's order, and the buckets are the pieces sent on. An output partition concatenates
-  its pieces (in chunk order, so its NaNs stay in input order) into an array of its own
-  and sorts it at once, with no wait for the other partitions.
+* Each chunk is cut by tamarind's multi-way partition, a compiled private helper: one pass
+  classifies the elements, a second copies each bucket, in the chunk's order, into a new
+  array of its own; these are the pieces sent on. An output partition concatenates its
+  pieces (in chunk order, so its NaNs stay in input order) into an array of its own and
+  sorts it at once, with no wait for the other partitions. Separate pieces let each
+  piece's memory go as soon as its partition has it, to be taken again by the next
+  partition: new memory costs page faults, which the exchange would otherwise pay on
+  most of its bytes (on a virtual machine that hands freed memory back to its host,
+  touching new memory took twice as long as sorting it).
 * The exchange is staged, like the task-based shuffle Dask's dataframes use: with ``p``
   partitions and a branching factor ``g = ceil(p ** (1 / k)) <= max_branch``, stage ``s``
   sends each piece on by digit ``s`` of its destination written in base ``g``. That is
@@ -41,8 +45,8 @@ How it sorts (a sample sort, one Dask task per box)::
   chunks). Dask's own shuffles are not used: the array collection has none keyed by a
   computed destination, the dataframe one would wrap every chunk in pandas (the
   overhead this module exists to avoid), and the peer-to-peer one runs only on
-  ``dask.distributed``. The stages pass slices of the cut copies along, so in a single
-  process no element is copied again until its output partition is built.
+  ``dask.distributed``. The stages pass the pieces along, so in a single process no
+  element is copied again until its output partition is built.
 * Kernels: the two compiled helpers, ``tamarind._partition_nogil_f64``/``_i64`` and
   ``tamarind._sort_nogil_f64``/``_i64`` (the single-threaded sort, here with NaNs moved
   last first), are private to this module. Unlike tamarind's public functions they let
@@ -157,7 +161,8 @@ def _cut(block, chunk, splitters, ngroups, dtype):
     """Pieces of input chunk ``block`` per output partition, grouped by the partition's lowest digit.
 
     Returns ``ngroups`` dicts ``{partition: [(chunk, piece), ...]}``; empty pieces are left
-    out. The pieces are slices of one new array, the chunk's elements bucket by bucket.
+    out. Each piece is an array of its own, so that its memory goes as soon as its output
+    partition has copied it (and is there to be taken again for the next one's).
     """
     groups = [{} for _ in range(ngroups)]
     a = _chunk_array(block, dtype)
@@ -170,12 +175,9 @@ def _cut(block, chunk, splitters, ngroups, dtype):
         # Elements equal to a splitter's value go below it in chunks before the splitter's
         # chunk, above it in later ones, and by position in its own chunk.
         ties = np.where(chunk < chunks, len(a), np.where(chunk > chunks, 0, positions)).astype(np.int64)
-    out = np.empty_like(a)
-    bounds = _PARTITION[a.dtype](a, out, values, ties)
-    for part in range(len(bounds) - 1):
-        start, stop = bounds[part], bounds[part + 1]
-        if start < stop:
-            groups[part % ngroups][part] = [(chunk, out[start:stop])]
+    for part, piece in enumerate(_PARTITION[a.dtype](a, values, ties)):
+        if len(piece):
+            groups[part % ngroups][part] = [(chunk, piece)]
     return groups
 
 

@@ -102,10 +102,8 @@ PyMethodDef g_methods[] = {
 PyMethodDef g_private_methods[] = {
     {"_sort_nogil_f64", sort_nogil_f64, METH_VARARGS, "_sort_nogil_f64(arr, /)\n--\n\n"},
     {"_sort_nogil_i64", sort_nogil_i64, METH_VARARGS, "_sort_nogil_i64(arr, /)\n--\n\n"},
-    {"_partition_nogil_f64", partition_nogil_f64, METH_VARARGS,
-     "_partition_nogil_f64(arr, out, splitters, ties, /)\n--\n\n"},
-    {"_partition_nogil_i64", partition_nogil_i64, METH_VARARGS,
-     "_partition_nogil_i64(arr, out, splitters, ties, /)\n--\n\n"},
+    {"_partition_nogil_f64", partition_nogil_f64, METH_VARARGS, "_partition_nogil_f64(arr, splitters, ties, /)\n--\n\n"},
+    {"_partition_nogil_i64", partition_nogil_i64, METH_VARARGS, "_partition_nogil_i64(arr, splitters, ties, /)\n--\n\n"},
 };
 
 // Adds one function to the module and, where `listed`, its name to __all__.

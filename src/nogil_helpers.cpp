@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -119,39 +120,38 @@ Result<bool> read_splitters(const char* function, PyObject* splitters, PyObject*
 template <class T>
 PyObject* partition_nogil(const char* function, PyObject* args) {
     return guard([&]() -> Result<PyObject*> {
-        PyObject *arr = nullptr, *out = nullptr, *splitters = nullptr, *ties = nullptr;
-        if (!PyArg_UnpackTuple(args, function, 4, 4, &arr, &out, &splitters, &ties)) return PyError::fetch();
+        PyObject *arr = nullptr, *splitters = nullptr, *ties = nullptr;
+        if (!PyArg_UnpackTuple(args, function, 3, 3, &arr, &splitters, &ties)) return PyError::fetch();
         // The source is only read: it may be read-only, and shared with other readers.
-        Result<TakenArray> source = TakenArray::take(arr, kTypeNumOf<T>, Access::kRead, "arr");
+        Result<TakenArray> source = TakenArray::take(arr, kTypeNumOf<T>, Access::kRead);
         if (!source.ok()) return std::move(source.error());
         Result<ElementSlice<T>> from = source.value().template slice<T>();
         if (!from.ok()) return std::move(from.error());
-        // An out that overlaps arr conflicts with arr's borrow: AlreadyBorrowed.
-        Result<TakenArray> target = TakenArray::take(out, kTypeNumOf<T>, Access::kWrite, "out");
-        if (!target.ok()) return std::move(target.error());
-        Result<ElementSlice<T>> to = target.value().template slice<T>();
-        if (!to.ok()) return std::move(to.error());
-        const std::size_t n = from.value().len;
-        if (to.value().len != n)
-            return value_error(function, std::string(messages::kOutLength) + std::to_string(to.value().len) +
-                                             std::string(messages::kOutLengthEnd) + std::to_string(n));
         std::vector<u64> keys;
         std::vector<i64> tie_positions;
         Result<bool> checked = read_splitters<T>(function, splitters, ties, keys, tie_positions);
         if (!checked.ok()) return std::move(checked.error());
 
-        std::vector<std::size_t> bounds(keys.size() + 2);
+        std::optional<MultiwayPartition<T>> partition;
         {
             GilReleased released;
-            multiway_partition(from.value().data, to.value().data, n, keys.data(), tie_positions.data(),
-                               keys.size(), bounds.data());
+            partition.emplace(from.value().data, from.value().len, keys.data(), tie_positions.data(), keys.size());
         }
-        Ref list(PyList_New(static_cast<Py_ssize_t>(bounds.size())));
+        // One new array per bucket, so that each can be let go of on its own once its
+        // output partition has it. No one else sees them before they are filled.
+        Ref list(PyList_New(static_cast<Py_ssize_t>(partition->buckets())));
         if (!list) return PyError::fetch();
-        for (std::size_t b = 0; b < bounds.size(); ++b) {
-            PyObject* bound = PyLong_FromSize_t(bounds[b]);
-            if (bound == nullptr) return PyError::fetch();
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(b), bound);  // steals the reference
+        std::vector<T*> places(partition->buckets());
+        for (std::size_t b = 0; b < places.size(); ++b) {
+            PyObject* bucket =
+                NumpyApi::cached().empty(static_cast<std::intptr_t>(partition->count(b)), kTypeNumOf<T>);
+            if (bucket == nullptr) return PyError::fetch();
+            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(b), bucket);  // steals the reference
+            places[b] = reinterpret_cast<T*>(fields(bucket)->data);
+        }
+        {
+            GilReleased released;
+            partition->scatter(places.data());
         }
         return list.release();
     });

@@ -14,9 +14,8 @@ namespace tamarind::py {
 PyObject* sort_nogil_f64(PyObject*, PyObject* args);
 PyObject* sort_nogil_i64(PyObject*, PyObject* args);
 
-// _partition_nogil_f64(arr, out, splitters, ties), and _i64: copy arr into out (as long as
-// arr, not overlapping it) bucket by bucket by multiway_partition; return the list of the
-// k + 2 bucket bounds for k splitters.
+// _partition_nogil_f64(arr, splitters, ties), and _i64: the buckets of arr at the k
+// splitters (MultiwayPartition), as a list of k + 1 new arrays.
 PyObject* partition_nogil_f64(PyObject*, PyObject* args);
 PyObject* partition_nogil_i64(PyObject*, PyObject* args);
 

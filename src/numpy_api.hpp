@@ -62,6 +62,13 @@ public:
     }
     // Element size of a dtype: a 64-bit field from NumPy 2's layout on, 32-bit before.
     std::intptr_t element_size(PyObject* descr) const;
+    // A new, uninitialised one-dimensional C-contiguous array of n elements of float64 or
+    // int64 (PyArray_Empty, slot 184 in NumPy 1 and 2); nullptr with the error set.
+    PyObject* empty(std::intptr_t n, int type_num) const {
+        PyObject* descr = canonical_descr(type_num);
+        Py_INCREF(descr);  // PyArray_Empty takes this reference
+        return reinterpret_cast<PyObject* (*)(int, const std::intptr_t*, PyObject*, int)>(table_[184])(1, &n, descr, 0);
+    }
 
 private:
     void** table_ = nullptr;

@@ -32,10 +32,10 @@ def _sort_nogil_f64(arr: npt.NDArray[np.float64], /) -> None:
 def _sort_nogil_i64(arr: npt.NDArray[np.int64], /) -> None:
     """Sort in place on the calling thread."""
 
-def _partition_nogil_f64(arr: npt.NDArray[np.float64], out: npt.NDArray[np.float64],
-                         splitters: npt.NDArray[np.float64], ties: npt.NDArray[np.int64], /) -> list[int]:
-    """Copy arr into out bucket by bucket at the splitters; return the k + 2 bucket bounds."""
+def _partition_nogil_f64(arr: npt.NDArray[np.float64], splitters: npt.NDArray[np.float64],
+                         ties: npt.NDArray[np.int64], /) -> list[npt.NDArray[np.float64]]:
+    """The k + 1 buckets of arr at k sorted splitters, each a new array in arr's order."""
 
-def _partition_nogil_i64(arr: npt.NDArray[np.int64], out: npt.NDArray[np.int64],
-                         splitters: npt.NDArray[np.int64], ties: npt.NDArray[np.int64], /) -> list[int]:
-    """Copy arr into out bucket by bucket at the splitters; return the k + 2 bucket bounds."""
+def _partition_nogil_i64(arr: npt.NDArray[np.int64], splitters: npt.NDArray[np.int64],
+                         ties: npt.NDArray[np.int64], /) -> list[npt.NDArray[np.int64]]:
+    """The k + 1 buckets of arr at k sorted splitters, each a new array in arr's order."""

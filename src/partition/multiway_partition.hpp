@@ -122,49 +122,92 @@ private:
     std::vector<std::uint32_t> below_;
 };
 
-template <class Id, class T>
-void partition_by_ids(const T* in, T* out, std::size_t n, const SplitterTable& table, std::size_t* bounds) {
-    const std::size_t buckets = table.buckets();
-    ScratchBuffer<Id> ids(n);
-    // Four sets of counts by turns, so that a run of one bucket does not wait on each
-    // increment's store before the next.
-    std::vector<std::size_t> counts(4 * buckets, 0);
-    Id* id = ids.get();
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t b = table.bucket(numpy_order_key(in[i]), i);
-        id[i] = static_cast<Id>(b);
-        ++counts[(i & 3) * buckets + b];
-    }
-    bounds[0] = 0;
-    for (std::size_t b = 0; b < buckets; ++b)
-        bounds[b + 1] = bounds[b] + counts[b] + counts[buckets + b] + counts[2 * buckets + b] + counts[3 * buckets + b];
-    // The first set of counts becomes each bucket's next free place.
-    std::copy(bounds, bounds + buckets, counts.begin());
-    for (std::size_t i = 0; i < n; ++i) out[counts[id[i]]++] = in[i];
-}
-
 }  // namespace detail
 
-// Copies in[0, n) to out[0, n) (which must not overlap it) bucket by bucket: bucket b holds
-// the elements above splitters 0 .. b - 1 and not above splitter b, in their input order,
-// at out[bounds[b], bounds[b + 1]). keys are the k splitters' numpy_order_key, ties their
-// tie positions, and check_splitters must hold for them; bounds has room for k + 2 values.
-// Takes scratch of one to four bytes per element (more buckets, wider bucket numbers) and
-// the splitter table's 256 KiB: bad_alloc leaves `in` as it was and `out` unwritten. k must
-// be below 2^32.
+// The multi-way partition of in[0, n) at k splitters, in two steps: the constructor
+// classifies every element and counts the buckets (the slice must stay as it is until
+// scatter), scatter then copies each bucket, in input order, to a place of its own. Bucket
+// b holds the elements above splitters 0 .. b - 1 and not above splitter b. keys are the
+// splitters' numpy_order_key, ties their tie positions; check_splitters must hold, and k
+// must be below 2^32. Takes one to four bytes per element (more buckets, wider bucket
+// numbers) and the splitter table's 256 KiB until it goes: bad_alloc leaves the slice as it
+// was and no bucket written.
+template <class T>
+class MultiwayPartition {
+public:
+    MultiwayPartition(const T* in, std::size_t n, const u64* keys, const i64* ties, std::size_t k)
+        : in_(in), n_(n), counts_(k + 1, 0) {
+        if (k == 0) {
+            counts_[0] = n;
+            return;
+        }
+        const detail::SplitterTable table(keys, ties, k);
+        id_bytes_ = k + 1 <= 256 ? 1 : k + 1 <= 65536 ? 2 : 4;
+        ids_ = ScratchBuffer<std::uint8_t>(n * id_bytes_);
+        if (id_bytes_ == 1) classify<std::uint8_t>(table);
+        else if (id_bytes_ == 2) classify<std::uint16_t>(table);
+        else classify<std::uint32_t>(table);
+    }
+
+    std::size_t buckets() const noexcept { return counts_.size(); }
+    std::size_t count(std::size_t b) const noexcept { return counts_[b]; }
+
+    // Copies bucket b to buckets[b][0, count(b)), for every b; the places must not overlap
+    // the slice or one another.
+    void scatter(T* const* buckets) const {
+        if (counts_.size() == 1) {
+            if (n_ > 0) std::memcpy(buckets[0], in_, n_ * sizeof(T));
+            return;
+        }
+        if (id_bytes_ == 1) scatter_by<std::uint8_t>(buckets);
+        else if (id_bytes_ == 2) scatter_by<std::uint16_t>(buckets);
+        else scatter_by<std::uint32_t>(buckets);
+    }
+
+private:
+    template <class Id>
+    void classify(const detail::SplitterTable& table) {
+        const std::size_t buckets = counts_.size();
+        // Four sets of counts by turns, so that a run of one bucket does not wait on each
+        // increment's store before the next.
+        std::vector<std::size_t> counts(4 * buckets, 0);
+        Id* id = reinterpret_cast<Id*>(ids_.get());
+        for (std::size_t i = 0; i < n_; ++i) {
+            const std::size_t b = table.bucket(numpy_order_key(in_[i]), i);
+            id[i] = static_cast<Id>(b);
+            ++counts[(i & 3) * buckets + b];
+        }
+        for (std::size_t b = 0; b < buckets; ++b)
+            counts_[b] = counts[b] + counts[buckets + b] + counts[2 * buckets + b] + counts[3 * buckets + b];
+    }
+
+    template <class Id>
+    void scatter_by(T* const* buckets) const {
+        std::vector<T*> next(buckets, buckets + counts_.size());
+        const Id* id = reinterpret_cast<const Id*>(ids_.get());
+        for (std::size_t i = 0; i < n_; ++i) *next[id[i]]++ = in_[i];
+    }
+
+    const T* in_;
+    std::size_t n_;
+    std::vector<std::size_t> counts_;
+    unsigned id_bytes_ = 0;
+    ScratchBuffer<std::uint8_t> ids_{0};  // each element's bucket, id_bytes_ wide
+};
+
+// The partition into one slice: out[0, n) (not overlapping in) receives the buckets one
+// after another, bucket b at out[bounds[b], bounds[b + 1]); bounds has room for k + 2.
 template <class T>
 void multiway_partition(const T* in, T* out, std::size_t n, const u64* keys, const i64* ties, std::size_t k,
                         std::size_t* bounds) {
-    if (k == 0) {
-        if (n > 0) std::memcpy(out, in, n * sizeof(T));
-        bounds[0] = 0;
-        bounds[1] = n;
-        return;
+    const MultiwayPartition<T> partition(in, n, keys, ties, k);
+    std::vector<T*> places(k + 1);
+    bounds[0] = 0;
+    for (std::size_t b = 0; b <= k; ++b) {
+        places[b] = out + bounds[b];
+        bounds[b + 1] = bounds[b] + partition.count(b);
     }
-    const detail::SplitterTable table(keys, ties, k);
-    if (table.buckets() <= 256) detail::partition_by_ids<std::uint8_t>(in, out, n, table, bounds);
-    else if (table.buckets() <= 65536) detail::partition_by_ids<std::uint16_t>(in, out, n, table, bounds);
-    else detail::partition_by_ids<std::uint32_t>(in, out, n, table, bounds);
+    partition.scatter(places.data());
 }
 
 }  // namespace tamarind

@@ -64,9 +64,6 @@ inline constexpr std::string_view kTiesType = "expects ties as a one-dimensional
 // kTiesLength + ties' length + kTiesLengthEnd + splitters' length.
 inline constexpr std::string_view kTiesLength = "expects one tie position per splitter; got ";
 inline constexpr std::string_view kTiesLengthEnd = " for splitters of length ";
-// kOutLength + out's length + kOutLengthEnd + arr's length.
-inline constexpr std::string_view kOutLength = "expects out as long as arr; got ";
-inline constexpr std::string_view kOutLengthEnd = " elements for ";
 // kSplittersUnsorted + index + kSplittersUnsortedEnd.
 inline constexpr std::string_view kSplittersUnsorted = "expects splitters in ascending order; splitter ";
 inline constexpr std::string_view kSplittersUnsortedEnd = " is below the one before it";

@@ -16,9 +16,9 @@ using namespace tamarind::testing;
 namespace {
 
 template <class T>
-class MultiwayPartition : public ::testing::Test {};
+class PartitionAtSplitters : public ::testing::Test {};
 using PartitionTypes = ::testing::Types<f64, i64>;
-TYPED_TEST_SUITE(MultiwayPartition, PartitionTypes);
+TYPED_TEST_SUITE(PartitionAtSplitters, PartitionTypes);
 
 // NumPy's order, from comparisons: NaNs equal one another and above every number, -0.0 == 0.0.
 template <class T>
@@ -97,7 +97,7 @@ Splitters<T> draw_splitters(const std::vector<T>& in, std::size_t k, std::mt1993
 }  // namespace
 
 // 256 and 257 buckets, 65 536 and 65 537: where the bucket numbers widen.
-TYPED_TEST(MultiwayPartition, MatchesReferenceOverPatternsAndBucketCounts) {
+TYPED_TEST(PartitionAtSplitters, MatchesReferenceOverPatternsAndBucketCounts) {
     using T = TypeParam;
     std::mt19937_64 rng(11);
     for (const char* name : {"random", "sorted", "all_equal", "few_distinct", "extremes", "duplicates"})
@@ -113,7 +113,7 @@ TYPED_TEST(MultiwayPartition, MatchesReferenceOverPatternsAndBucketCounts) {
 }
 
 // Equal elements spread over the buckets by position, and by nothing else.
-TYPED_TEST(MultiwayPartition, SplitsEqualElementsByTiePosition) {
+TYPED_TEST(PartitionAtSplitters, SplitsEqualElementsByTiePosition) {
     using T = TypeParam;
     const std::vector<T> in(100, rank_value<T>(3));
     const Splitters<T> s{{rank_value<T>(3), rank_value<T>(3), rank_value<T>(3)}, {0, 40, 90}};
@@ -127,7 +127,7 @@ TYPED_TEST(MultiwayPartition, SplitsEqualElementsByTiePosition) {
 }
 
 // NaN of either sign above every number and equal to one another, -0.0 equal to +0.0.
-TEST(MultiwayPartitionF64, OrdersNanAndZerosAsNumPy) {
+TEST(PartitionAtSplittersF64, OrdersNanAndZerosAsNumPy) {
     std::mt19937_64 rng(3);
     const std::vector<f64> values{kPosNaN, kNegNaN, -0.0, 0.0, 1.0, -1.0, std::numeric_limits<f64>::infinity()};
     std::vector<f64> in(5000);
@@ -136,7 +136,7 @@ TEST(MultiwayPartitionF64, OrdersNanAndZerosAsNumPy) {
     check_partition(in, Splitters<f64>{{-0.0, 0.0, kNegNaN, kPosNaN}, {2500, 2600, 100, 4000}}, "zeros and NaNs");
 }
 
-TEST(MultiwayPartitionF64, CheckRejectsUnsortedSplittersAndDescendingTies) {
+TEST(PartitionAtSplittersF64, CheckRejectsUnsortedSplittersAndDescendingTies) {
     auto check = [](std::vector<f64> values, std::vector<i64> ties, SplitterCheck expected, std::size_t expected_at) {
         std::vector<u64> keys;
         for (f64 v : values) keys.push_back(numpy_order_key(v));
