@@ -18,7 +18,10 @@ Times are wall-clock seconds from submitting the sort to its result being held i
 worker memory; the data's generation and the dataframe conversion are not timed. Peak
 worker memory is the largest resident set any worker reached (sampled every 20 ms from
 the cluster's start, so it includes the input), and the sum over workers; "spilled" is
-the most any worker held on disk at once. Every result is checked: sorted across chunk
+the most any worker held on disk at once; "worker cpu" is the user and system CPU time
+the worker processes spent over the timed sort, summed over workers (of the run of median
+time), which shows how much of the wall time was work and how much of it memory and
+transfers (system time: page faults on fresh memory, the network's copies). Every result is checked: sorted across chunk
 boundaries and the same length (and, for int64, the same sum modulo 2**64).
 
 Usage (needs ``pip install .[dask] 'dask[dataframe]'``)::
@@ -75,6 +78,12 @@ def _start_sampler(dask_worker):
     threading.Thread(target=run, daemon=True).start()
 
 
+def _cpu_times():
+    """This worker process's user and system CPU seconds so far."""
+    times = psutil.Process().cpu_times()
+    return times.user, times.system
+
+
 def _read_sampler(dask_worker):
     peak = dask_worker._bench_peak
     peak["stop"] = True
@@ -125,10 +134,12 @@ def on_cluster(method, n, dtype, args):
         tiny = da.from_array(np.arange(1000, dtype=dtype), chunks=100)
         if method == "tamarind_dask":
             tamarind_dask.sort(tiny).compute()
+            cpu = client.run(_cpu_times)
             start = time.perf_counter()
             result = tamarind_dask.sort(x).persist()
             distributed.wait(result)
             seconds = time.perf_counter() - start
+            cpu = {w: [b - a for a, b in zip(cpu[w], now)] for w, now in client.run(_cpu_times).items()}
             ok = check_sorted(result, n, expected_sum)
         else:
             import dask.dataframe as dd
@@ -136,12 +147,16 @@ def on_cluster(method, n, dtype, args):
             df = dd.from_dask_array(x, columns=["v"]).persist()
             distributed.wait(df)
             del x
+            cpu = client.run(_cpu_times)
             start = time.perf_counter()
             result = df.sort_values("v").persist()
             distributed.wait(result)
             seconds = time.perf_counter() - start
+            cpu = {w: [b - a for a, b in zip(cpu[w], now)] for w, now in client.run(_cpu_times).items()}
             ok = check_sorted(result["v"].to_dask_array(lengths=True), n, expected_sum)
         peaks = client.run(_read_sampler)
+        for w in peaks:
+            peaks[w]["cpu"] = cpu[w]
         del result
     return seconds, ok, peaks
 
@@ -195,7 +210,7 @@ def main():
           f"{psutil.virtual_memory().total / 2**30:.1f} GiB; dask {dask.__version__}, "
           f"numpy {np.__version__}; {args.workers} workers x 1 thread, {args.chunk_mb} MiB chunks")
     header = f"{'n':>8} {'dtype':>8} {'method':>15} {'seconds':>9} {'vs sort_values':>15} " \
-             f"{'peak worker':>12} {'all workers':>12} {'spilled':>9}  note"
+             f"{'peak worker':>12} {'all workers':>12} {'spilled':>9} {'worker cpu':>13}  note"
     print(header)
     rows = []
     for size in args.sizes.split(","):
@@ -212,6 +227,8 @@ def main():
                             seconds, ok, peaks = on_cluster(method, n, dtype, args)
                             rss = [p["rss"] for p in peaks.values()]
                             runs.append(seconds)
+                            row.setdefault("worker_cpu", []).append(
+                                [sum(p["cpu"][i] for p in peaks.values()) for i in (0, 1)])
                             row.update(peak_worker=max(rss + [row.get("peak_worker", 0)]),
                                        all_workers=max(sum(rss), row.get("all_workers", 0)),
                                        spilled=max([p["spilled"] for p in peaks.values()]
@@ -241,9 +258,14 @@ def main():
                 ratio = f"{ref / row['seconds']:.2f}x" if ref and row["seconds"] else "-"
                 gib = lambda v: f"{v / 2**30:.2f} GiB" if v is not None else "-"  # noqa: E731
                 secs = f"{row['seconds']:.2f}" if row["seconds"] is not None else "-"
+                cpu = "-"
+                if row.get("worker_cpu"):  # the run of median time
+                    user, system = row["worker_cpu"][row["runs"].index(row["seconds"])] \
+                        if row["seconds"] in row.get("runs", ()) else row["worker_cpu"][0]
+                    cpu = f"{user:.1f}+{system:.1f} s"
                 print(f"{n:>8.0e} {dtype:>8} {row['method']:>15} {secs:>9} {ratio:>15} "
                       f"{gib(row.get('peak_worker')):>12} {gib(row.get('all_workers')):>12} "
-                      f"{gib(row.get('spilled')):>9}  {row['note']}", flush=True)
+                      f"{gib(row.get('spilled')):>9} {cpu:>13}  {row['note']}", flush=True)
     if args.json:
         with open(args.json, "w") as f:
             json.dump({"cpu": cpu, "rows": rows}, f, indent=1)
