@@ -4,6 +4,9 @@
 // every instruction set gets its own private copies compiled for its own target.
 //
 // Ops provides, for element type T and N lanes of vector type V:
+//   kVectorRegisters, how many vectors the target's registers hold; kNetworkMax, the
+//       longest slice its sorting network takes (at most kNetworkMax of kernels.hpp and
+//       32 vectors);
 //   load(p), store(p, x), set1(t);
 //   load_padded(p, count): lanes from count on hold the greatest value of T;
 //   store_first(p, x, count): writes lanes [0, count) only;
@@ -269,20 +272,25 @@ void sort_padded_halves(typename Ops::T* v, std::size_t n) {
     });
 }
 
-// Sorts v[0, n), n <= kNetworkMax: the slice in the fewest vectors (a power of two), the
-// lanes past n padded with the greatest value, which the network leaves at the end.
+// Sorts v[0, n), n <= Ops::kNetworkMax: the slice in the fewest vectors (a power of two),
+// the lanes past n padded with the greatest value, which the network leaves at the end.
+// 32 vectors stay in registers where there are 32 (AVX-512), else they go by halves.
 template <class Ops>
 void sort_network(typename Ops::T* v, std::size_t n) {
+    static_assert(Ops::kNetworkMax <= kNetworkMax && Ops::kNetworkMax / Ops::N <= 32);
     if (n < 2) return;
     const std::size_t vectors = (n + Ops::N - 1) / Ops::N;
     if (vectors <= 1) return sort_padded<Ops, 1>(v, n);
     if (vectors <= 2) return sort_padded<Ops, 2>(v, n);
     if (vectors <= 4) return sort_padded<Ops, 4>(v, n);
     if (vectors <= 8) return sort_padded<Ops, 8>(v, n);
-    if constexpr (kNetworkMax / Ops::N >= 16) {
+    if constexpr (Ops::kNetworkMax / Ops::N >= 16) {
         if (vectors <= 16) return sort_padded<Ops, 16>(v, n);
     }
-    if constexpr (kNetworkMax / Ops::N >= 32) return sort_padded_halves<Ops, 32>(v, n);
+    if constexpr (Ops::kNetworkMax / Ops::N >= 32) {
+        if constexpr (Ops::kVectorRegisters >= 32) return sort_padded<Ops, 32>(v, n);
+        else return sort_padded_halves<Ops, 32>(v, n);
+    }
 }
 
 // Moves the elements of v[0, n) that pass the test (less than pivot, or with kOrEqual not
@@ -512,14 +520,14 @@ constexpr RunScans<typename Ops::T> run_scans_of() {
 template <class Ops>
 constexpr std::size_t short_sort_base_case_of() {
     if constexpr (requires { Ops::kShortSortBaseCase; }) return Ops::kShortSortBaseCase;
-    else return kNetworkMax;
+    else return Ops::kNetworkMax;
 }
 
 template <class Ops>
 constexpr Kernels<typename Ops::T> kernels_of() {
-    static_assert(short_sort_base_case_of<Ops>() <= kNetworkMax);
+    static_assert(short_sort_base_case_of<Ops>() <= Ops::kNetworkMax);
     return {
-        .network_max = kNetworkMax,
+        .network_max = Ops::kNetworkMax,
         .short_sort_base_case = short_sort_base_case_of<Ops>(),
         .partition_less = &partition_less<Ops>,
         .partition_not_greater = &partition_not_greater<Ops>,

@@ -85,6 +85,8 @@ struct F64Ops : RunLanes {
     using V = __m256d;
     static constexpr std::size_t N = 4;
     static constexpr std::size_t kPartitionUnroll = 8;
+    static constexpr std::size_t kVectorRegisters = 16;
+    static constexpr std::size_t kNetworkMax = 128;
     static bool scalar_less(T a, T b) { return a < b; }
     static V load(const T* p) { return _mm256_loadu_pd(p); }
     static void store(T* p, V x) { _mm256_storeu_pd(p, x); }
@@ -151,6 +153,8 @@ struct IntOps : RunLanes {
     using V = __m256i;
     static constexpr std::size_t N = 4;
     static constexpr std::size_t kPartitionUnroll = 8;
+    static constexpr std::size_t kVectorRegisters = 16;
+    static constexpr std::size_t kNetworkMax = 128;
     static constexpr bool kUnsigned = std::is_same_v<T, u64>;
     // A compare-exchange takes a comparison and two blends here against a min and a max
     // for f64, so short sorts partition once more (for f64 the base case of 128 wins at

@@ -78,6 +78,8 @@ struct F64Ops : RunLanes {
     using V = __m512d;
     static constexpr std::size_t N = 8;
     static constexpr std::size_t kPartitionUnroll = 8;
+    static constexpr std::size_t kVectorRegisters = 32;
+    static constexpr std::size_t kNetworkMax = 256;
     static bool scalar_less(T a, T b) { return a < b; }
     static V load(const T* p) { return _mm512_loadu_pd(p); }
     static void store(T* p, V x) { _mm512_storeu_pd(p, x); }
@@ -144,6 +146,8 @@ struct IntOps : RunLanes {
     using V = __m512i;
     static constexpr std::size_t N = 8;
     static constexpr std::size_t kPartitionUnroll = 8;
+    static constexpr std::size_t kVectorRegisters = 32;
+    static constexpr std::size_t kNetworkMax = 256;
     static constexpr bool kUnsigned = std::is_same_v<T, u64>;
     static bool scalar_less(T a, T b) { return a < b; }
     static V load(const T* p) { return _mm512_loadu_si512(p); }

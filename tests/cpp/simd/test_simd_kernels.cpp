@@ -192,7 +192,11 @@ template <class Elem>
 struct EmulatedOps {
     using T = Elem;
     static constexpr std::size_t N = 8;
-    static constexpr std::size_t kPartitionUnroll = 2;
+    static constexpr std::size_t kPartitionUnroll = 8;
+    // AVX-512's network of 32 vectors runs on the processor or on the emulator
+    // (EmulatedKernels); here it would take the sanitizers' build many minutes more.
+    static constexpr std::size_t kVectorRegisters = 32;
+    static constexpr std::size_t kNetworkMax = 128;
     static constexpr bool kCanTranspose = true;
     struct V { T lane[N]; };
     template <class F>
