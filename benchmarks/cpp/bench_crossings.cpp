@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
 
     crossing<i64>("short int64 radix", "int64 full range", full_i64, {600, 800, 1000, 1500, 2000, 4000, 7000, 20000, 60000, 128000},
                   {{"quicksort", quicksort_i64}, {"in-cache radix", rollercoaster_short<I64Traits>}}, runs);
-    crossing<i64>("int64 radix", "int64 full range", full_i64, {8192, 16384, 32768, 65536, 131072, 262144, 1000000},
+    crossing<i64>("int64 radix", "int64 full range", full_i64, {8192, 32768, 131072, 262144, 1000000, 2000000, 4000000, 10000000},
                   {{"quicksort", quicksort_i64}, {"radix", rollercoaster_sort<I64Traits>}}, runs);
     crossing<f64>("short float64 radix", "uniform float64", uniform_f64, {4000, 6000, 8000, 16000, 32000, 64000, 128000},
                   {{"quicksort", quicksort_f64}, {"in-cache radix", as_ints(rollercoaster_short<I64Traits>)}}, runs);
