@@ -111,6 +111,8 @@ private:
 void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t chunk_size, std::size_t total_len) {
     if (mt_i64_stretch_sort(v, m) == StretchSort::kRadix)
         peeka_entry<I64Traits>(v, m, workers, chunk_size, total_len);
+    else if (m <= quicksort::kCallingThreadMax)
+        parallel_quicksort<I64Traits>(v, m);  // never reaches the pool: no hop to a worker
     else
         workers.install([&] { parallel_quicksort<I64Traits>(v, m); });
 }

@@ -31,12 +31,16 @@ inline constexpr std::size_t kSplitSample = 256;
 // quicksort (AVX-512) only moves the choice further towards it.
 inline constexpr std::size_t kRadixMinSampleDigits = 48;
 
-// Whether the radix sort's first effective level splits the keys of v[0, n) well, judged
-// on a sample: the digit the radix sort would start on (the first that not every key
-// shares), unless the keys are narrow.
+// How the radix sort's first effective level splits the keys of a stretch, judged on a
+// sample: kNarrow where the keys differ in their low two digits only (the radix sort counts
+// them, or takes at most two passes, however few buckets the first one fills).
+enum class DigitSplit { kNarrow, kWell, kBadly };
+
+// The split of v[0, n): the digit the radix sort would start on (the first that not every
+// sampled key shares) must take kRadixMinSampleDigits values among the sampled keys.
 template <class Traits>
-bool radix_splits_well(const typename Traits::value_type* v, std::size_t n) {
-    if (n < kSplitSample) return true;
+DigitSplit digit_split(const typename Traits::value_type* v, std::size_t n) {
+    if (n < kSplitSample) return DigitSplit::kWell;
     const std::size_t stride = n / kSplitSample;
     u64 keys[kSplitSample];
     u64 acc = 0, spread = 0;
@@ -46,15 +50,20 @@ bool radix_splits_well(const typename Traits::value_type* v, std::size_t n) {
         acc |= keys[i];
         spread |= keys[i] ^ first;
     }
-    // Keys that differ only in their low two digits take at most two passes, however few
-    // buckets the first one fills; narrower ones are counted.
-    if (std::bit_width(spread) <= 2 * kByteRadix) return true;
+    if (std::bit_width(spread) <= 2 * kByteRadix) return DigitSplit::kNarrow;
     const u64 bits = significant_bits(acc);
     Params p{0, kByteRadix, 64 - bits, (bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
     const Digit digit = top_aligned_digit(p, first_differing_level(p, spread));
     std::bitset<kByteRadixRange> seen;
     for (u64 key : keys) seen.set(digit.of(key));
-    return seen.count() >= kRadixMinSampleDigits;
+    return seen.count() >= kRadixMinSampleDigits ? DigitSplit::kWell : DigitSplit::kBadly;
+}
+
+// Whether the radix sort's first effective level splits the keys of v[0, n) well, or they
+// are narrow.
+template <class Traits>
+bool radix_splits_well(const typename Traits::value_type* v, std::size_t n) {
+    return digit_split<Traits>(v, n) != DigitSplit::kBadly;
 }
 
 // The lengths from which the scalar radix sorts take over from the vector quicksort, for
@@ -96,12 +105,18 @@ enum class StretchSort {
     kSampledRadix,  // sampled_msd_sort or its parallel form
 };
 
-// The int64 choice, single- and multi-threaded, for a stretch or slice that no count
-// settled: the radix sort where its digits split the keys well, the in-cache sort where
-// it fits and its keys spread evenly from their first differing bit, else the quicksort.
+// The int64 choice of sort_i64_st (and of sort_i64's short slices) for a stretch or slice
+// that no count settled: the radix sort where its keys are narrow (it counts them, faster
+// than any quicksort) or, past the table's crossing, where its digits split them well; the
+// in-cache sort where it fits and its keys spread evenly from their first differing bit;
+// else the quicksort.
 inline StretchSort i64_stretch_sort(const i64* v, std::size_t m) {
     const RadixCrossings& at = radix_crossings();
-    if (m >= at.st_i64_radix && radix_splits_well<I64Traits>(v, m)) return StretchSort::kRadix;
+    if (m >= kStRadixMin) {
+        const DigitSplit split = digit_split<I64Traits>(v, m);
+        if (split == DigitSplit::kNarrow || (split == DigitSplit::kWell && m >= at.st_i64_radix))
+            return StretchSort::kRadix;
+    }
     if (m >= at.i64_short_radix && m <= kRollercoasterSmallMax && short_radix_splits_well<I64Traits>(v, m))
         return StretchSort::kInCacheRadix;
     return StretchSort::kQuicksort;
@@ -134,10 +149,13 @@ inline StretchSort mt_f64_stretch_sort(const f64* v, std::size_t m) {
 }
 
 // The int64 choice of sort_i64 for a stretch of its radix paths: the parallel radix sort
-// where its digits split the keys well, else the parallel quicksort.
+// where its keys are narrow (counted on the pool) or, past the table's crossing, where its
+// digits split them well; else the parallel quicksort.
 inline StretchSort mt_i64_stretch_sort(const i64* v, std::size_t m) {
-    return m >= radix_crossings().mt_i64_radix && radix_splits_well<I64Traits>(v, m) ? StretchSort::kRadix
-                                                                                    : StretchSort::kQuicksort;
+    const DigitSplit split = digit_split<I64Traits>(v, m);
+    return split == DigitSplit::kNarrow || (split == DigitSplit::kWell && m >= radix_crossings().mt_i64_radix)
+               ? StretchSort::kRadix
+               : StretchSort::kQuicksort;
 }
 
 // Sorts a short int64 slice (below the radix paths) that no count settled: by the in-cache
