@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <new>
 
 #include <pthread.h>
 #include <sched.h>
