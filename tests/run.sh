@@ -2,10 +2,12 @@
 # Every test suite, from a fresh machine: the Python suite against NumPy 2.x, again capped at
 # AVX2 on a processor with AVX-512 and with all vector code turned off (every kernel table
 # end to end), and against NumPy 1.26 (each NumPy in
-# its own virtual environment); then the C++ engine suite in Release (with both vector kernel
+# its own virtual environment), the last on the x86-64 wheel that tools/build_wheels.sh builds
+# and checks beside the ARM one; then the C++ engine suite in Release (with both vector kernel
 # tables run on an emulated AVX-512 processor), under AddressSanitizer +
 # UndefinedBehaviorSanitizer, its threaded tests under ThreadSanitizer, and the whole suite
-# cross-built for 64-bit ARM and run under QEMU. Exits non-zero on the first failure.
+# cross-built for 64-bit ARM and run under QEMU, as is the ARM wheel's module. Exits non-zero
+# on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -25,12 +27,12 @@ if [ ${#packages[@]} -gt 0 ]; then
   $sudo_cmd apt-get install -y -q "${packages[@]}" >/dev/null || { $sudo_cmd apt-get update -q >/dev/null && $sudo_cmd apt-get install -y -q "${packages[@]}" >/dev/null; }
 fi
 
-python_suite() {  # venv dir (relative to the root), numpy requirement
-  step "Python suite with $2"
-  local venv="$root/$1"
+python_suite() {  # venv dir (relative to the root), numpy requirement, [what to install: . or a wheel]
+  local venv="$root/$1" what=${3:-.}
+  step "Python suite with $2${3:+ from $(basename "$3")}"
   python3 -m venv "$venv"
   "$venv/bin/pip" install -q --upgrade pip 2>/dev/null
-  "$venv/bin/pip" install -q "$2" ".[test,dask]" 2> >(grep -v "^WARNING: Location" >&2)
+  "$venv/bin/pip" install -q "$2" "$what[test,dask]" 2> >(grep -v "^WARNING: Location" >&2)
   (cd "$root/tests/python" && "$venv/bin/python" -c "import numpy; print('numpy', numpy.__version__)" \
      && "$venv/bin/python" -m pytest -q -p no:cacheprovider)
 }
@@ -43,6 +45,34 @@ cpp_suite() {  # build dir, sanitizer list, [test regex, build targets...]
         -DTAMARIND_SANITIZE="$sanitize" -DTAMARIND_TEST_PYTHON="$root/.venv-test/bin/python" >/dev/null
   cmake --build "$dir" -j "$jobs" ${1:+--target "$@"}
   ctest --test-dir "$dir" -j "$jobs" --output-on-failure --no-tests=error ${regex:+-R "$regex"}
+}
+
+arm_wheel_check() {  # wheel
+  local sysroot=$root/build-wheel/arm64-python apt=$root/build-wheel/arm64-apt python cpu
+  step "64-bit ARM wheel under QEMU"
+  if [ ! -d "$sysroot/usr/bin" ]; then
+    # Debian's CPython for ARM and the libraries it needs, unpacked (not installed) to run
+    # under QEMU on the cross compiler's C library.
+    local o=(-q -oAPT::Architecture=arm64 -oAPT::Architectures=arm64 -oAPT::Sandbox::User=root
+             -oDir::State::Lists="$apt/lists" -oDir::Cache="$apt/cache")
+    mkdir -p "$apt/lists/partial" "$apt/debs"
+    apt-get "${o[@]}" update >/dev/null
+    python=$(apt-cache "${o[@]}" depends python3-minimal | grep -o -m1 'python3\.[0-9]*')
+    (cd "$apt/debs" && apt-get "${o[@]}" download "$python-minimal" "lib$python-stdlib" $(
+       apt-cache "${o[@]}" depends "$python-minimal" "lib$python-minimal" "lib$python-stdlib" |
+         awk '$1 == "Depends:" && $2 !~ /^</ && $2 != "libc6" { print $2 }' | sort -u) >/dev/null)
+    for deb in "$apt"/debs/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
+  fi
+  python=$(cd "$sysroot/usr/bin" && ls python3.* | head -1)
+  rm -rf "$sysroot/site"
+  "$root/.venv-test/bin/pip" install -q --target "$sysroot/site" --only-binary=:all: --implementation cp \
+    --python-version "${python#python}" --platform manylinux_2_28_aarch64 --platform manylinux2014_aarch64 \
+    "numpy>=1.26" "$1" 2> >(grep -v "^WARNING: Location" >&2)
+  # One host processor, for the reason arm_suite gives.
+  cpu=$(python3 -c 'import os; print(min(os.sched_getaffinity(0)))')
+  taskset -c "$cpu" qemu-aarch64 -L /usr/aarch64-linux-gnu \
+    -E LD_LIBRARY_PATH="$sysroot/lib/aarch64-linux-gnu:$sysroot/usr/lib/aarch64-linux-gnu" \
+    -E PYTHONPATH="$sysroot/site" "$sysroot/usr/bin/$python" tests/wheel_check.py
 }
 
 arm_suite() {  # build dir
@@ -77,7 +107,9 @@ if grep -qw avx512f /proc/cpuinfo; then
 fi
 step "Python suite with all vector code off"
 (cd tests/python && TAMARIND_DISABLE_CPU_FEATURES="AVX512F AVX2" "$root/.venv-test/bin/python" -m pytest -q -p no:cacheprovider)
-python_suite .venv-test-np1 "numpy==1.26.*"
+step "wheels for x86-64 and 64-bit ARM (glibc 2.28+), checked by auditwheel"
+bash tools/build_wheels.sh build-wheel/dist
+python_suite .venv-test-np1 "numpy==1.26.*" "$(ls "$root"/build-wheel/dist/tamarind-*_x86_64.whl)"
 # The emulated processor for the vector kernel test, which reports itself skipped where it
 # cannot be installed.
 "$root/.venv-test/bin/pip" install -q "bochscpu-python==0.4.0" 2> >(grep -v "^WARNING: Location" >&2) ||
@@ -88,4 +120,5 @@ cpp_suite build-asan "address,undefined"
 TSAN_OPTIONS="halt_on_error=1" cpp_suite build-tsan "thread" "Pool|Parallel|Concurrent" \
   test_parallel_quicksort test_peeka_sort test_pool test_pool_global
 arm_suite build-aarch64
+arm_wheel_check "$(ls "$root"/build-wheel/dist/tamarind-*_aarch64.whl)"
 step "all suites passed"
