@@ -2,9 +2,10 @@
 // value, sorts of short slices without a data-dependent branch, the scans the sorts'
 // contract needs, and the run scans. One table per instruction set: the scalar one
 // (kernels_scalar.cpp, baseline code that every processor runs), AVX2 and AVX-512 (each
-// compiled in its own translation unit for its own target). best_kernels picks the widest
-// the processor supports, once per process, and always finds one: the sorts have a single
-// code path, on whichever table it is.
+// compiled in its own translation unit for its own target; the AVX-512 table takes AVX2's
+// scans, which are faster on it, see dispatch.cpp). best_kernels picks the widest the
+// processor supports, once per process, and always finds one: the sorts have a single code
+// path, on whichever table it is.
 //
 // Every kernel but the run scans orders f64 by IEEE comparison (-0.0 equals +0.0) and
 // expects no NaN: the sorts scan for NaN first. i64 sorts signed, u64 unsigned. Kernels
