@@ -101,6 +101,15 @@ inline constexpr std::size_t kMtF64SampledEvenMin = 2'000'000;
 // AVX-512, two threads, uniform float64: 3.83 against 8.01 at 2 * 10^6, 6.48 against 9.49
 // at 4 * 10^6, 8.25 against 6.20 at 10^7, 7.34 against 9.24 at 1.6 * 10^7.
 inline constexpr std::size_t kMtF64SampledEvenMinAvx512 = kF64SampledRadixMax + 1;
+// sort_i64 and sort_i64_st: slices below the radix paths from this long whose keys span no
+// more values than the slice has elements are counted; shorter ones the comparison sorts
+// take quickly anyway.
+inline constexpr std::size_t kRangeCountMin = 512;
+// AVX-512: its quicksort wins at every length below the radix paths (keys spanning as many
+// values as the slice has elements, count against quicksort: 2.94 against 1.60 at 1000,
+// 2.75 against 1.57 at 4000, 2.72 against 1.67 at 7000; a quarter of that span: 1.87
+// against 1.75 at 7000), so the crossing lies past them.
+inline constexpr std::size_t kRangeCountMinAvx512 = 8192;
 // sort_i64: slices below this long run on the global pool, not on a pool of their own.
 inline constexpr std::size_t kMtI64ComparisonBelow = 10'000'000;
 // sort_i64: slices from this long (and below kMtI64ComparisonBelow) take the radix sort on

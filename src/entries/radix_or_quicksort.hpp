@@ -80,16 +80,17 @@ struct RadixCrossings {
     std::size_t mt_f64_sampled;             // sort_f64: sampled sort, stretches whose digits split badly
     std::size_t mt_f64_sampled_even;        // sort_f64: sampled sort, the others
     std::size_t mt_i64_radix;               // sort_i64: parallel radix sort, stretches whose digits split well
+    std::size_t i64_range_count;            // counting sort, short int64 slices of a narrow range
 };
 
 inline constexpr RadixCrossings kAvx2Crossings{
     kI64ShortRadixMin,     kStRadixMin,     kStF64ShortRadixMin,  kStF64RadixMin,      kStF64SampledRadixMin,
-    kStF64SampledOverDigitsMin, kMtF64SampledMin, kMtF64SampledEvenMin, kMtI64RadixMin,
+    kStF64SampledOverDigitsMin, kMtF64SampledMin, kMtF64SampledEvenMin, kMtI64RadixMin, kRangeCountMin,
 };
 inline constexpr RadixCrossings kAvx512Crossings{
     kI64ShortRadixMinAvx512,     kStI64RadixMinAvx512,     kStF64ShortRadixMinAvx512,
     kStF64RadixMinAvx512,        kStF64SampledRadixMinAvx512, kStF64SampledOverDigitsMinAvx512,
-    kMtF64SampledMinAvx512,      kMtF64SampledEvenMinAvx512,  kMtI64RadixMinAvx512,
+    kMtF64SampledMinAvx512,      kMtF64SampledEvenMinAvx512,  kMtI64RadixMinAvx512, kRangeCountMinAvx512,
 };
 
 // The crossings of the kernel table this process sorts with.

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 
+#include "entries/radix_or_quicksort.hpp"
 #include "radix/counting_sort.hpp"
 #include "radix/few_keys_sort.hpp"
 #include "radix/key_scan.hpp"
@@ -17,9 +18,6 @@
 namespace tamarind {
 
 inline constexpr std::size_t kSpreadSample = 16;
-// Slices shorter than this are not counted by their keys' range: the comparison sorts take
-// them quickly anyway.
-inline constexpr std::size_t kRangeCountMin = 512;
 
 // Sorts v[0, n) and returns true when it is counted; returns false, with v untouched,
 // when the caller's comparison sort should take it. The scan for the keys' spread reads
@@ -35,7 +33,7 @@ inline bool count_short_slice(i64* v, std::size_t n) {
         return true;
     }
     if (few_keys_sort<I64Traits>(v, n)) return true;
-    if (n < kRangeCountMin) return false;
+    if (n < radix_crossings().i64_range_count) return false;
     const u64 first = I64Traits::to_key(v[0]);
     // Sixteen keys at an even stride rule out most wide slices before the scan reads every
     // key: the spread of a sample is part of the spread of the whole.
