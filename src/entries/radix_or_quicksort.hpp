@@ -50,7 +50,7 @@ DigitSplit digit_split(const typename Traits::value_type* v, std::size_t n) {
         acc |= keys[i];
         spread |= keys[i] ^ first;
     }
-    if (std::bit_width(spread) <= 2 * kByteRadix) return DigitSplit::kNarrow;
+    if (static_cast<u64>(std::bit_width(spread)) <= 2 * kByteRadix) return DigitSplit::kNarrow;
     const u64 bits = significant_bits(acc);
     Params p{0, kByteRadix, 64 - bits, (bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
     const Digit digit = top_aligned_digit(p, first_differing_level(p, spread));

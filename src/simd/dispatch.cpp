@@ -8,7 +8,6 @@ extern const KernelSet kScalarKernels;
 #if defined(__x86_64__)
 extern const KernelSet kAvx2Kernels;
 extern const KernelSet kAvx512Kernels;
-#endif
 
 namespace {
 
@@ -33,6 +32,7 @@ KernelSet avx512_with_avx2_scans() noexcept {
 }
 
 }  // namespace
+#endif
 
 const KernelSet* kernels_for(Isa isa, const char** why_not) noexcept {
     const char* reason = nullptr;
