@@ -188,22 +188,12 @@ struct IntOps : RunLanes {
     template <unsigned M>
     static V blend(V a, V b) { return _mm512_mask_blend_epi64(static_cast<__mmask8>(M), a, b); }
     static constexpr bool kCanTranspose = true;
+    // The float64 shuffles on the same bits (the casts cost nothing).
     static void transpose(V* t) {
-        V a[8], b[8];
-        for (unsigned i = 0; i < 8; i += 2) {
-            a[i] = _mm512_unpacklo_epi64(t[i], t[i + 1]);
-            a[i + 1] = _mm512_unpackhi_epi64(t[i], t[i + 1]);
-        }
-        for (unsigned h = 0; h < 8; h += 4) {
-            b[h] = _mm512_shuffle_i64x2(a[h], a[h + 2], 0x88);
-            b[h + 1] = _mm512_shuffle_i64x2(a[h + 1], a[h + 3], 0x88);
-            b[h + 2] = _mm512_shuffle_i64x2(a[h], a[h + 2], 0xDD);
-            b[h + 3] = _mm512_shuffle_i64x2(a[h + 1], a[h + 3], 0xDD);
-        }
-        for (unsigned j = 0; j < 4; ++j) {
-            t[j] = _mm512_shuffle_i64x2(b[j], b[j + 4], 0x88);
-            t[j + 4] = _mm512_shuffle_i64x2(b[j], b[j + 4], 0xDD);
-        }
+        __m512d d[8];
+        for (unsigned i = 0; i < 8; ++i) d[i] = _mm512_castsi512_pd(t[i]);
+        F64Ops::transpose(d);
+        for (unsigned i = 0; i < 8; ++i) t[i] = _mm512_castpd_si512(d[i]);
     }
 
     // Run scans: the order of the sorts.
