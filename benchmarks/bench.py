@@ -750,7 +750,7 @@ def print_tables(results, tables, repeat, both, targets):
             print()
         label = (dist, fmt_n(n)) if (dist, n) != previous else ("", "")
         previous = (dist, n)
-        cell = lambda value, spec: f" {'n/a' if value is None else format(value, spec):>7}"
+        cell = lambda value, form: f" {'n/a' if value is None else format(value, form):>7}"
         if None in by_table:  # a NumPy row: its time, in the numpy column
             r = by_table[None]
             ns = "n/a" if r["ns_per_elem"] is None else f"{r['ns_per_elem']:.2f}"
