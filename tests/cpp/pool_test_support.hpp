@@ -1,17 +1,18 @@
 // Helpers for the worker-pool tests: a watchdog, thread counting and thread states.
 #pragma once
 
+#include <dirent.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <string>
 #include <thread>
-#include <unistd.h>
-#include <sys/syscall.h>
 
 #include "sort_test_support.hpp"
 
@@ -59,11 +60,9 @@ bool eventually(Pred pred, int seconds = 20) {
 // The scheduler state letter of thread `tid` ('R' running, 'S' sleeping, ...).
 inline char thread_state(long tid) {
     std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const auto close = text.rfind(')');
     return close == std::string::npos || close + 2 >= text.size() ? '?' : text[close + 2];
 }
-
-inline long current_tid() { return static_cast<long>(::syscall(SYS_gettid)); }
 
 }  // namespace pool_test

@@ -1,7 +1,6 @@
-// The kernel tables of every instruction set this processor runs (the scalar one always)
-// and the kernels' templates on eight emulated lanes, against plain reference results: every
-// length up to 600, the lengths around the vector, block and network sizes above, on named
-// patterns (both zeros, infinities and subnormals among them).
+// The kernel tables of every instruction set this processor runs (the scalar one always) and
+// the kernels' templates on eight emulated lanes, against plain reference results: every length
+// up to 600 and those around the block and network sizes above, on named patterns.
 #include <gtest/gtest.h>
 
 #include "simd/kernels.hpp"
@@ -16,9 +15,8 @@ namespace {
 std::vector<std::size_t> kernel_lengths() {
     std::vector<std::size_t> l(601);
     std::iota(l.begin(), l.end(), std::size_t{0});
-    for (std::size_t base : {1024, 2048, 4096}) {
+    for (std::size_t base : {1024, 2048, 4096})
         for (std::size_t d = 0; d < 18; ++d) l.push_back(base - 9 + d);
-    }
     return l;
 }
 
@@ -27,7 +25,7 @@ std::vector<std::size_t> kernel_lengths() {
 template <class T>
 void check_partition(const simd::Kernels<T>& k) {
     std::mt19937_64 rng(5);
-    for (std::size_t n : kernel_lengths()) {
+    for (std::size_t n : kernel_lengths())
         for (const std::string& p : pattern_names()) {
             const std::vector<T> in = make_pattern<T>(p, n, 3);
             const T pivot = n == 0 ? T(0) : in[rng() % n];
@@ -44,7 +42,6 @@ void check_partition(const simd::Kernels<T>& k) {
                 ASSERT_EQ(sorted_bits(in), sorted_bits(out)) << "not a permutation, " << p << ", n = " << n;
             }
         }
-    }
 }
 
 // Networks and short sorts at every length they take (the short sort keeps non-descending
@@ -57,15 +54,12 @@ void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& 
     ASSERT_GE(k.short_sort_base_case, simd::kSmallSortMax);
     ASSERT_LE(k.short_sort_base_case, k.network_max);
     for (std::size_t n = 0; n <= k.network_max; ++n) {
-        for (const std::string& p : pattern_names()) {
+        for (const std::string& p : pattern_names())
             for (u64 seed = 0; seed < 4; ++seed) {
                 const std::vector<T> in = make_pattern<T>(p, n, seed);
-                for (auto sort : {k.sort_network, k.sort_short}) {
-                    const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) { sort(v, m); });
-                    ASSERT_TRUE(sorted_permutation(in, out)) << p << ", n = " << n;
-                }
+                for (auto sort : {k.sort_network, k.sort_short})
+                    ASSERT_TRUE(sorted_permutation(in, sorted_with_guards(in, sort))) << p << ", n = " << n;
             }
-        }
         const auto [ascending, descending] = presorted_inputs<T>(n);
         ASSERT_TRUE(same_bits(sorted_with_guards(ascending, k.sort_short), ascending.begin())) << "n = " << n;
         ASSERT_TRUE(same_bits(sorted_with_guards(descending, k.sort_short), descending.rbegin())) << "n = " << n;
@@ -74,15 +68,12 @@ void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& 
         if (n > 700 && n % 3 != 0) continue;
         for (const std::string& p : pattern_names()) {
             std::vector<T> v = make_pattern<T>(p, n, 9);
-            auto strictly_descending = [&] {
-                for (std::size_t i = 1; i < n; ++i) if (!(v[i] < v[i - 1])) return false;
-                return true;
-            };
+            const bool strictly_descending = std::adjacent_find(v.begin(), v.end(), [](T a, T b) { return !(b < a); }) == v.end();
             ASSERT_EQ(k.is_non_descending(v.data(), n), std::is_sorted(v.begin(), v.end())) << p << ", n = " << n;
             ASSERT_EQ(k.non_descending_prefix(v.data(), n),
                       static_cast<std::size_t>(std::is_sorted_until(v.begin(), v.end()) - v.begin()))
                 << p << ", n = " << n;
-            ASSERT_EQ(k.is_strictly_descending(v.data(), n), strictly_descending()) << p << ", n = " << n;
+            ASSERT_EQ(k.is_strictly_descending(v.data(), n), strictly_descending) << p << ", n = " << n;
             if constexpr (std::is_same_v<T, f64>) {
                 ASSERT_FALSE(set.has_nan(v.data(), n)) << p << ", n = " << n;
                 if (n > 0) {
@@ -102,18 +93,14 @@ template <class T>
 void check_run_scans(const simd::RunScans<T>& scans) {
     using simd::PairTest;
     const std::size_t n = 150;
-    std::vector<T> breaks, pool;
-    T flat_value;
+    using L = std::numeric_limits<T>;
+    std::vector<T> breaks = {L::min(), L::max(), rank_value<T>(3)}, pool = {L::min(), L::max()};
+    for (u64 r = 0; r < 8; ++r) pool.push_back(rank_value<T>(r));
+    T flat_value = rank_value<T>(5);
     if constexpr (std::is_same_v<T, f64>) {
         breaks = {kNegNaN, kPosNaN, -0.0, 0.0, -7.5};
-        pool = {kNegNaN, -std::numeric_limits<f64>::infinity(), -2.5, -0.0, -0.0, 0.0, 0.0, 0.0, 1.0, 3.0, kPosNaN};
+        pool = {kNegNaN, -L::infinity(), -2.5, -0.0, -0.0, 0.0, 0.0, 0.0, 1.0, 3.0, kPosNaN};
         flat_value = 0.0;
-    } else {
-        breaks = {std::numeric_limits<T>::min(), std::numeric_limits<T>::max(), rank_value<T>(3)};
-        for (u64 r = 0; r < 8; ++r) pool.push_back(rank_value<T>(r));
-        pool.push_back(std::numeric_limits<T>::min());
-        pool.push_back(std::numeric_limits<T>::max());
-        flat_value = rank_value<T>(5);
     }
     auto le = [](T a, T b) { return reference_key(a) <= reference_key(b); };
     auto holds = [&](PairTest t, T a, T b) {
@@ -126,8 +113,8 @@ void check_run_scans(const simd::RunScans<T>& scans) {
     for (auto& x : up) x = pool[rng() % pool.size()];
     up = in_reference_order(up);
     const std::vector<T> down(up.rbegin(), up.rend());
-    for (std::size_t at = 0; at < n; ++at) {
-        for (T b : breaks) {
+    for (std::size_t at = 0; at < n; ++at)
+        for (T b : breaks)
             for (PairTest t : {PairTest::kAscending, PairTest::kDescending, PairTest::kEqual}) {
                 std::vector<T> v = t == PairTest::kAscending ? up : t == PairTest::kDescending ? down : std::vector<T>(n, flat_value);
                 v[at] = b;
@@ -148,8 +135,6 @@ void check_run_scans(const simd::RunScans<T>& scans) {
                     }
                 }
             }
-        }
-    }
 }
 
 // The sorts ask best_kernels only, so it must always answer: the widest table the processor
@@ -168,15 +153,13 @@ TEST(KernelTables, BestIsTheWidestUsableAndNeverNull) {
 // Every 0/1 input of up to 16 elements: by the 0-1 principle this proves each of the scalar
 // small sort's networks.
 TEST(ScalarNetworks, SortEveryZeroOneInput) {
-    for (std::size_t n = 2; n <= 16; ++n) {
+    for (std::size_t n = 2; n <= 16; ++n)
         for (u64 bits = 0; bits < (u64{1} << n); ++bits) {
             i64 v[16];
             for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<i64>((bits >> i) & 1);
             simd::small_sort<I64Traits>(v, n);
-            ASSERT_TRUE(std::is_sorted(v, v + n)) << "n = " << n << ", input bits " << bits;
-            ASSERT_EQ(std::count(v, v + n, 1), std::popcount(bits)) << "n = " << n << ", input bits " << bits;
+            ASSERT_TRUE(std::is_sorted(v, v + n) && std::count(v, v + n, 1) == std::popcount(bits)) << "n = " << n << ", bits " << bits;
         }
-    }
 }
 
 }  // namespace
@@ -261,11 +244,7 @@ namespace {
 
 // Every kernel table this processor runs (the scalar one always), and the emulated lanes; a
 // table the processor lacks is reported as skipped, with the reason.
-struct Table {
-    const char* name;
-    simd::Isa isa;
-    bool emulated;
-};
+struct Table { const char* name; simd::Isa isa; bool emulated; };
 
 class SimdKernels : public ::testing::TestWithParam<Table> {
 protected:
@@ -275,23 +254,13 @@ protected:
         if (set_ == nullptr) GTEST_SKIP() << why_not;
     }
     template <class Check>
-    void on_each_type(Check check) {
-        check(set_->of<f64>());
-        check(set_->of<i64>());
-        check(set_->of<u64>());
-    }
+    void on_each_type(Check check) { check(set_->of<f64>()), check(set_->of<i64>()), check(set_->of<u64>()); }
     const simd::KernelSet* set_ = nullptr;
 };
 
-TEST_P(SimdKernels, Partition) {
-    on_each_type([](const auto& k) { check_partition(k); });
-}
-TEST_P(SimdKernels, NetworksAndScans) {
-    on_each_type([&](const auto& k) { check_networks_and_scans(k, *set_); });
-}
-TEST_P(SimdKernels, RunScans) {
-    on_each_type([](const auto& k) { check_run_scans(k.run_scans); });
-}
+TEST_P(SimdKernels, Partition) { on_each_type([](const auto& k) { check_partition(k); }); }
+TEST_P(SimdKernels, NetworksAndScans) { on_each_type([&](const auto& k) { check_networks_and_scans(k, *set_); }); }
+TEST_P(SimdKernels, RunScans) { on_each_type([](const auto& k) { check_run_scans(k.run_scans); }); }
 
 INSTANTIATE_TEST_SUITE_P(Tables, SimdKernels,
                          ::testing::Values(Table{"Scalar", simd::Isa::kScalar, false}, Table{"Avx2", simd::Isa::kAvx2, false},
