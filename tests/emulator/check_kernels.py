@@ -3,13 +3,11 @@ processor that executes AVX-512 whatever the host runs, against results worked o
 
 Usage: check_kernels.py IMAGE [GLIBC_SHIM]
 
-IMAGE is the flat image of entry.cpp and the build's kernel objects (CMakeLists.txt), mapped
-at IMAGE_BASE and entered at its first byte. Every kernel runs on every length it treats
+IMAGE is the flat image of entry.cpp and the build's kernel objects (CMakeLists.txt), mapped at
+IMAGE_BASE and entered at its first byte. Every kernel runs on every length it treats
 differently and on named patterns, on slices that end right before an unmapped page or start
-right after one (so a read or write past either end faults), in windows filled with canaries
-(so a stray write shows). Results are compared as bit patterns: a -0.0 duplicated over a
-+0.0 counts as a fault.
-
+right after one (a read or write past either end faults), in windows of canaries (a stray write
+shows). Results are compared as bit patterns: a -0.0 duplicated over a +0.0 is a fault.
 Exits 0 when all cases pass, 1 on the first fault, 77 (skipped) when the emulator cannot be
 loaded. The emulator may crash at interpreter exit, so the process leaves with os._exit.
 """
@@ -26,7 +24,6 @@ import time
 SKIPPED = 77
 IMAGE_BASE = 0x400000  # image.ld
 PAGE = 0x1000
-
 # Guest memory, identity-mapped; a page left out of the page tables faults on any access.
 PML4, PDPT, PD, PT0 = 0x1000, 0x2000, 0x3000, 0x4000  # PT0.. : one table per 2 MiB
 STACK_LOW, STACK_TOP = 0x600000, 0x640000
@@ -37,9 +34,7 @@ START_WINDOW = 0xA01000  # the page before is not mapped
 MEMORY_BYTES = 0xC00000
 CANARY = bytes((0xA5 ^ (i * 29)) & 0xFF for i in range(WINDOW_BYTES))
 
-ISAS = ("AVX2", "AVX-512")
-TYPES = ("f64", "i64", "u64")
-FORMAT = {"f64": "d", "i64": "q", "u64": "Q"}
+ISAS, TYPES, FORMAT = ("AVX2", "AVX-512"), ("f64", "i64", "u64"), {"f64": "d", "i64": "q", "u64": "Q"}
 # entry.cpp's numbering: six kernels, then a forward and a backward run scan per pair test.
 PARTITION_LESS, PARTITION_NOT_GREATER, SORT_NETWORK, IS_NON_DESCENDING, IS_STRICTLY_DESCENDING, HAS_NAN = range(6)
 PAIR_TESTS = ("ascending", "descending", "equal")
@@ -65,11 +60,9 @@ class Guest:
         self.view = view = memoryview(self.memory)
         self.host = host = ctypes.addressof(ctypes.c_char.from_buffer(self.memory))
         mapped = [*range(IMAGE_BASE, IMAGE_BASE + len(image), PAGE), *range(STACK_LOW, STACK_TOP, PAGE),
-                  *range(END_WINDOW, END_WINDOW + WINDOW_BYTES, PAGE),
-                  *range(START_WINDOW, START_WINDOW + WINDOW_BYTES, PAGE)]
+                  *range(END_WINDOW, END_WINDOW + WINDOW_BYTES, PAGE), *range(START_WINDOW, START_WINDOW + WINDOW_BYTES, PAGE)]
         view[IMAGE_BASE:IMAGE_BASE + len(image)] = image
-        tables = [PML4, PDPT, PD] + [PT0 + i * PAGE for i in range(MEMORY_BYTES >> 21)]
-        for page in tables + mapped:
+        for page in [PML4, PDPT, PD] + [PT0 + i * PAGE for i in range(MEMORY_BYTES >> 21)] + mapped:
             bochscpu.memory.page_insert(page, host + page)
 
         def entry(at, address, nx=False):  # present, writable, user; data and stack not executable
@@ -86,11 +79,9 @@ class Guest:
         state.cr3 = PML4
         state.cr4 = (1 << 18) | (1 << 10) | (1 << 9) | (1 << 5)  # OSXSAVE OSXMMEXCPT OSFXSR PAE
         state.efer = (1 << 11) | (1 << 10) | (1 << 8)  # NXE LMA LME
-        # x87, SSE, AVX, and the three AVX-512 states: without all of them (or without
-        # OSXSAVE) the first EVEX instruction is undefined.
-        state.xcr0 = 0xE7
-        state.mxcsr = 0x1F80
-        state.rflags = 0x2
+        # x87, SSE, AVX and the three AVX-512 states: without all of them (or without OSXSAVE)
+        # the first EVEX instruction is undefined.
+        state.xcr0, state.mxcsr, state.rflags = 0xE7, 0x1F80, 0x2
         code, data = bochscpu.Segment(), bochscpu.Segment()
         code.present = data.present = True
         code.selector, data.selector = 0x33, 0x2B  # ring 3
@@ -117,8 +108,7 @@ class Guest:
     def call(self, *args):
         """Runs the entry with args; returns rax, or raises Fault with what went wrong."""
         state = self.state
-        state.rip = IMAGE_BASE
-        state.rsp = STACK_TOP - 8  # as after a call: the return address on top
+        state.rip, state.rsp = IMAGE_BASE, STACK_TOP - 8  # as after a call: the return address on top
         self.view[STACK_TOP - 8:STACK_TOP] = struct.pack("<Q", RETURN_ADDRESS)
         for name, value in zip(("rdi", "rsi", "rdx", "rcx", "r8", "r9"), args):
             setattr(state, name, value)
@@ -144,7 +134,6 @@ def from_bits(b):
 
 
 def same_elements(t, a, b):
-    """The same multiset of bit patterns."""
     return sorted(bits(t, x) for x in a) == sorted(bits(t, x) for x in b)
 
 
@@ -154,6 +143,8 @@ SPECIALS = {
     "i64": [-(1 << 63), (1 << 63) - 1, 0, 1, -1, 1 << 56, -(1 << 56)],
     "u64": [0, 1, (1 << 64) - 1, 1 << 63, (1 << 63) - 1, (1 << 63) + 1],
 }
+# Quiet and signalling NaNs of both signs.
+NANS = [from_bits(b) for b in (0x7FF8000000000000, 0xFFF8000000000000, 0x7FF0000000000001, 0xFFFFFFFFFFFFFFFF)]
 
 
 def random_value(t, rng):
@@ -163,8 +154,7 @@ def random_value(t, rng):
 
 
 def rank_value(t, r):
-    """Small ranks, in order, for every type; u64 around 2^63 so that a signed compare
-    of unsigned lanes gets them wrong."""
+    """Small ranks, in order; u64 around 2^63, where a signed compare of unsigned lanes errs."""
     return {"f64": (r - 4) * 0.5, "i64": r - 4, "u64": (1 << 63) + r - 4}[t]
 
 
@@ -172,30 +162,27 @@ PATTERNS = ("random", "sorted", "reversed", "all_equal", "few_distinct", "organ_
 
 
 def make_pattern(name, t, n, rng):
-    if name == "signed_zeros" and t != "f64":
-        name = "few_distinct"
     if name in ("random", "sorted", "reversed"):
         v = [random_value(t, rng) for _ in range(n)]
         return v if name == "random" else sorted(v, reverse=name == "reversed")
     if name == "all_equal":
         return [random_value(t, rng)] * n
-    if name == "few_distinct":
-        # For f64 both zeros among them: equal to the comparisons, different in bits.
-        values = [rank_value(t, r) for r in range(6)] + ([-0.0, 0.0] if t == "f64" else [])
-        return [rng.choice(values) for _ in range(n)]
     if name == "organ_pipe":
         return [rank_value(t, min(i, n - i)) for i in range(n)]
     if name == "extremes":
         return [rng.choice(SPECIALS[t]) if rng.randrange(3) else random_value(t, rng) for _ in range(n)]
-    return [rng.choice((-0.0, 0.0, -0.0, 0.0, 1.0, -1.0)) for _ in range(n)]  # signed_zeros
+    if name == "signed_zeros" and t == "f64":
+        values = (-0.0, 0.0, -0.0, 0.0, 1.0, -1.0)
+    else:  # few_distinct; for f64 both zeros among them: equal to comparisons, not in bits
+        values = [rank_value(t, r) for r in range(6)] + ([-0.0, 0.0] if t == "f64" else [])
+    return [rng.choice(values) for _ in range(n)]
 
 
-# ----- the checker -----
+# ----- the checks -----
 
 class Checker:
     def __init__(self, guest):
-        self.guest = guest
-        self.cases = 0
+        self.guest, self.cases = guest, 0
         self.guard_after = True  # alternates: slice against the unmapped page after or before
         for window in (END_WINDOW, START_WINDOW):
             guest.view[window:window + WINDOW_BYTES] = CANARY
@@ -204,27 +191,25 @@ class Checker:
         memcmp.argtypes = (ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t)
         self.canary_intact = lambda window: memcmp(guest.host + window, ctypes.addressof(canary), WINDOW_BYTES) == 0
 
-    def run(self, isa, t, op, values, pivot=0, what=""):
+    def run(self, isa, t, op, values, arg=0, what=""):
         """Runs one kernel on values placed against a guard page; returns (result, output).
-        pivot is the partitions' pivot value, or the run scans' start (forward) or lower
-        limit (backward). Faults name `what` and the side the guard page was on."""
-        n = len(values)
-        fmt = "<%d%s" % (n, FORMAT[t])
+        arg is the partitions' pivot value, or the run scans' start (forward) or lower limit
+        (backward). Faults name `what` and the side the guard page was on."""
+        n, fmt = len(values), "<%d%s" % (len(values), FORMAT[t])
         payload = struct.pack(fmt, *values)
-        size = len(payload)
         window = END_WINDOW if self.guard_after else START_WINDOW
-        at = window + WINDOW_BYTES - size if self.guard_after else window
+        at = window + WINDOW_BYTES - len(payload) if self.guard_after else window
         self.guard_after = not self.guard_after
         view = self.guest.view
-        view[at:at + size] = payload
-        pivot_bits = bits(t, pivot) if op in (PARTITION_LESS, PARTITION_NOT_GREATER) else pivot
+        view[at:at + len(payload)] = payload
         try:
-            result = self.guest.call(ISAS.index(isa), TYPES.index(t), op, at, n, pivot_bits)
+            result = self.guest.call(ISAS.index(isa), TYPES.index(t), op, at, n,
+                                     bits(t, arg) if op in (PARTITION_LESS, PARTITION_NOT_GREATER) else arg)
         except Fault as e:
             side = "after" if window == END_WINDOW else "before"
             raise Fault(f"{what}, n = {n}, unmapped page {side} the slice at {at:#x}: {e}") from None
-        out = list(struct.unpack(fmt, view[at:at + size]))
-        view[at:at + size] = CANARY[at - window:at - window + size]
+        out = list(struct.unpack(fmt, view[at:at + len(payload)]))
+        view[at:at + len(payload)] = CANARY[at - window:at - window + len(payload)]
         # With the slice restored, the whole window must be canary again.
         expect(self.canary_intact(window), f"{what}, n = {n}: wrote outside the slice")
         self.cases += 1
@@ -237,24 +222,21 @@ def check_networks(c, isa, t, rng):
             v = make_pattern(name, t, n, rng)
             _, out = c.run(isa, t, SORT_NETWORK, v, what=f"sort_network, {name}")
             # Sorted by value (the zeros in either order), holding exactly the input's bits.
-            expect(out == sorted(v), f"sort_network: not sorted, {name}, n = {n}")
-            expect(same_elements(t, v, out), f"sort_network: elements lost or duplicated, {name}, n = {n}")
+            expect(out == sorted(v) and same_elements(t, v, out), f"sort_network: not sorted or not the input, {name}, n = {n}")
 
 
 def check_partitions(c, isa, t, rng):
     # Below 2 * block + lanes the kernel goes element by element; above, every remainder
     # modulo the lanes and every count of block rounds and of single vectors after them.
-    lengths = [*range(300), *range(503, 522), *range(1015, 1034), *range(4087, 4106), 20011]
-    for n in lengths:
+    for n in [*range(300), *range(503, 522), *range(1015, 1034), *range(4087, 4106), 20011]:
         for name in PATTERNS if n < 300 else ("random", "few_distinct", "signed_zeros"):
             v = make_pattern(name, t, n, rng)
             pivots = [rng.choice(v)] if n else [rank_value(t, 0)]
             if n and name in ("random", "extremes"):
-                pivots.append(SPECIALS[t][rng.randrange(len(SPECIALS[t]))])
+                pivots.append(rng.choice(SPECIALS[t]))
             for pivot in pivots:
-                for op, kernel in ((PARTITION_LESS, "partition_less"), (PARTITION_NOT_GREATER, "partition_not_greater")):
-                    passes = (lambda x: x < pivot) if op == PARTITION_LESS else (lambda x: not pivot < x)
-                    what = f"{kernel}, {name}"
+                for op, passes in ((PARTITION_LESS, lambda x: x < pivot), (PARTITION_NOT_GREATER, lambda x: not pivot < x)):
+                    what = f"{('partition_less', 'partition_not_greater')[op]}, {name}"
                     got, out = c.run(isa, t, op, v, pivot, what=what)
                     want = sum(1 for x in v if passes(x))
                     expect(got == want, f"{what}, n = {n}: returned {got}, {want} pass")
@@ -267,8 +249,8 @@ def check_scans(c, isa, t, rng):
     for n in [*range(70), 127, 128, 129, 1000, 1001]:
         base = sorted(make_pattern("random", t, n, rng))
         cases = [base, base[::-1], make_pattern("all_equal", t, n, rng), make_pattern("few_distinct", t, n, rng)]
-        # One pair out of order (or one equal pair in a strictly descending slice) at
-        # every position, so that no lane or tail element goes unread.
+        # One pair out of order (or one equal pair in a strictly descending slice) at every
+        # position, so that no lane or tail element goes unread.
         step = 1 if n < 70 else 37
         for i in range(1, n, step):
             up, down = list(base), base[::-1]
@@ -282,11 +264,9 @@ def check_scans(c, isa, t, rng):
                 expect(got == all(pair(v[i - 1], v[i]) for i in range(1, n)), f"{kernel}: {got}, n = {n}, {v[:12]}")
         if t == "f64":
             expect(c.run(isa, t, HAS_NAN, base, what="has_nan")[0] == 0, f"has_nan: found one, n = {n}")
-            # Quiet and signalling NaNs of both signs.
-            kinds = [0x7FF8000000000000, 0xFFF8000000000000, 0x7FF0000000000001, 0xFFFFFFFFFFFFFFFF]
             for i in range(0, n, step):
                 v = list(base)
-                v[i] = from_bits(kinds[i % len(kinds)])
+                v[i] = NANS[i % len(NANS)]
                 expect(c.run(isa, t, HAS_NAN, v, what="has_nan")[0] == 1, f"has_nan: missed a NaN at {i}, n = {n}")
 
 
@@ -307,9 +287,8 @@ def pair_holds(t, test, a, b):
 
 def check_run_scans(c, isa, t, rng):
     if t == "f64":
-        nans = [from_bits(0xFFF8000000000000), from_bits(0x7FF8000000000000), from_bits(0x7FF0000000000001)]
-        pool = [nans[0], -math.inf, -2.5, -0.0, -0.0, 0.0, 0.0, 0.0, 1.0, 3.0, math.inf, nans[1]]
-        puts, flat = nans + [-0.0, 0.0, -7.5], 0.0
+        pool = [NANS[1], -math.inf, -2.5, -0.0, -0.0, 0.0, 0.0, 0.0, 1.0, 3.0, math.inf, NANS[0]]
+        puts, flat = [NANS[1], NANS[0], NANS[2], -0.0, 0.0, -7.5], 0.0
     else:
         pool, puts, flat = [rank_value(t, r) for r in range(8)] + SPECIALS[t], SPECIALS[t], rank_value(t, 5)
     # Lengths around a block of 8 pairs and one of 32; one value put in at every position.
@@ -319,8 +298,8 @@ def check_run_scans(c, isa, t, rng):
             for test, base in enumerate((up, up[::-1], [flat] * n)):
                 v = list(base)
                 v[at] = puts[(at + test) % len(puts)]
-                # The forward scan from k stops at the first failing pair; the backward one
-                # from the end down to s at the last.
+                # The forward scan from k stops at the first failing pair; the backward one from
+                # the end down to s at the last.
                 for k in sorted({0, rng.randrange(n)}):
                     want = k
                     while want + 1 < n and pair_holds(t, test, v[want], v[want + 1]):
