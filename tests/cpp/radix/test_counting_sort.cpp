@@ -19,6 +19,9 @@ namespace {
 template <class T>
 class CountingSortParallel : public ::testing::Test {};
 TYPED_TEST_SUITE(CountingSortParallel, ElementTypes);
+template <class T>
+class FewKeysSort : public ::testing::Test {};
+TYPED_TEST_SUITE(FewKeysSort, ElementTypes);
 
 // n elements whose keys are `base` plus up to `width` random low bits, some slots left empty.
 template <class T>
@@ -32,10 +35,6 @@ std::vector<T> narrow_keys(std::size_t n, u64 base, u64 width, std::mt19937_64& 
     }
     return v;
 }
-
-template <class T>
-class FewKeysSort : public ::testing::Test {};
-TYPED_TEST_SUITE(FewKeysSort, ElementTypes);
 
 // `keys` distinct values, the special ones (both zeros, infinities, subnormals, integer
 // limits) before ordinary ones.
@@ -54,7 +53,7 @@ std::vector<T> key_set(std::size_t keys, std::mt19937_64& rng) {
 template <class T>
 std::vector<T> drawn_from(const std::vector<T>& set, std::size_t n, std::mt19937_64& rng) {
     std::vector<T> v(n);
-    for (auto& x : v) x = set[rng() % set.size()];
+    std::generate(v.begin(), v.end(), [&] { return set[rng() % set.size()]; });
     return v;
 }
 
@@ -66,13 +65,12 @@ TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
     std::mt19937_64 rng(7);
     // Key ranges at both ends of the key space and around the sign of each type.
     const std::vector<u64> bases = {0, ~u64{0}, u64{1} << 63, (u64{1} << 63) - 1, 0x3FF0'0000'0000'0000ULL};
-    // 0 threads: the sort without a pool.
+    // 0 threads: the sort without a pool, in four tables as the LSD sorts count.
     for (std::size_t threads : {0, 1, 3}) {
         pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(std::max<std::size_t>(threads, 1)).build().unwrap();
-        for (u64 base : bases) {
-            for (u64 width : {u64{1}, u64{5}, u64{10}}) {
-                const std::size_t fit = (std::size_t{1} << width) * kCountingElementsPerSlot;
-                for (std::size_t n : {fit, fit * 3 + 1, std::size_t{100'003}}) {
+        for (u64 base : bases)
+            for (u64 width : {u64{1}, u64{5}, u64{10}})
+                for (std::size_t n : {kCountingElementsPerSlot << width, (3 * kCountingElementsPerSlot << width) + 1, std::size_t{100'003}}) {
                     const std::vector<T> in = narrow_keys<T>(n, base, width, rng);
                     u64 spread = 0;
                     for (T x : in) spread |= Traits::to_key(x) ^ Traits::to_key(in[0]);
@@ -80,18 +78,12 @@ TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
                     ASSERT_TRUE(counting_sort_fits(n, spread));
                     const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t m) {
                         CountingPlan plan = spread_plan(Traits::to_key(v[0]), spread);
-                        // Alone, in four tables as the LSD sorts count.
                         plan.four_way = threads == 0;
-                        if (threads == 0)
-                            counting_sort<Traits>(v, m, plan);
-                        else
-                            counting_sort_on<Traits>(v, m, plan, workers);
+                        if (threads == 0) counting_sort<Traits>(v, m, plan);
+                        else counting_sort_on<Traits>(v, m, plan, workers);
                     });
-                    ASSERT_TRUE(sorted_permutation(in, out, true))
-                        << "threads=" << threads << " base=" << base << " width=" << width << " n=" << n;
+                    ASSERT_TRUE(sorted_permutation(in, out, true)) << "threads=" << threads << " base=" << base << " n=" << n;
                 }
-            }
-        }
     }
 }
 
@@ -166,7 +158,7 @@ TYPED_TEST(FewKeysSort, DeclinesWithTheSliceUntouched) {
         v[at] = stranger;  // off the sample's stride
         cases.emplace_back("a key off the sample", v);
     }
-    if constexpr (std::is_same_v<T, f64>) {
+    if constexpr (std::is_same_v<T, f64>)
         for (f64 nan : {kPosNaN, kNegNaN}) {
             std::vector<T> v = drawn_from(set, 50'000, rng);
             v[0] = nan;  // sampled
@@ -175,7 +167,6 @@ TYPED_TEST(FewKeysSort, DeclinesWithTheSliceUntouched) {
             v[12'345] = nan;
             cases.emplace_back("a NaN off the sample", v);
         }
-    }
     for (auto& [what, in] : cases) {
         std::vector<T> v = in;
         EXPECT_FALSE(few_keys_sort<traits_of<T>>(v.data(), v.size())) << what;

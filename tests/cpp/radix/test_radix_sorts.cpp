@@ -1,6 +1,6 @@
-// The radix sorts on their own: LSD, DLSD, MSD, voracious, rollercoaster and sampled, the prefix
-// repair, and the width choice. Thresholds are probed one below and at each bound; an
-// f64 NaN tells a comparison path (which panics) from a radix path (which places it).
+// The radix sorts on their own: LSD, DLSD, MSD, voracious, rollercoaster and sampled, and the
+// prefix repair. Thresholds are probed one below and at each bound; an f64 NaN tells a
+// comparison path (which panics) from a radix path (which places it).
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -35,14 +35,15 @@ std::vector<std::size_t> lengths() {
     return l;
 }
 
+constexpr Params kBytes{0, 8, 0, 8, 256};
+
 // Every radix sort, as a function of (pointer, length).
-template <class Traits>
-std::vector<std::pair<const char*, std::function<void(typename Traits::value_type*, std::size_t)>>> sorts() {
-    using T = typename Traits::value_type;
+template <class Traits, class T = typename Traits::value_type>
+std::vector<std::pair<const char*, std::function<void(T*, std::size_t)>>> sorts() {
     return {
-        {"lsd_sort", [](T* v, std::size_t n) { if (n) lsd_sort<Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
+        {"lsd_sort", [](T* v, std::size_t n) { if (n) lsd_sort<Traits>(v, n, kBytes); }},
         {"dlsd_sort", [](T* v, std::size_t n) { dlsd_sort<Traits>(v, n); }},
-        {"voracious_sort", [](T* v, std::size_t n) { voracious_sort<Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
+        {"voracious_sort", [](T* v, std::size_t n) { voracious_sort<Traits>(v, n, kBytes); }},
         {"rollercoaster_sort", [](T* v, std::size_t n) { rollercoaster_sort<Traits>(v, n); }},
         {"sampled_msd_sort", [](T* v, std::size_t n) { sampled_msd_sort<Traits>(v, n); }},
     };
@@ -53,67 +54,52 @@ std::vector<std::pair<const char*, std::function<void(typename Traits::value_typ
 TYPED_TEST(RadixSorts, SortEveryPatternAtEveryThreshold) {
     using T = TypeParam;
     using Traits = typename TraitsOf<T>::type;
-    for (const auto& [name, sort] : sorts<Traits>()) {
-        for (const std::string& pattern : pattern_names()) {
+    for (const auto& [name, sort] : sorts<Traits>())
+        for (const std::string& pattern : pattern_names())
             for (std::size_t n : lengths()) {
                 if (kSanitized && n > 5000 && pattern != "random") continue;
                 const std::vector<T> in = make_pattern<T>(pattern, n, 1);
-                const std::vector<T> out = sorted_with_guards(in, sort);
                 // Above the comparison thresholds every sort orders by key (-0.0 first).
-                ASSERT_TRUE(sorted_permutation(in, out, n > kRollercoasterSmallComparisonMax)) << name << " " << pattern << " n=" << n;
+                ASSERT_TRUE(sorted_permutation(in, sorted_with_guards(in, sort), n > kRollercoasterSmallComparisonMax))
+                    << name << " " << pattern << " n=" << n;
             }
-        }
-    }
 }
 
 // A NaN alone in its bucket survives a radix path (placed last by its key); a comparison
 // path panics on it. Each sort is probed one below and at its bound.
 TEST(Thresholds, ComparisonBelowRadixAtTheBound) {
-    auto ordinary = [](std::size_t n) { return make_pattern<f64>("random", n, 3); };
-    // Huge values sharing the top key byte with the NaN, as a bucket below the top has.
-    auto shared_top = [](std::size_t n) {
-        std::mt19937_64 rng(n);
-        std::vector<f64> v(n);
-        for (auto& x : v) x = std::bit_cast<f64>(0x7F00000000000000ULL | (rng() >> 12));
-        return v;
-    };
-    // A diverted group of huge values becomes one dlsd bucket: comparison sort up to 250.
-    auto diverted = [](std::size_t n) {
-        std::vector<f64> v;
-        for (std::size_t i = 0; i < n; ++i) v.push_back(std::bit_cast<f64>(0x7FE0000000000000ULL - i * 977));
-        return v;
-    };
+    // Ordinary floats; huge values sharing the top key byte with the NaN, as a bucket below the
+    // top has; a diverted group of huge values, which becomes one dlsd bucket.
+    enum Make { kOrdinary, kSharedTop, kDiverted };
     struct Case {
         const char* name;
         std::size_t bound;
-        std::function<std::vector<f64>(std::size_t)> make;
+        Make make;
         std::function<void(f64*, std::size_t)> sort;
     };
     const Case cases[] = {
-        {"dlsd_sort", kRadixComparisonMax + 1, ordinary, [](f64* v, std::size_t n) { dlsd_sort<F64Traits>(v, n); }},
-        {"voracious_sort", kRadixComparisonMax + 1, ordinary,
-         [](f64* v, std::size_t n) { voracious_sort<F64Traits>(v, n, Params{0, 8, 0, 8, 256}); }},
-        {"rollercoaster_sort", kRadixComparisonMax + 1, ordinary, [](f64* v, std::size_t n) { rollercoaster_sort<F64Traits>(v, n); }},
-        {"rollercoaster_small", kRollercoasterSmallComparisonMax + 1, shared_top,
+        {"dlsd_sort", kRadixComparisonMax + 1, kOrdinary, [](f64* v, std::size_t n) { dlsd_sort<F64Traits>(v, n); }},
+        {"voracious_sort", kRadixComparisonMax + 1, kOrdinary, [](f64* v, std::size_t n) { voracious_sort<F64Traits>(v, n, kBytes); }},
+        {"rollercoaster_sort", kRadixComparisonMax + 1, kOrdinary, [](f64* v, std::size_t n) { rollercoaster_sort<F64Traits>(v, n); }},
+        {"rollercoaster_small", kRollercoasterSmallComparisonMax + 1, kSharedTop,
          [](f64* v, std::size_t n) { rollercoaster_small<F64Traits>(v, n, Params{1, 8, 0, 8, 256}); }},
-        {"dlsd_core bucket", kDlsdBucketComparisonMax + 1, diverted,
+        {"dlsd_core bucket", kDlsdBucketComparisonMax + 1, kDiverted,
          [](f64* v, std::size_t n) { dlsd_core<F64Traits>(v, n, Params{0, 8, 0, 1, 256}, true); }},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
         for (std::size_t n : {c.bound - 1, c.bound}) {
-            std::vector<f64> v = c.make(n);
+            std::mt19937_64 rng(n);
+            std::vector<f64> v = make_pattern<f64>("random", n, 3);
+            for (std::size_t i = 0; i < n && c.make != kOrdinary; ++i)
+                v[i] = std::bit_cast<f64>(c.make == kSharedTop ? 0x7F00000000000000ULL | (rng() >> 12) : 0x7FE0000000000000ULL - i * 977);
             v[n / 2] = kPosNaN;
             const std::vector<f64> in = v;
             const std::string outcome = sort_outcome(v, c.sort);
-            if (n < c.bound) {
-                EXPECT_EQ(outcome, kNoneUnwrap) << c.name << " n=" << n;
-            } else {
-                EXPECT_EQ(outcome, "no panic") << c.name << " n=" << n;
-                EXPECT_TRUE(sorted_permutation(in, v, true)) << c.name;
-                EXPECT_EQ(std::bit_cast<u64>(v.back()), std::bit_cast<u64>(kPosNaN)) << c.name;
-            }
+            EXPECT_EQ(outcome, n < c.bound ? std::string(kNoneUnwrap) : "no panic") << c.name << " n=" << n;
+            if (n < c.bound) continue;
+            EXPECT_TRUE(sorted_permutation(in, v, true)) << c.name;
+            EXPECT_EQ(std::bit_cast<u64>(v.back()), std::bit_cast<u64>(kPosNaN)) << c.name;
         }
-    }
     // rollercoaster_small only takes buckets that were not split further.
     std::vector<f64> big(kRollercoasterSmallMax + 1, 1.0);
     EXPECT_THROW(rollercoaster_small<F64Traits>(big.data(), big.size(), Params{1, 8, 0, 8, 256}), Panic);
@@ -122,7 +108,7 @@ TEST(Thresholds, ComparisonBelowRadixAtTheBound) {
 TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
     // Radix buckets either side of the voracious bound, with a shared offset either side of
     // the LSD offset bound.
-    for (u64 offset : {kDlsdBucketLsdOffsetMin / 2, kDlsdBucketLsdOffsetMin}) {
+    for (u64 offset : {kDlsdBucketLsdOffsetMin / 2, kDlsdBucketLsdOffsetMin})
         for (std::size_t size : {kDlsdBucketVoraciousMax, kDlsdBucketVoraciousMax + 1}) {
             std::mt19937_64 rng(size + offset);
             std::vector<u64> v(size);
@@ -132,7 +118,6 @@ TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
             dlsd_core<U64Traits>(v.data(), v.size(), Params{0, 8, offset - 8, 1, 256}, true);
             EXPECT_EQ(v, want) << offset << " " << size;
         }
-    }
 }
 
 // Keys that differ only in their low bits are sorted by counting them and rebuilding each
@@ -144,13 +129,12 @@ void expect_cluster_kept(const char* name, u64 first_bits, bool down) {
     std::vector<T> in(5000);
     for (auto& x : in) x = std::bit_cast<T>(down ? first_bits - rng() % 600 : first_bits + rng() % 600);
     std::vector<T> v = in;
-    lsd_sort<traits_of<T>>(v.data(), v.size(), Params{0, 8, 0, 8, 256});
+    lsd_sort<traits_of<T>>(v.data(), v.size(), kBytes);
     EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
-    if constexpr (!std::is_same_v<T, f64>) {
-        v = in;
-        rollercoaster_sort<traits_of<T>>(v.data(), v.size());
-        EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " rollercoaster";
-    }
+    if constexpr (std::is_same_v<T, f64>) return;
+    v = in;
+    rollercoaster_sort<traits_of<T>>(v.data(), v.size());
+    EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " rollercoaster";
 }
 
 TEST(LsdSort, CountedClustersKeepTheirExactBits) {
@@ -217,9 +201,8 @@ TEST(Rollercoaster, BucketsAroundTheSplitBound) {
     for (const u64 low : {0ULL, 0xFFULL, 0x01'0000ULL, 0xFF'00FF'0000ULL}) {
         std::vector<i64> in(5 * kRollercoasterSmallMax);
         for (auto& x : in) x = static_cast<i64>(0xC123'4500'0000'0000ULL | (rng() % 2 ? low : 0));
-        std::vector<i64> v = in;
-        rollercoaster_sort<I64Traits>(v.data(), v.size());
-        EXPECT_TRUE(sorted_permutation(in, v)) << std::hex << low;
+        EXPECT_TRUE(sorted_permutation(in, sorted_with_guards(in, [](i64* v, std::size_t n) { rollercoaster_sort<I64Traits>(v, n); })))
+            << std::hex << low;
     }
 }
 
