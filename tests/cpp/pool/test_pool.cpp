@@ -1,5 +1,7 @@
-// The worker pools: join, scope/spawn and install on pools of 1 to 8 workers, panics
-// carried to the waiting thread, building and dropping pools, and idle workers sleeping.
+// The worker pools: join, scope/spawn and install on pools of 1 to 8 workers, panics carried
+// to the waiting thread, building and dropping pools, idle workers sleeping, and the thread
+// count: an explicit request, then the two environment variables, then the processor count,
+// capped at the width of the sleep counters.
 #include <gtest/gtest.h>
 
 #if defined(__linux__)
@@ -11,12 +13,14 @@
 #include <cerrno>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "pool/platform.hpp"
+#include "pool/thread_count.hpp"
 #include "pool/thread_pool.hpp"
 #include "pool_test_support.hpp"
 
@@ -310,4 +314,33 @@ TEST(PoolConcurrent, DequeGrowsWhileThievesSteal) {
         for (auto& t : thieves) t.join();
         for (std::size_t i = 0; i < kJobs; ++i) ASSERT_EQ(taken[i].load(), 1) << "job " << i;
     });
+}
+
+TEST(ThreadCount, ParsesOnlyPlainUnsignedDecimals) {
+    const std::pair<std::string_view, std::optional<std::size_t>> rows[] = {
+        {"3", 3}, {"+3", 3}, {"0", 0}, {"007", 7}, {"18446744073709551615", 18446744073709551615ULL},
+        {"18446744073709551616", std::nullopt},  // overflows a machine word
+        {"", std::nullopt}, {"+", std::nullopt}, {"-", std::nullopt}, {"-3", std::nullopt},
+        {" 3", std::nullopt}, {"3 ", std::nullopt}, {"3a", std::nullopt}, {"++3", std::nullopt},
+    };
+    for (const auto& [text, value] : rows) EXPECT_EQ(pool::parse_thread_count(text), value) << '"' << text << '"';
+}
+
+TEST(ThreadCount, ResolvesInTheDocumentedOrder) {
+    constexpr std::optional<std::string_view> unset = std::nullopt;
+    struct Row { std::size_t requested; std::optional<std::string_view> num_threads, num_cpus; std::size_t processors, expected; };
+    const Row rows[] = {
+        {8, "3", "5", 4, 8},  // an explicit request ignores the environment
+        {0, "3", unset, 4, 3},
+        {0, "0", "5", 4, 4},  // 0 means the processor count, not the next variable
+        {0, "abc", unset, 4, 4},
+        {0, "-3", "5", 4, 5},  // unparsable falls through to the second variable
+        {0, "", "5", 4, 5}, {0, unset, "5", 4, 5}, {0, unset, "0", 4, 4}, {0, unset, unset, 4, 4},
+        {0, unset, unset, 0, 1},  // a system reporting no processors still gets one thread
+        {70000, unset, unset, 4, 65535}, {0, "70000", unset, 4, 65535}, {0, unset, "18446744073709551615", 4, 65535},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(pool::resolve_num_threads(r.requested, r.num_threads, r.num_cpus, r.processors), r.expected)
+            << "requested " << r.requested << " RAYON_NUM_THREADS=" << r.num_threads.value_or("<unset>")
+            << " RAYON_RS_NUM_CPUS=" << r.num_cpus.value_or("<unset>");
 }

@@ -1,18 +1,21 @@
-// The radix sorts on their own: LSD, DLSD, MSD, voracious, rollercoaster and sampled, and the
-// prefix repair. Thresholds are probed one below and at each bound; an f64 NaN tells a
-// comparison path (which panics) from a radix path (which places it).
+// The radix sorts on their own: LSD, DLSD, MSD, voracious, rollercoaster and sampled, the prefix
+// repair, and their parts (histograms, the stable scatter, the in-place bucket swap). Thresholds
+// are probed one below and at each bound; an f64 NaN tells a comparison path (which panics) from
+// a radix path (which places it).
 #include <gtest/gtest.h>
 
 #include <numeric>
 
 #include "pool/thread_pool.hpp"
 #include "radix/dlsd_sort.hpp"
+#include "radix/histograms.hpp"
 #include "radix/lsd_sort.hpp"
 #include "radix/msd_sort.hpp"
 #include "radix/prefix_insertion_sort.hpp"
 #include "radix/rollercoaster_sort.hpp"
 #include "radix/parallel_sampled_msd_sort.hpp"
 #include "radix/sampled_msd_sort.hpp"
+#include "radix/ska_sort.hpp"
 #include "radix/voracious_sort.hpp"
 #include "sort_test_support.hpp"
 
@@ -47,6 +50,20 @@ std::vector<std::pair<const char*, std::function<void(T*, std::size_t)>>> sorts(
         {"rollercoaster_sort", [](T* v, std::size_t n) { rollercoaster_sort<Traits>(v, n); }},
         {"sampled_msd_sort", [](T* v, std::size_t n) { sampled_msd_sort<Traits>(v, n); }},
     };
+}
+
+// A one-byte digit's histogram and prefix sums: heads sums[0, 256), tails sums[1, 257).
+struct Buckets { std::vector<u64> sums, heads, tails; };
+
+template <class Traits>
+Buckets buckets_of(const typename Traits::value_type* v, std::size_t n, Digit d) {
+    std::vector<u64> counts(256);
+    Buckets b{std::vector<u64>(257), {}, {}};
+    digit_histogram<Traits>(v, n, counts.data(), 256, d);
+    prefix_sums_into(counts.data(), 256, b.sums.data());
+    b.heads.assign(b.sums.begin(), b.sums.end() - 1);
+    b.tails.assign(b.sums.begin() + 1, b.sums.end());
+    return b;
 }
 
 }  // namespace
@@ -238,4 +255,42 @@ TEST(SampledMsdSort, ClusteredAndOutlyingKeys) {
             EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " on " << threads << " threads";
         }
     }
+}
+
+// Many buckets (one write stream) and few buckets (streams from both ends of each bucket),
+// on odd and even lengths.
+TEST(Histograms, ScatterIsStableAndLeavesHeadsAtBucketEnds) {
+    std::mt19937_64 rng(7);
+    for (u64 spread : {256, 3, 1})
+        for (std::size_t n : {0, 3, 255, 256, 257, 5000, 5001}) {
+            std::vector<u64> src(n);
+            for (auto& x : src) x = ((rng() % spread) << 56) | (rng() >> 8);
+            const Digit d{0xFFull << 56, 56};
+            Buckets s = buckets_of<U64Traits>(src.data(), n, d);
+            std::vector<u64> dst(n);
+            scatter_by_digit<U64Traits>(src.data(), dst.data(), n, s.heads.data(), d, 256);
+            EXPECT_EQ(s.heads, s.tails) << spread << " " << n;
+            std::vector<u64> want = src;
+            std::stable_sort(want.begin(), want.end(), [&](u64 a, u64 b) { return d.of(a) < d.of(b); });
+            EXPECT_EQ(dst, want) << spread << " " << n;
+        }
+    std::vector<u64> wide = {0x1FF};
+    std::vector<u64> counts(256);
+    EXPECT_THROW(digit_histogram<U64Traits>(wide.data(), 1, counts.data(), 256, Digit{0x1FF, 0}), Panic);
+}
+
+// Every bucket holds exactly its own elements afterwards, and unwalked data is untouched.
+TEST(SkaSwap, EachBucketHoldsExactlyItsElements) {
+    for (const std::string pattern : {"random", "few_distinct", "sorted", "one_top_digit", "extremes"})
+        for (std::size_t n : {1, 2, 100, 4099}) {
+            std::vector<f64> v = make_pattern<f64>(pattern, n, 11);
+            const std::vector<f64> in = v;
+            const Digit d = top_aligned_digit(kBytes, 0);
+            Buckets s = buckets_of<F64Traits>(v.data(), n, d);
+            ska_swap<F64Traits>(v.data(), s.heads.data(), s.tails.data(), 256, d);
+            EXPECT_EQ(sorted_bits(v), sorted_bits(in)) << pattern << " n=" << n;
+            for (std::size_t b = 0; b < 256; ++b)
+                for (u64 i = s.sums[b]; i < s.sums[b + 1]; ++i) ASSERT_EQ(d.of(F64Traits::to_key(v[i])), b) << pattern << " n=" << n;
+            EXPECT_TRUE(pattern != "one_top_digit" || same_bits(v, in.begin())) << "a single bucket is never walked";
+        }
 }

@@ -1,8 +1,10 @@
 // The kernel tables of every instruction set this processor runs (the scalar one always) and
 // the kernels' templates on eight emulated lanes, against plain reference results: every length
-// up to 600 and those around the block and network sizes above, on named patterns.
+// up to 600 and those around the block and network sizes above, on named patterns. And which
+// table the features the environment turns off leave in use.
 #include <gtest/gtest.h>
 
+#include "simd/cpu.hpp"
 #include "simd/kernels.hpp"
 #include "simd/small_sort.hpp"
 #include "sort_test_support.hpp"
@@ -148,6 +150,38 @@ TEST(KernelTables, BestIsTheWidestUsableAndNeverNull) {
                                                                     : simd::Isa::kScalar;
     ASSERT_NE(simd::best_kernels(), nullptr);
     EXPECT_EQ(simd::best_kernels()->isa, want);
+}
+
+// The list of features the environment may turn off: which names cap the vector code where,
+// and that a name nobody knows is reported (cut short to fit the buffer) and otherwise left alone.
+TEST(DisableCpuFeatures, AppliesKnownNamesAndReportsTheRest) {
+    struct Case { const char* list; bool avx2_off, avx512_off; unsigned unknown_count; const char* unknown; };
+    const Case cases[] = {
+        {nullptr, false, false, 0, ""}, {"", false, false, 0, ""}, {" ,, ", false, false, 0, ""},
+        {"AVX512F", false, true, 0, ""}, {"avx512f", false, true, 0, ""}, {"AVX2", true, true, 0, ""},
+        {"AVX512F AVX2", true, true, 0, ""}, {",AVX2,,AVX512F,", true, true, 0, ""},
+        // A name that only starts like a known one is not that one.
+        {"AVX512", false, false, 1, "'AVX512'"}, {"AVX2x", false, false, 1, "'AVX2x'"},
+        {"SSE4 AVX512F, NEON", false, true, 2, "'SSE4', 'NEON'"},
+        {"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", false, false, 1,
+         "'AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list ? c.list : "(unset)");
+        simd::CpuFeatures f, without_avx512;
+        f.avx2_reported = f.avx512_reported = without_avx512.avx2_reported = true;
+        char unknown[64];
+        EXPECT_EQ(simd::disable_cpu_features(f, c.list, unknown, sizeof unknown), c.unknown_count);
+        EXPECT_EQ(std::string(unknown), c.unknown);
+        EXPECT_EQ(f.avx2_disabled, c.avx2_off);
+        EXPECT_EQ(f.avx512_disabled, c.avx512_off);
+        EXPECT_EQ(f.usable(simd::Isa::kAvx2), !c.avx2_off);
+        EXPECT_EQ(f.usable(simd::Isa::kAvx512), !c.avx512_off);
+        // A processor without a feature keeps it unusable whatever the list says.
+        simd::disable_cpu_features(without_avx512, c.list, unknown, sizeof unknown);
+        EXPECT_EQ(without_avx512.usable(simd::Isa::kAvx2), !c.avx2_off);
+        EXPECT_FALSE(without_avx512.usable(simd::Isa::kAvx512));
+    }
 }
 
 // Every 0/1 input of up to 16 elements: by the 0-1 principle this proves each of the scalar
