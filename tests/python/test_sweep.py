@@ -91,6 +91,9 @@ SHAPES = {  # presorted shapes of random values
     "plateaus": lambda a, rng: np.repeat(np.sort(a[:len(a) // 700 + 1]), 700)[:len(a)],
     "nearly sorted": _nearly_sorted,
     "organ pipe": lambda a, rng: np.concatenate([np.sort(a[:len(a) // 2]), np.sort(a[len(a) // 2:])[::-1]]),
+    "sawtooth": lambda a, rng: np.concatenate([np.sort(tooth) for tooth in np.array_split(a, 7)]),
+    "largest first": lambda a, rng: np.roll(np.sort(a), 1),
+    "largest last": lambda a, rng: np.concatenate([rng.permutation(np.sort(a)[:-1]), np.sort(a)[-1:]]),
 }
 I64_SPECIALS = np.array([I64_INFO.min, I64_INFO.max, 0, -1, 1], np.int64)
 F64_SPECIALS = np.array([-0.0, 0.0, np.inf, -np.inf, 5e-324, -5e-324, 2.2e-308, 1.0])
@@ -131,6 +134,9 @@ FAMILIES = {np.int64: {
     "NaNs scattered": lambda rng, n: _put(rng.normal(size=n), rng.integers(0, n, n // 500 + 2),
                                           rng.choice(NAN_BITS, n // 500 + 2)),
     "NaNs near the end": lambda rng, n: _put(rng.normal(size=n), slice(n - 6, n - 4), NAN_BITS[:2]),
+    # A signalling NaN shares its top bits with +inf: the two in one bucket of the first digit.
+    "signalling NaN beside +inf": lambda rng, n: _put(rng.normal(size=n), slice(n // 3, n // 3 + 2),
+                                                      [0x7FF0_0000_0000_0001, 0x7FF0_0000_0000_0000]),
     "uniform with NaNs and zeros": lambda rng, n: _put(np.where(rng.random(n) < 0.001, -0.0, rng.random(n)),
                                                        rng.integers(0, n, n // 1000 + 1),
                                                        rng.choice(NAN_BITS, n // 1000 + 1)),
