@@ -5,12 +5,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
-#include <future>
 #include <string>
 #include <thread>
 
@@ -20,21 +19,30 @@ namespace pool_test {
 
 using tamarind::testing::kSanitized;
 
+inline long now_s() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 // Sanitizer builds run the same tests on smaller inputs.
 inline std::size_t scaled(std::size_t n) { return kSanitized ? n / 10 : n; }
 
-// Runs body on its own thread; a deadlock ends the whole program instead of hanging CI.
-inline void with_timeout(int seconds, const std::function<void()>& body) {
-    std::packaged_task<void()> task(body);
-    auto done = task.get_future();
-    std::thread runner(std::move(task));
-    if (done.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
-        std::fprintf(stderr, "timed out after %d s (deadlock?)\n", seconds);
-        std::abort();
-    }
-    runner.join();
-    done.get();  // raises the body's failure, if any
-}
+// Ends the program when one test runs for over two minutes, so that a deadlock fails the run
+// instead of hanging CI: a listener notes when each test starts, a thread watches the clock.
+inline std::atomic<long> test_started_s{0};
+inline const bool kWatchdog = [] {
+    struct Listener : ::testing::EmptyTestEventListener {
+        void OnTestStart(const ::testing::TestInfo&) override { test_started_s = now_s(); }
+        void OnTestEnd(const ::testing::TestInfo&) override { test_started_s = 0; }
+    };
+    ::testing::UnitTest::GetInstance()->listeners().Append(new Listener);
+    std::thread([] {
+        for (;; std::this_thread::sleep_for(std::chrono::seconds(1))) {
+            const long started = test_started_s.load();
+            if (started != 0 && now_s() - started > 120) std::fprintf(stderr, "timed out (deadlock?)\n"), std::abort();
+        }
+    }).detach();
+    return true;
+}();
 
 // Thread ids of this process (entries of /proc/self/task).
 inline std::vector<long> task_ids() {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -25,13 +26,10 @@
 #include "pool_test_support.hpp"
 
 using namespace tamarind;
-using pool_test::with_timeout;
 using tamarind::testing::panic_message;
 using std::chrono::milliseconds;
 
 namespace {
-
-constexpr int kTimeout = 120;
 
 pool::ThreadPool make_pool(std::size_t n) { return pool::ThreadPoolBuilder().num_threads(n).build().unwrap(); }
 
@@ -59,202 +57,188 @@ INSTANTIATE_TEST_SUITE_P(Workers, PoolSizes, ::testing::Range<std::size_t>(1, 9)
 
 TEST_P(PoolSizes, DeepJoinSumsAndStealsWork) {
     const std::size_t workers = GetParam();
-    with_timeout(kTimeout, [&] {
-        auto tp = make_pool(workers);
-        const std::uint64_t n = pool_test::scaled(4'000'000);
-        ParallelSum sum;
-        EXPECT_EQ(tp.install([&] { return sum(1, n); }), n * (n + 1) / 2);
-        EXPECT_LE(sum.threads.size(), workers);
-        if (workers < 2) return;
-        // The first half waits until the second has started. The second sits on this worker's
-        // deque while the first blocks it, so only a steal by another worker can start it: no
-        // luck of the scheduler is involved. The wait's end turns a pool that never steals into
-        // a failure rather than a hang.
-        std::atomic<bool> started{false};
-        const auto [waited, thief] = tp.install([&] {
-            return pool::join(
-                [&] {
-                    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-                    while (!started.load() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(milliseconds(1));
-                    return std::make_pair(started.load(), std::this_thread::get_id());
-                },
-                [&] {
-                    started = true;
-                    return std::this_thread::get_id();
-                });
-        });
-        EXPECT_TRUE(waited.first) << "no job was stolen";
-        EXPECT_NE(waited.second, thief);
+    auto tp = make_pool(workers);
+    const std::uint64_t n = pool_test::scaled(4'000'000);
+    ParallelSum sum;
+    EXPECT_EQ(tp.install([&] { return sum(1, n); }), n * (n + 1) / 2);
+    EXPECT_LE(sum.threads.size(), workers);
+    if (workers < 2) return;
+    // The first half waits until the second has started. The second sits on this worker's
+    // deque while the first blocks it, so only a steal by another worker can start it: no
+    // luck of the scheduler is involved. The wait's end turns a pool that never steals into
+    // a failure rather than a hang.
+    std::atomic<bool> started{false};
+    const auto [waited, thief] = tp.install([&] {
+        return pool::join(
+            [&] {
+                const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                while (!started.load() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(milliseconds(1));
+                return std::make_pair(started.load(), std::this_thread::get_id());
+            },
+            [&] {
+                started = true;
+                return std::this_thread::get_id();
+            });
     });
+    EXPECT_TRUE(waited.first) << "no job was stolen";
+    EXPECT_NE(waited.second, thief);
 }
 
 TEST_P(PoolSizes, NestedScopesFinishEveryTaskBeforeReturning) {
-    with_timeout(kTimeout, [&] {
-        auto tp = make_pool(GetParam());
-        std::atomic<int> done{0};
-        // A tree of tasks, fan-out 4 and depth 4, each spawned from its parent task, plus a
-        // scope opened inside every leaf.
-        std::function<void(pool::Scope&, int)> grow = [&](pool::Scope& s, int depth) {
-            if (depth == 0)
-                return pool::scope([&](pool::Scope& inner) { inner.spawn([&] { done.fetch_add(1, std::memory_order_relaxed); }); });
-            for (int i = 0; i < 4; ++i) s.spawn([&, depth](pool::Scope& s2) { grow(s2, depth - 1); });
-        };
-        EXPECT_EQ(tp.scope([&](pool::Scope& s) { return grow(s, 4), 42; }), 42);
-        EXPECT_EQ(done.load(), 256);
-    });
+    auto tp = make_pool(GetParam());
+    std::atomic<int> done{0};
+    // A tree of tasks, fan-out 4 and depth 4, each spawned from its parent task, plus a
+    // scope opened inside every leaf.
+    std::function<void(pool::Scope&, int)> grow = [&](pool::Scope& s, int depth) {
+        if (depth == 0)
+            return pool::scope([&](pool::Scope& inner) { inner.spawn([&] { done.fetch_add(1, std::memory_order_relaxed); }); });
+        for (int i = 0; i < 4; ++i) s.spawn([&, depth](pool::Scope& s2) { grow(s2, depth - 1); });
+    };
+    EXPECT_EQ(tp.scope([&](pool::Scope& s) { return grow(s, 4), 42; }), 42);
+    EXPECT_EQ(done.load(), 256);
 }
 
 TEST_P(PoolSizes, InstallFromAWorker) {
     const std::size_t workers = GetParam();
-    with_timeout(kTimeout, [&] {
-        auto tp = make_pool(workers);
-        auto other = make_pool(9 - workers);
-        tp.install([&] {
-            // Into its own pool: runs right here (a blocking wait would deadlock a 1-worker pool).
-            const auto me = std::this_thread::get_id();
-            EXPECT_EQ(tp.install([] { return std::this_thread::get_id(); }), me);
-            EXPECT_EQ(pool::current_num_threads(), workers);
-            // Into another pool: runs on one of its workers, and its panic comes back here.
-            EXPECT_EQ(other.install([] { return pool::current_num_threads(); }), 9 - workers);
-            EXPECT_NE(other.install([] { return std::this_thread::get_id(); }), me);
-            EXPECT_THROW(other.install([] { throw Boom("other pool"); }), Boom);
-            // Tasks of a scope installing into their own pool do not deadlock either.
-            std::atomic<int> n{0};
-            pool::scope([&](pool::Scope& s) { for (int i = 0; i < 16; ++i) s.spawn([&] { tp.install([&] { ++n; }); }); });
-            EXPECT_EQ(n.load(), 16);
-        });
+    auto tp = make_pool(workers);
+    auto other = make_pool(9 - workers);
+    tp.install([&] {
+        // Into its own pool: runs right here (a blocking wait would deadlock a 1-worker pool).
+        const auto me = std::this_thread::get_id();
+        EXPECT_EQ(tp.install([] { return std::this_thread::get_id(); }), me);
+        EXPECT_EQ(pool::current_num_threads(), workers);
+        // Into another pool: runs on one of its workers, and its panic comes back here.
+        EXPECT_EQ(other.install([] { return pool::current_num_threads(); }), 9 - workers);
+        EXPECT_NE(other.install([] { return std::this_thread::get_id(); }), me);
+        EXPECT_THROW(other.install([] { throw Boom("other pool"); }), Boom);
+        // Tasks of a scope installing into their own pool do not deadlock either.
+        std::atomic<int> n{0};
+        pool::scope([&](pool::Scope& s) { for (int i = 0; i < 16; ++i) s.spawn([&] { tp.install([&] { ++n; }); }); });
+        EXPECT_EQ(n.load(), 16);
     });
 }
 
 // A join raises either half's panic, after both halves ended; a scope raises one of its
 // tasks' panics, or its body's, after every other task ended.
 TEST_P(PoolSizes, PanicsComeBackAfterEveryOtherTask) {
-    with_timeout(kTimeout, [&] {
-        auto tp = make_pool(GetParam());
-        tp.install([] {
-            std::atomic<bool> other_half{false};
-            const auto slow = [&] { std::this_thread::sleep_for(milliseconds(20)); other_half = true; };
-            EXPECT_THROW(pool::join([] { throw Boom("a"); }, slow), Boom);
-            EXPECT_TRUE(other_half.exchange(false)) << "b did not finish before a's panic";
-            EXPECT_THROW(pool::join(slow, [] { throw std::bad_alloc(); }), std::bad_alloc);
-            EXPECT_TRUE(other_half.exchange(false)) << "a did not finish before b's panic";
-            EXPECT_THROW(pool::join([] { throw Boom("a"); }, [] { throw std::logic_error("b"); }), Boom);
-            // A tamarind panic keeps its message on the way.
-            EXPECT_EQ(panic_message([] { pool::join([] {}, [] { panic("from a worker"); }); }), "from a worker");
-        });
-        for (const int panicking : {0, 1, 2}) {  // 0: the body panics
-            std::atomic<int> finished{0};
-            try {
-                tp.scope([&](pool::Scope& s) {
-                    for (int i = 0; i < 40; ++i)
-                        s.spawn([&, i] {
-                            if (i < panicking) throw Boom("task " + std::to_string(i));
-                            std::this_thread::sleep_for(milliseconds(2));
-                            finished.fetch_add(1);
-                        });
-                    if (panicking == 0) throw Boom("task body");
-                });
-                ADD_FAILURE() << "no panic";
-            } catch (const Boom& e) {
-                EXPECT_EQ(finished.load(), 40 - panicking) << "raised before the others ended";
-                EXPECT_EQ(std::string(e.what()).rfind("task ", 0), 0u);
-            }
-        }
-        // The pool stays usable after panics.
-        EXPECT_EQ(tp.join([] { return 1; }, [] { return 2; }), std::make_pair(1, 2));
+    auto tp = make_pool(GetParam());
+    tp.install([] {
+        std::atomic<bool> other_half{false};
+        const auto slow = [&] { std::this_thread::sleep_for(milliseconds(20)); other_half = true; };
+        EXPECT_THROW(pool::join([] { throw Boom("a"); }, slow), Boom);
+        EXPECT_TRUE(other_half.exchange(false)) << "b did not finish before a's panic";
+        EXPECT_THROW(pool::join(slow, [] { throw std::bad_alloc(); }), std::bad_alloc);
+        EXPECT_TRUE(other_half.exchange(false)) << "a did not finish before b's panic";
+        EXPECT_THROW(pool::join([] { throw Boom("a"); }, [] { throw std::logic_error("b"); }), Boom);
+        // A tamarind panic keeps its message on the way.
+        EXPECT_EQ(panic_message([] { pool::join([] {}, [] { panic("from a worker"); }); }), "from a worker");
     });
+    for (const int panicking : {0, 1, 2}) {  // 0: the body panics
+        std::atomic<int> finished{0};
+        try {
+            tp.scope([&](pool::Scope& s) {
+                for (int i = 0; i < 40; ++i)
+                    s.spawn([&, i] {
+                        if (i < panicking) throw Boom("task " + std::to_string(i));
+                        std::this_thread::sleep_for(milliseconds(2));
+                        finished.fetch_add(1);
+                    });
+                if (panicking == 0) throw Boom("task body");
+            });
+            ADD_FAILURE() << "no panic";
+        } catch (const Boom& e) {
+            EXPECT_EQ(finished.load(), 40 - panicking) << "raised before the others ended";
+            EXPECT_EQ(std::string(e.what()).rfind("task ", 0), 0u);
+        }
+    }
+    // The pool stays usable after panics.
+    EXPECT_EQ(tp.join([] { return 1; }, [] { return 2; }), std::make_pair(1, 2));
 }
 
 TEST(Pool, OutsideThreadsShareTheGlobalPool) {
-    with_timeout(kTimeout, [] {
-        std::vector<std::thread> callers;
-        std::atomic<int> ok{0};
-        for (int t = 0; t < 6; ++t)
-            callers.emplace_back([&] {
-                const std::uint64_t n = pool_test::scaled(200'000);
-                ParallelSum sum;
-                for (int round = 0; round < 10; ++round) {
-                    const auto [outside, total] = pool::join([] { return pool::current_num_threads(); }, [&] { return sum(1, n); });
-                    ok += outside == pool::current_num_threads() && total == n * (n + 1) / 2;
-                }
-                EXPECT_EQ(sum.threads.count(std::this_thread::get_id()), 0u) << "ran on the caller";
-            });
-        for (auto& t : callers) t.join();
-        EXPECT_EQ(ok.load(), 60);
-    });
+    std::vector<std::thread> callers;
+    std::atomic<int> ok{0};
+    for (int t = 0; t < 6; ++t)
+        callers.emplace_back([&] {
+            const std::uint64_t n = pool_test::scaled(200'000);
+            ParallelSum sum;
+            for (int round = 0; round < 10; ++round) {
+                const auto [outside, total] = pool::join([] { return pool::current_num_threads(); }, [&] { return sum(1, n); });
+                ok += outside == pool::current_num_threads() && total == n * (n + 1) / 2;
+            }
+            EXPECT_EQ(sum.threads.count(std::this_thread::get_id()), 0u) << "ran on the caller";
+        });
+    for (auto& t : callers) t.join();
+    EXPECT_EQ(ok.load(), 60);
 }
 
 // Dropped pools and a failed build leave no threads behind; idle workers block rather
 // than yield in a loop.
 TEST(Pool, ThreadLifecycle) {
-    with_timeout(kTimeout, [] {
-        const std::size_t baseline = pool_test::thread_count();
-        for (int i = 0; i < (pool_test::kSanitized ? 40 : 200); ++i) {
-            auto tp = make_pool(1 + i % 4);
-            EXPECT_EQ(tp.join([] { return 1; }, [] { return 2; }).second, 2);
-            if (i % 3 == 0) auto moved = std::move(tp);  // dropping the moved-from handle does nothing
-        }
-        EXPECT_TRUE(pool_test::eventually([&] { return pool_test::thread_count() <= baseline; }))
-            << pool_test::thread_count() << " threads, " << baseline << " before";
+    const std::size_t baseline = pool_test::thread_count();
+    for (int i = 0; i < (pool_test::kSanitized ? 40 : 200); ++i) {
+        auto tp = make_pool(1 + i % 4);
+        EXPECT_EQ(tp.join([] { return 1; }, [] { return 2; }).second, 2);
+        if (i % 3 == 0) auto moved = std::move(tp);  // dropping the moved-from handle does nothing
+    }
+    EXPECT_TRUE(pool_test::eventually([&] { return pool_test::thread_count() <= baseline; }))
+        << pool_test::thread_count() << " threads, " << baseline << " before";
 
-        pool::platform::fail_thread_starts_after(3);
-        auto result = pool::ThreadPoolBuilder().num_threads(6).build();
-        pool::platform::fail_thread_starts_after(-1);
-        ASSERT_FALSE(result.ok());
-        EXPECT_EQ(result.error().kind, pool::ThreadPoolBuildErrorKind::IOError);
-        EXPECT_EQ(result.error().os_error, EAGAIN);
-        EXPECT_TRUE(pool_test::eventually([&] { return pool_test::thread_count() <= baseline; }));
+    pool::platform::fail_thread_starts_after(3);
+    auto result = pool::ThreadPoolBuilder().num_threads(6).build();
+    pool::platform::fail_thread_starts_after(-1);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().kind, pool::ThreadPoolBuildErrorKind::IOError);
+    EXPECT_EQ(result.error().os_error, EAGAIN);
+    EXPECT_TRUE(pool_test::eventually([&] { return pool_test::thread_count() <= baseline; }));
 
-        auto tp = make_pool(4);
-        const std::uint64_t n = pool_test::scaled(1'000'000);
-        ParallelSum sum;
-        EXPECT_EQ(tp.install([&] { return sum(1, n); }), n * (n + 1) / 2);
-        const long me = static_cast<long>(::syscall(SYS_gettid));
-        EXPECT_TRUE(pool_test::eventually([&] {
-            const std::vector<long> ids = pool_test::task_ids();
-            return std::none_of(ids.begin(), ids.end(), [&](long tid) { return tid != me && pool_test::thread_state(tid) == 'R'; });
-        }));
-    });
+    auto tp = make_pool(4);
+    const std::uint64_t n = pool_test::scaled(1'000'000);
+    ParallelSum sum;
+    EXPECT_EQ(tp.install([&] { return sum(1, n); }), n * (n + 1) / 2);
+    const long me = static_cast<long>(::syscall(SYS_gettid));
+    EXPECT_TRUE(pool_test::eventually([&] {
+        const std::vector<long> ids = pool_test::task_ids();
+        return std::none_of(ids.begin(), ids.end(), [&](long tid) { return tid != me && pool_test::thread_state(tid) == 'R'; });
+    }));
 }
 
 #if defined(__linux__)
 // Workers of a pool no larger than the processors sleep each on a processor of its own
 // (woken, they land apart), and work finds them with their whole set back.
 TEST(Pool, WorkersSleepApartAndWakeWithTheirProcessors) {
-    with_timeout(kTimeout, [] {
-        cpu_set_t all;
-        ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
-        if (CPU_COUNT(&all) < 2) GTEST_SKIP() << "one processor: nothing to keep apart";
-        const std::vector<long> before = pool_test::task_ids();
-        auto tp = make_pool(2);
-        std::vector<long> workers;
-        ASSERT_TRUE(pool_test::eventually([&] {
-            workers.clear();
-            for (long tid : pool_test::task_ids())
-                if (std::find(before.begin(), before.end(), tid) == before.end()) workers.push_back(tid);
-            return workers.size() == 2;
-        }));
-        auto allowed = [](long tid) {
-            cpu_set_t set;
-            CPU_ZERO(&set);
-            sched_getaffinity(static_cast<pid_t>(tid), sizeof set, &set);
-            return set;
-        };
-        EXPECT_TRUE(pool_test::eventually([&] {
-            cpu_set_t a = allowed(workers[0]), b = allowed(workers[1]);
-            return pool_test::thread_state(workers[0]) == 'S' && pool_test::thread_state(workers[1]) == 'S' &&
-                   CPU_COUNT(&a) == 1 && CPU_COUNT(&b) == 1 && !CPU_EQUAL(&a, &b);
-        }));
-        std::mutex m;
-        std::vector<cpu_set_t> seen;
-        auto record = [&] {
-            const cpu_set_t set = allowed(0);
-            std::lock_guard<std::mutex> lock(m);
-            seen.push_back(set);
-        };
-        tp.join(record, record);
-        for (const cpu_set_t& set : seen) EXPECT_TRUE(CPU_EQUAL(&set, &all));
-    });
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    if (CPU_COUNT(&all) < 2) GTEST_SKIP() << "one processor: nothing to keep apart";
+    const std::vector<long> before = pool_test::task_ids();
+    auto tp = make_pool(2);
+    std::vector<long> workers;
+    ASSERT_TRUE(pool_test::eventually([&] {
+        workers.clear();
+        for (long tid : pool_test::task_ids())
+            if (std::find(before.begin(), before.end(), tid) == before.end()) workers.push_back(tid);
+        return workers.size() == 2;
+    }));
+    auto allowed = [](long tid) {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        sched_getaffinity(static_cast<pid_t>(tid), sizeof set, &set);
+        return set;
+    };
+    EXPECT_TRUE(pool_test::eventually([&] {
+        cpu_set_t a = allowed(workers[0]), b = allowed(workers[1]);
+        return pool_test::thread_state(workers[0]) == 'S' && pool_test::thread_state(workers[1]) == 'S' &&
+               CPU_COUNT(&a) == 1 && CPU_COUNT(&b) == 1 && !CPU_EQUAL(&a, &b);
+    }));
+    std::mutex m;
+    std::vector<cpu_set_t> seen;
+    auto record = [&] {
+        const cpu_set_t set = allowed(0);
+        std::lock_guard<std::mutex> lock(m);
+        seen.push_back(set);
+    };
+    tp.join(record, record);
+    for (const cpu_set_t& set : seen) EXPECT_TRUE(CPU_EQUAL(&set, &all));
 }
 
 // A confined thread runs on its one processor, and ending the confinement gives it back the
@@ -287,33 +271,31 @@ TEST(Platform, ConfinementMovesTheThreadAndGivesBackItsProcessors) {
 // steal: every job leaves exactly once, by one end or the other. Under ThreadSanitizer this
 // is where a growing buffer races a steal reading the old one.
 TEST(PoolConcurrent, DequeGrowsWhileThievesSteal) {
-    with_timeout(kTimeout, [] {
-        constexpr std::size_t kJobs = 20'000;
-        std::vector<pool::Job> jobs(kJobs);  // only their addresses travel through the deque
-        std::vector<std::atomic<int>> taken(kJobs);
-        auto take = [&](pool::Job* job) { taken[static_cast<std::size_t>(job - jobs.data())].fetch_add(1); };
-        pool::JobDeque deque;
-        std::atomic<bool> owner_done{false};
-        std::vector<std::thread> thieves;
-        for (int t = 0; t < 3; ++t)
-            thieves.emplace_back([&] {
-                for (;;) {
-                    const bool last_look = owner_done.load();
-                    const pool::Stolen s = deque.steal();
-                    if (s.status == pool::StealStatus::kSuccess) take(s.job);
-                    else if (s.status == pool::StealStatus::kEmpty && last_look) return;
-                }
-            });
-        for (std::size_t next = 0; next < kJobs;) {
-            for (std::size_t k = 0; k < 300 && next < kJobs; ++k) deque.push(&jobs[next++]);
-            for (int k = 0; k < 100; ++k)
-                if (pool::Job* job = deque.pop()) take(job);
-        }
-        while (pool::Job* job = deque.pop()) take(job);
-        owner_done = true;
-        for (auto& t : thieves) t.join();
-        for (std::size_t i = 0; i < kJobs; ++i) ASSERT_EQ(taken[i].load(), 1) << "job " << i;
-    });
+    constexpr std::size_t kJobs = 20'000;
+    std::vector<pool::Job> jobs(kJobs);  // only their addresses travel through the deque
+    std::vector<std::atomic<int>> taken(kJobs);
+    auto take = [&](pool::Job* job) { taken[static_cast<std::size_t>(job - jobs.data())].fetch_add(1); };
+    pool::JobDeque deque;
+    std::atomic<bool> owner_done{false};
+    std::vector<std::thread> thieves;
+    for (int t = 0; t < 3; ++t)
+        thieves.emplace_back([&] {
+            for (;;) {
+                const bool last_look = owner_done.load();
+                const pool::Stolen s = deque.steal();
+                if (s.status == pool::StealStatus::kSuccess) take(s.job);
+                else if (s.status == pool::StealStatus::kEmpty && last_look) return;
+            }
+        });
+    for (std::size_t next = 0; next < kJobs;) {
+        for (std::size_t k = 0; k < 300 && next < kJobs; ++k) deque.push(&jobs[next++]);
+        for (int k = 0; k < 100; ++k)
+            if (pool::Job* job = deque.pop()) take(job);
+    }
+    while (pool::Job* job = deque.pop()) take(job);
+    owner_done = true;
+    for (auto& t : thieves) t.join();
+    for (std::size_t i = 0; i < kJobs; ++i) ASSERT_EQ(taken[i].load(), 1) << "job " << i;
 }
 
 TEST(ThreadCount, ParsesOnlyPlainUnsignedDecimals) {
