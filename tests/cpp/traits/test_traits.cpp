@@ -16,9 +16,7 @@ TEST(Traits, F64ComparatorPanicsOnNaNOnly) {
     EXPECT_TRUE(F64Traits::is_less(-1.0, 1.0));
     EXPECT_FALSE(F64Traits::is_less(-0.0, 0.0) || F64Traits::is_less(0.0, -0.0));
     EXPECT_TRUE(F64Traits::is_less(-INFINITY, INFINITY));
-    for (auto [a, b] : {std::pair{nan, 1.0}, std::pair{1.0, nan}, std::pair{nan, nan}}) {
-        EXPECT_THROW(F64Traits::is_less(a, b), Panic);
-    }
+    for (auto [a, b] : {std::pair{nan, 1.0}, std::pair{1.0, nan}, std::pair{nan, nan}}) EXPECT_THROW(F64Traits::is_less(a, b), Panic);
     EXPECT_FALSE(F64Traits::greater(nan, 1.0) || F64Traits::greater(1.0, nan));
     EXPECT_TRUE(I64Traits::is_less(std::numeric_limits<i64>::min(), 0));
     EXPECT_TRUE(U64Traits::is_less(0, ~0ULL));
@@ -34,10 +32,7 @@ std::vector<u64> probe_bits() {
                           0xFFF8'0000'0000'0000, 0x7FF0'0000'0000'0001, 0xFFF0'0000'0000'0001, 0x7FFF'FFFF'FFFF'FFFF,
                           ~u64{0}, 0x0010'0000'0000'0000, 0x8010'0000'0000'0000, 0x3FF0'0000'0000'0000,
                           0xBFF0'0000'0000'0000, 0x7FEF'FFFF'FFFF'FFFF, 0xFFEF'FFFF'FFFF'FFFF};
-    for (std::size_t i = 0, n = b.size(); i < n; ++i) {
-        b.push_back(b[i] + 1);
-        b.push_back(b[i] - 1);
-    }
+    for (std::size_t i = 0, n = b.size(); i < n; ++i) b.insert(b.end(), {b[i] + 1, b[i] - 1});
     std::mt19937_64 rng(0x6B6579);
     for (int i = 0; i < 20000; ++i) b.push_back(rng());
     // Patterns of few set bits, close to the edges of each range.
@@ -64,21 +59,16 @@ template <class Traits>
 class KeyMaps : public ::testing::Test {};
 TYPED_TEST_SUITE(KeyMaps, ElementTraits);
 
-// Keys and bit patterns correspond one to one: each map undoes the other.
-TYPED_TEST(KeyMaps, AreInversesOfEachOther) {
+// Keys and bit patterns correspond one to one: each map undoes the other. The order of the bits
+// is the type's own order wherever that has one (for f64 it adds only -0.0 before +0.0 and the
+// NaNs at the ends), and in it the keys strictly increase: every value, every NaN and each zero
+// has a place of its own, and the keys keep them in it.
+TYPED_TEST(KeyMaps, AreInversesAndIncreaseInTheOrderOfTheValues) {
     using T = typename TypeParam::value_type;
     for (u64 b : probe_bits()) {
-        const T x = std::bit_cast<T>(b);
-        ASSERT_EQ(std::bit_cast<u64>(TypeParam::from_key(TypeParam::to_key(x))), b) << std::hex << b;
+        ASSERT_EQ(std::bit_cast<u64>(TypeParam::from_key(TypeParam::to_key(std::bit_cast<T>(b)))), b) << std::hex << b;
         ASSERT_EQ(TypeParam::to_key(TypeParam::from_key(b)), b) << std::hex << b;
     }
-}
-
-// The order of the bits is the type's own order wherever that has one (for f64 it adds only
-// -0.0 before +0.0 and the NaNs at the ends), and in it the keys strictly increase: every
-// value, every NaN and each zero has a place of its own, and the keys keep them in it.
-TYPED_TEST(KeyMaps, IncreaseInTheOrderOfTheValues) {
-    using T = typename TypeParam::value_type;
     std::vector<T> v = probes_in_order<T>();
     for (std::size_t i = 1; i < v.size(); ++i)
         ASSERT_LT(TypeParam::to_key(v[i - 1]), TypeParam::to_key(v[i])) << pair_of(v[i - 1], v[i]);
@@ -109,8 +99,7 @@ TYPED_TEST(RunOrders, FollowTheOrderOfTheBits) {
     for (std::size_t i = 1; i < v.size(); ++i) {
         const T a = v[i - 1], b = v[i];
         ASSERT_TRUE(TypeParam::less(a, b) && TypeParam::less_equal(a, b) && TypeParam::greater(b, a)) << pair_of(a, b);
-        ASSERT_FALSE(TypeParam::less(b, a) || TypeParam::less_equal(b, a) || TypeParam::greater(a, b) ||
-                     TypeParam::equal(a, b))
+        ASSERT_FALSE(TypeParam::less(b, a) || TypeParam::less_equal(b, a) || TypeParam::greater(a, b) || TypeParam::equal(a, b))
             << pair_of(a, b);
         ASSERT_TRUE(TypeParam::equal(b, b) && TypeParam::less_equal(b, b)) << pair_of(a, b);
     }
