@@ -16,19 +16,11 @@ namespace {
 
 using namespace tamarind;
 
-// Must match the numbering of check_kernels.py.
+// Must match the numbering of check_kernels.py: six kernels, then one op per pair test
+// (ascending, descending, equal) forward, then one each backward.
 enum Op : unsigned {
-    kPartitionLess,
-    kPartitionNotGreater,
-    kSortNetwork,
-    kIsNonDescending,
-    kIsStrictlyDescending,
-    kHasNan,
-    // Then one op per pair test (ascending, descending, equal), forward and backward.
-    kRunForward,
-    kRunBackward = kRunForward + simd::kPairTests,
-    kOpEnd = kRunBackward + simd::kPairTests,
-};
+    kPartitionLess, kPartitionNotGreater, kSortNetwork, kIsNonDescending, kIsStrictlyDescending, kHasNan, kRunForward };
+constexpr unsigned kRunBackward = kRunForward + simd::kPairTests, kOpEnd = kRunBackward + simd::kPairTests;
 
 template <class T>
 std::uint64_t call(const simd::KernelSet& set, unsigned op, void* data, std::size_t n, std::uint64_t pivot_bits) {
@@ -46,9 +38,8 @@ std::uint64_t call(const simd::KernelSet& set, unsigned op, void* data, std::siz
     // Forward from k = pivot_bits over v[0, n); backward from n - 1 down to s = pivot_bits.
     if (op >= kRunForward && op < kRunBackward) return k.run_scans.forward[op - kRunForward](v, pivot_bits, n);
     if (op >= kRunBackward && op < kOpEnd) return k.run_scans.backward[op - kRunBackward](v, pivot_bits, n - 1);
-    if constexpr (std::is_same_v<T, f64>) {
+    if constexpr (std::is_same_v<T, f64>)
         if (op == kHasNan) return set.has_nan(v, n) ? 1 : 0;
-    }
     return ~std::uint64_t{0};
 }
 
