@@ -86,10 +86,12 @@ inline constexpr std::size_t kMtF64ComparisonBelow = 800'000;
 // threads, median TSC ticks per element, parallel quicksort against the sampled sort: normal
 // 12.7 against 11.4 at 10^6, 15.4 against 13.4 at 10^7.
 inline constexpr std::size_t kMtF64SampledMin = kMtF64ComparisonBelow;
-// AVX-512, two threads, normal float64: the parallel quicksort wins throughout (2.09
-// against 4.12 at 5 * 10^5, 2.29 against 3.77 at 2 * 10^6, 5.56 against 6.45 at 10^7, 10.00
-// against 11.49 at 1.6 * 10^7).
-inline constexpr std::size_t kMtF64SampledMinAvx512 = kF64SampledRadixMax + 1;
+// AVX-512 (Zen 5), two threads, sort_f64 in Python, least ns per element of 7 runs, two
+// rounds in turn, parallel quicksort against the sampled sort: normal 2.53 / 2.70 at
+// 2 * 10^6, 3.06 / 2.89 at 4 * 10^6, 3.25 / 3.22 at 6 * 10^6, 3.49 / 3.27 at 10^7;
+// lognormal 2.56 / 2.82 at 2 * 10^6, 3.12 / 3.21 at 4 * 10^6, 3.31 / 3.13 at 6 * 10^6,
+// 3.59 / 3.02 at 10^7, 3.66 / 3.47 at 1.6 * 10^7.
+inline constexpr std::size_t kMtF64SampledMinAvx512 = 5'000'000;
 // sort_f64: stretches from this long take the parallel sampled sort even where their first
 // digit splits them well (uniform), as all others up to kF64SampledRadixMax do. Below it the
 // parallel quicksort is as fast. Two threads, uniform float64, least TSC ticks per element
