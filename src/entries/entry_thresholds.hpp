@@ -2,7 +2,8 @@
 // (single_threaded_sort, multi_threaded_sort, mt_radix_sort) read them from here; the C++
 // tests use the names, and the Python tests parse this file to sort one below, at and above
 // each, so moving a value moves the tests with it.
-// Keep each on one line as `inline constexpr std::size_t kName = value;`.
+// Keep each on one line as `inline constexpr std::size_t kName = value;` (a table that
+// never takes a path holds the largest size, which the Python tests leave out).
 //
 // The crossings between the vector quicksort and a scalar radix sort depend on the kernel
 // table, whose quicksort they race: each has its AVX2 value (measured on AMD EPYC, Zen 3,
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 
 namespace tamarind {
 
@@ -35,8 +37,10 @@ inline constexpr std::size_t kStI64RadixMinAvx512 = 4'000'000;
 inline constexpr std::size_t kStF64RadixMin = 131072;
 // AVX-512, uniform float64: the quicksort wins wherever the sampled sort does not take the
 // stretch (2.31 against 4.14 at 131 072, 3.35 against 4.11 at 5 * 10^5, 10.14 against 10.29
-// at 2 * 10^6, 8.39 against 11.24 at 1.6 * 10^7), so the digit steps start past it.
-inline constexpr std::size_t kStF64RadixMinAvx512 = kF64SampledRadixMax + 1;
+// at 2 * 10^6, 8.39 against 11.24 at 1.6 * 10^7), and past the sampled sort's bound too
+// (sort_f64_st in Python, least of 3 runs: 6.03 against 8.56 at 2 * 10^7, 6.69 against 9.48
+// at 5 * 10^7), so this table takes no digit steps for floats.
+inline constexpr std::size_t kStF64RadixMinAvx512 = std::numeric_limits<std::size_t>::max();
 // sort_f64_st: stretches from this long, below kStF64RadixMin and no longer than the in-cache
 // radix sort takes, go to it as ordered integers where a sample shows their keys spread evenly
 // from their first differing bit (uniform values do; normal and lognormal ones, whose
