@@ -1,7 +1,8 @@
-// The kernel tables of every instruction set this processor runs (the scalar one always) and
-// the kernels' templates on eight emulated lanes, against plain reference results: every length
-// up to 600 and those around the block and network sizes above, on named patterns. And which
-// table the features the environment turns off leave in use.
+// The kernel tables of every instruction set this processor runs (the scalar one always),
+// against plain reference results: every length up to 600 and those around the block and
+// network sizes above, on named patterns. And which table the features the environment turns
+// off leave in use. Both vector tables also run on an emulated AVX-512 processor
+// (EmulatedKernels), whatever this one runs.
 #include <gtest/gtest.h>
 
 #include "simd/cpu.hpp"
@@ -198,93 +199,17 @@ TEST(ScalarNetworks, SortEveryZeroOneInput) {
 
 }  // namespace
 
-// The kernels' templates on an eight-lane vector made of plain arrays: the AVX-512 code
-// paths (eight lanes, 8 x 8 transposes) run on any processor.
-// Its operations stay out of line: inlined into the unrolled networks they make a function
-// that takes the compiler many minutes under the sanitizers.
-namespace tamarind::simd {
 namespace {
 
-template <class Elem>
-struct EmulatedOps {
-    using T = Elem;
-    static constexpr std::size_t N = 8;
-    // AVX-512 reads eight vectors a round and sorts up to 32 in its networks; those run on
-    // the processor or the emulator (EmulatedKernels), and here would take the sanitizers'
-    // build minutes more (eight a round: 395 s against 132 for this file).
-    static constexpr std::size_t kPartitionUnroll = 2;
-    static constexpr std::size_t kVectorRegisters = 32;
-    static constexpr std::size_t kNetworkMax = 128;
-    static constexpr bool kCanTranspose = true;
-    struct V { T lane[N]; };
-    template <class F>
-    static V map(F f) { V r; for (std::size_t i = 0; i < N; ++i) r.lane[i] = f(i); return r; }
-    template <class F>
-    static unsigned mask_of(F f) { unsigned m = 0; for (std::size_t i = 0; i < N; ++i) m |= unsigned{f(i)} << i; return m; }
-    static bool scalar_less(T a, T b) { return a < b; }
-    [[gnu::noinline]] static V load(const T* p) { return map([&](std::size_t i) { return p[i]; }); }
-    [[gnu::noinline]] static void store(T* p, V x) { for (std::size_t i = 0; i < N; ++i) p[i] = x.lane[i]; }
-    [[gnu::noinline]] static V set1(T t) { return map([&](std::size_t) { return t; }); }
-    [[gnu::noinline]] static V load_padded(const T* p, std::size_t count) {
-        const T pad = std::is_same_v<T, f64> ? std::numeric_limits<T>::infinity() : std::numeric_limits<T>::max();
-        return map([&](std::size_t i) { return i < count ? p[i] : pad; });
-    }
-    [[gnu::noinline]] static void store_first(T* p, V x, std::size_t count) { for (std::size_t i = 0; i < count; ++i) p[i] = x.lane[i]; }
-    [[gnu::noinline]] static unsigned less_mask(V x, V y) { return mask_of([&](std::size_t i) { return x.lane[i] < y.lane[i]; }); }
-    [[gnu::noinline]] static unsigned not_greater_mask(V x, V y) { return mask_of([&](std::size_t i) { return !(y.lane[i] < x.lane[i]); }); }
-    [[gnu::noinline]] static void store_split(T* left, T* right_end, V x, unsigned mask, std::size_t nl) {
-        T* right = right_end - (N - nl);
-        for (std::size_t i = 0; i < N; ++i) *(((mask >> i) & 1) ? left++ : right++) = x.lane[i];
-    }
-    [[gnu::noinline]] static V min(V a, V b) { return map([&](std::size_t i) { return a.lane[i] < b.lane[i] ? a.lane[i] : b.lane[i]; }); }
-    [[gnu::noinline]] static V max(V a, V b) { return map([&](std::size_t i) { return a.lane[i] > b.lane[i] ? a.lane[i] : b.lane[i]; }); }
-    [[gnu::noinline]] static void transpose(V* t) {
-        for (std::size_t i = 0; i < N; ++i)
-            for (std::size_t j = 0; j < i; ++j) std::swap(t[i].lane[j], t[j].lane[i]);
-    }
-    [[gnu::noinline]] static V reverse(V x) { return map([&](std::size_t i) { return x.lane[N - 1 - i]; }); }
-    template <unsigned J>
-    [[gnu::noinline]] static V partner(V x) { return map([&](std::size_t i) { return x.lane[i ^ J]; }); }
-    template <unsigned M>
-    [[gnu::noinline]] static V blend(V a, V b) { return map([&](std::size_t i) { return ((M >> i) & 1) ? b.lane[i] : a.lane[i]; }); }
-    // The run scans' lanes stay elements; lane tests are masks. f64 takes the quick test too.
-    static V load_bits(const T* p) { return load(p); }
-    static V set1_bits(T t) { return set1(t); }
-    static u64 bits_of(T t) { return std::bit_cast<u64>(t); }
-    [[gnu::noinline]] static unsigned bits_equal(V x, V y) { return mask_of([&](std::size_t i) { return bits_of(x.lane[i]) == bits_of(y.lane[i]); }); }
-    [[gnu::noinline]] static unsigned run_greater(V x, V y) { return mask_of([&](std::size_t i) { return run_order_of<T>::less(y.lane[i], x.lane[i]); }); }
-    static unsigned lanes_and(unsigned r, unsigned s) { return r & s; }
-    static unsigned lanes_or(unsigned r, unsigned s) { return r | s; }
-    static bool all_set(unsigned r) { return r == (1u << N) - 1; }
-    static bool none_set(unsigned r) { return r == 0; }
-    static constexpr bool kRunQuickTest = std::is_same_v<T, f64>;
-    [[gnu::noinline]] static unsigned quick_not_greater(V x, V y) { return mask_of([&](std::size_t i) { return x.lane[i] <= y.lane[i]; }); }
-    [[gnu::noinline]] static unsigned quick_suspect(V y) { return mask_of([&](std::size_t i) { return bits_of(y.lane[i]) == bits_of(T(-0.0)); }); }
-};
-
-#include "simd/kernel_templates.hpp"
-
-bool emulated_has_nan(const f64* v, std::size_t n) {
-    return std::any_of(v, v + n, [](f64 x) { return x != x; });
-}
-
-const KernelSet kEmulatedKernels = {Isa::kAvx512, "eight emulated lanes", kernels_of<EmulatedOps<f64>>(),
-                                    kernels_of<EmulatedOps<i64>>(), kernels_of<EmulatedOps<u64>>(), &emulated_has_nan};
-
-}  // namespace
-}  // namespace tamarind::simd
-
-namespace {
-
-// Every kernel table this processor runs (the scalar one always), and the emulated lanes; a
-// table the processor lacks is reported as skipped, with the reason.
-struct Table { const char* name; simd::Isa isa; bool emulated; };
+// Every kernel table this processor runs (the scalar one always); a table the processor
+// lacks is reported as skipped, with the reason.
+struct Table { const char* name; simd::Isa isa; };
 
 class SimdKernels : public ::testing::TestWithParam<Table> {
 protected:
     void SetUp() override {
         const char* why_not = nullptr;
-        set_ = GetParam().emulated ? &simd::kEmulatedKernels : simd::kernels_for(GetParam().isa, &why_not);
+        set_ = simd::kernels_for(GetParam().isa, &why_not);
         if (set_ == nullptr) GTEST_SKIP() << why_not;
     }
     template <class Check>
@@ -297,9 +222,8 @@ TEST_P(SimdKernels, NetworksAndScans) { on_each_type([&](const auto& k) { check_
 TEST_P(SimdKernels, RunScans) { on_each_type([](const auto& k) { check_run_scans(k.run_scans); }); }
 
 INSTANTIATE_TEST_SUITE_P(Tables, SimdKernels,
-                         ::testing::Values(Table{"Scalar", simd::Isa::kScalar, false}, Table{"Avx2", simd::Isa::kAvx2, false},
-                                           Table{"Avx512", simd::Isa::kAvx512, false},
-                                           Table{"EightEmulatedLanes", simd::Isa::kAvx512, true}),
+                         ::testing::Values(Table{"Scalar", simd::Isa::kScalar}, Table{"Avx2", simd::Isa::kAvx2},
+                                           Table{"Avx512", simd::Isa::kAvx512}),
                          [](const ::testing::TestParamInfo<Table>& info) { return std::string(info.param.name); });
 
 }  // namespace
