@@ -1,7 +1,7 @@
 // The radix sorts on their own: LSD, DLSD, MSD, voracious, rollercoaster and sampled, the prefix
-// repair, and their parts (histograms, the stable scatter, the in-place bucket swap). Thresholds
-// are probed one below and at each bound; an f64 NaN tells a comparison path (which panics) from
-// a radix path (which places it).
+// repair, and their parts (histograms, the stable scatter, the in-place bucket swap), each one
+// below and at each of its bounds. The engine runs them on integers only (float64 as ordered
+// integers, traits/float_keys.hpp), so only the integer forms are tested.
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -18,6 +18,7 @@
 #include "radix/ska_sort.hpp"
 #include "radix/voracious_sort.hpp"
 #include "sort_test_support.hpp"
+#include "traits/float_keys.hpp"
 
 using namespace tamarind;
 using namespace tamarind::testing;
@@ -26,7 +27,8 @@ namespace {
 
 template <class T>
 class RadixSorts : public ::testing::Test {};
-TYPED_TEST_SUITE(RadixSorts, ElementTypes);
+using IntegerTypes = ::testing::Types<i64, u64>;
+TYPED_TEST_SUITE(RadixSorts, IntegerTypes);
 
 // Short lengths, then each threshold of the radix sorts and one past it.
 std::vector<std::size_t> lengths() {
@@ -76,50 +78,9 @@ TYPED_TEST(RadixSorts, SortEveryPatternAtEveryThreshold) {
             for (std::size_t n : lengths()) {
                 if (kSanitized && n > 5000 && pattern != "random") continue;
                 const std::vector<T> in = make_pattern<T>(pattern, n, 1);
-                // Above the comparison thresholds every sort orders by key (-0.0 first).
                 ASSERT_TRUE(sorted_permutation(in, sorted_with_guards(in, sort), n > kRollercoasterSmallComparisonMax))
                     << name << " " << pattern << " n=" << n;
             }
-}
-
-// A NaN alone in its bucket survives a radix path (placed last by its key); a comparison
-// path panics on it. Each sort is probed one below and at its bound.
-TEST(Thresholds, ComparisonBelowRadixAtTheBound) {
-    // Ordinary floats; huge values sharing the top key byte with the NaN, as a bucket below the
-    // top has; a diverted group of huge values, which becomes one dlsd bucket.
-    enum Make { kOrdinary, kSharedTop, kDiverted };
-    struct Case {
-        const char* name;
-        std::size_t bound;
-        Make make;
-        std::function<void(f64*, std::size_t)> sort;
-    };
-    const Case cases[] = {
-        {"dlsd_sort", kRadixComparisonMax + 1, kOrdinary, [](f64* v, std::size_t n) { dlsd_sort<F64Traits>(v, n); }},
-        {"voracious_sort", kRadixComparisonMax + 1, kOrdinary, [](f64* v, std::size_t n) { voracious_sort<F64Traits>(v, n, kBytes); }},
-        {"rollercoaster_sort", kRadixComparisonMax + 1, kOrdinary, [](f64* v, std::size_t n) { rollercoaster_sort<F64Traits>(v, n); }},
-        {"rollercoaster_small", kRollercoasterSmallComparisonMax + 1, kSharedTop,
-         [](f64* v, std::size_t n) { rollercoaster_small<F64Traits>(v, n, Params{1, 8, 0, 8, 256}); }},
-        {"dlsd_core bucket", kDlsdBucketComparisonMax + 1, kDiverted,
-         [](f64* v, std::size_t n) { dlsd_core<F64Traits>(v, n, Params{0, 8, 0, 1, 256}, true); }},
-    };
-    for (const Case& c : cases)
-        for (std::size_t n : {c.bound - 1, c.bound}) {
-            std::mt19937_64 rng(n);
-            std::vector<f64> v = make_pattern<f64>("random", n, 3);
-            for (std::size_t i = 0; i < n && c.make != kOrdinary; ++i)
-                v[i] = std::bit_cast<f64>(c.make == kSharedTop ? 0x7F00000000000000ULL | (rng() >> 12) : 0x7FE0000000000000ULL - i * 977);
-            v[n / 2] = kPosNaN;
-            const std::vector<f64> in = v;
-            const std::string outcome = sort_outcome(v, c.sort);
-            EXPECT_EQ(outcome, n < c.bound ? std::string(kNoneUnwrap) : "no panic") << c.name << " n=" << n;
-            if (n < c.bound) continue;
-            EXPECT_TRUE(sorted_permutation(in, v, true)) << c.name;
-            EXPECT_EQ(std::bit_cast<u64>(v.back()), std::bit_cast<u64>(kPosNaN)) << c.name;
-        }
-    // rollercoaster_small only takes buckets that were not split further.
-    std::vector<f64> big(kRollercoasterSmallMax + 1, 1.0);
-    EXPECT_THROW(rollercoaster_small<F64Traits>(big.data(), big.size(), Params{1, 8, 0, 8, 256}), Panic);
 }
 
 TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
@@ -138,35 +99,26 @@ TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
 }
 
 // Keys that differ only in their low bits are sorted by counting them and rebuilding each
-// element from its key: every bit pattern must come back, the zeros, NaN payloads of both
-// signs and the integer extremes included.
+// element from its key: every value must come back, the integer extremes included.
 template <class T>
-void expect_cluster_kept(const char* name, u64 first_bits, bool down) {
+void expect_cluster_kept(u64 first_bits, bool down) {
     std::mt19937_64 rng(first_bits);
     std::vector<T> in(5000);
     for (auto& x : in) x = std::bit_cast<T>(down ? first_bits - rng() % 600 : first_bits + rng() % 600);
-    std::vector<T> v = in;
+    std::vector<T> v = in, w = in;
     lsd_sort<traits_of<T>>(v.data(), v.size(), kBytes);
-    EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
-    if constexpr (std::is_same_v<T, f64>) return;
-    v = in;
-    rollercoaster_sort<traits_of<T>>(v.data(), v.size());
-    EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " rollercoaster";
+    rollercoaster_sort<traits_of<T>>(w.data(), w.size());
+    EXPECT_TRUE(sorted_permutation(in, v, true) && sorted_permutation(in, w, true)) << std::hex << first_bits;
 }
 
 TEST(LsdSort, CountedClustersKeepTheirExactBits) {
-    expect_cluster_kept<f64>("+0.0 and subnormals", 0, false);
-    expect_cluster_kept<f64>("-0.0 and subnormals", kSignBit, false);
-    expect_cluster_kept<f64>("NaN payloads", 0x7FF8'0000'0000'0000ULL, false);
-    expect_cluster_kept<f64>("negative NaN payloads", 0xFFF8'0000'0000'0000ULL, false);
-    expect_cluster_kept<i64>("near int64 max", 0x7FFF'FFFF'FFFF'FFFFULL, true);
-    expect_cluster_kept<i64>("near int64 min", kSignBit, false);
-    expect_cluster_kept<u64>("small u64", 0, false);
+    expect_cluster_kept<i64>(0x7FFF'FFFF'FFFF'FFFFULL, true);
+    expect_cluster_kept<i64>(kSignBit, false);
+    expect_cluster_kept<u64>(0, false);
 }
 
 // Buckets of one key are written from it; a few elements of a many-key bucket, spread over
-// their regions, must still reach their own. A bucket of one key is left as it is, a bucket
-// of one NaN too: with no comparison made, the NaNs cannot panic.
+// their regions, must still reach their own.
 TEST(MsdStep, BucketsOfOneKey) {
     std::mt19937_64 rng(11);
     std::vector<i64> in(40000);
@@ -177,11 +129,6 @@ TEST(MsdStep, BucketsOfOneKey) {
         sort(v.data(), v.size());
         EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
     }
-    std::vector<f64> v(5000);
-    for (std::size_t i = 0; i < v.size(); ++i) v[i] = i % 3 ? 1.0 : kPosNaN;
-    const std::vector<f64> nans = v;
-    EXPECT_EQ(sort_outcome(v, [](f64* x, std::size_t n) { rollercoaster_sort<F64Traits>(x, n); }), "no panic");
-    EXPECT_TRUE(sorted_permutation(nans, v, true));
 }
 
 // One group: `descending` strictly falling values (descending - 1 out-of-order elements),
@@ -223,10 +170,11 @@ TEST(Rollercoaster, BucketsAroundTheSplitBound) {
     }
 }
 
-// Floats whose top bits cluster, the sampled sort's own input, and the shapes its sample
-// misjudges: keys beyond every sampled one, one key or one index filling buckets past the
-// in-cache bound, and every key the same. The parallel form runs on pools of one to three
-// threads, in chunks of a seventh of the slice.
+// Floats whose top bits cluster, the sampled sort's own input (as ordered integers, with the
+// spread the conversion finds, as the entries call it), and the shapes its sample misjudges:
+// keys beyond every sampled one, one key or one index filling buckets past the in-cache
+// bound, and every key the same. The parallel form runs on pools of one to three threads, in
+// chunks of a seventh of the slice.
 TEST(SampledMsdSort, ClusteredAndOutlyingKeys) {
     std::mt19937_64 rng(5);
     const std::size_t n = kSanitized ? kSampledMsdMin + 1 : 400000;
@@ -245,14 +193,19 @@ TEST(SampledMsdSort, ClusteredAndOutlyingKeys) {
         {"two keys", fill([&] { return rng() % 2 ? 2.0 : -2.0; })},
     };
     for (const auto& [name, in] : cases) {
-        std::vector<f64> v = in;
-        sampled_msd_sort<F64Traits>(v.data(), v.size());
-        EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
-        for (std::size_t threads : {1, 2, 3}) {
-            pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(threads).build().unwrap();
-            v = in;
-            parallel_sampled_msd_sort<F64Traits>(v.data(), v.size(), workers, n / 7);
-            EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " on " << threads << " threads";
+        for (std::size_t threads : {0, 1, 2, 3}) {
+            std::vector<f64> v = in;
+            u64 spread;
+            {
+                F64AsI64 ints(v.data(), n, spread);
+                if (threads == 0) {
+                    sampled_msd_sort<I64Traits>(ints.ints(), n, spread);
+                } else {
+                    pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(threads).build().unwrap();
+                    parallel_sampled_msd_sort<I64Traits>(ints.ints(), n, workers, n / 7, spread);
+                }
+            }
+            EXPECT_TRUE(sorted_permutation(in, v, true)) << name << " on " << threads << " threads (0: the calling one)";
         }
     }
 }
@@ -283,14 +236,14 @@ TEST(Histograms, ScatterIsStableAndLeavesHeadsAtBucketEnds) {
 TEST(SkaSwap, EachBucketHoldsExactlyItsElements) {
     for (const std::string pattern : {"random", "few_distinct", "sorted", "one_top_digit", "extremes"})
         for (std::size_t n : {1, 2, 100, 4099}) {
-            std::vector<f64> v = make_pattern<f64>(pattern, n, 11);
-            const std::vector<f64> in = v;
+            std::vector<i64> v = make_pattern<i64>(pattern, n, 11);
+            const std::vector<i64> in = v;
             const Digit d = top_aligned_digit(kBytes, 0);
-            Buckets s = buckets_of<F64Traits>(v.data(), n, d);
-            ska_swap<F64Traits>(v.data(), s.heads.data(), s.tails.data(), 256, d);
+            Buckets s = buckets_of<I64Traits>(v.data(), n, d);
+            ska_swap<I64Traits>(v.data(), s.heads.data(), s.tails.data(), 256, d);
             EXPECT_EQ(sorted_bits(v), sorted_bits(in)) << pattern << " n=" << n;
             for (std::size_t b = 0; b < 256; ++b)
-                for (u64 i = s.sums[b]; i < s.sums[b + 1]; ++i) ASSERT_EQ(d.of(F64Traits::to_key(v[i])), b) << pattern << " n=" << n;
+                for (u64 i = s.sums[b]; i < s.sums[b + 1]; ++i) ASSERT_EQ(d.of(I64Traits::to_key(v[i])), b) << pattern << " n=" << n;
             EXPECT_TRUE(pattern != "one_top_digit" || same_bits(v, in.begin())) << "a single bucket is never walked";
         }
 }
