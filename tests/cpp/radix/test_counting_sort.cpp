@@ -87,19 +87,6 @@ TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
     }
 }
 
-TEST(CountingPlan, OneRuleAtEitherDensity) {
-    const std::size_t per = kCountingElementsPerSlot;
-    EXPECT_TRUE(counting_sort_fits(2 * per, 1));
-    EXPECT_FALSE(counting_sort_fits(2 * per - 1, 1));
-    EXPECT_TRUE(counting_sort_fits(per << kCountingWidthMax, (u64{1} << kCountingWidthMax) - 1));
-    EXPECT_FALSE(counting_sort_fits(std::size_t{1} << 40, u64{1} << kCountingWidthMax));
-    // Only the highest differing bit counts: a spread of 0b100 needs 8 slots.
-    EXPECT_FALSE(counting_sort_fits(8 * per - 1, 0b100));
-    EXPECT_TRUE(counting_fits(kCountingSlotsMax, kCountingSlotsMax, kCountingElementsPerSlotLsd));
-    EXPECT_FALSE(counting_fits(kCountingSlotsMax - 1, kCountingSlotsMax, kCountingElementsPerSlotLsd));
-    EXPECT_FALSE(counting_fits(std::size_t{1} << 40, kCountingSlotsMax + 1, kCountingElementsPerSlotLsd));
-}
-
 // Checked keys that leave the plan (outside its window, or below or past its slots) make
 // the count decline with the slice untouched, on both sides of the four-table bound.
 TEST(CountingPlan, CheckedKeysOffThePlanDecline) {

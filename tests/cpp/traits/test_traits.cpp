@@ -1,5 +1,7 @@
-// The value-order contract: comparators, the NaN panic, the keys of the radix paths and
-// the orders of run detection against an order worked out from the bits in the tests.
+// The value-order contract: comparators, the NaN panic, and the orders of run detection
+// against an order worked out from the bits in the tests. The key maps are held by the
+// sorts that rebuild elements from their keys (the counting tests, bit for bit) and by the
+// Python sweep.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -53,37 +55,6 @@ std::vector<T> probes_in_order() {
 template <class T>
 ::testing::Message pair_of(T a, T b) {
     return ::testing::Message() << std::hex << std::bit_cast<u64>(a) << " before " << std::bit_cast<u64>(b);
-}
-
-template <class Traits>
-class KeyMaps : public ::testing::Test {};
-TYPED_TEST_SUITE(KeyMaps, ElementTraits);
-
-// Keys and bit patterns correspond one to one: each map undoes the other. The order of the bits
-// is the type's own order wherever that has one (for f64 it adds only -0.0 before +0.0 and the
-// NaNs at the ends), and in it the keys strictly increase: every value, every NaN and each zero
-// has a place of its own, and the keys keep them in it.
-TYPED_TEST(KeyMaps, AreInversesAndIncreaseInTheOrderOfTheValues) {
-    using T = typename TypeParam::value_type;
-    for (u64 b : probe_bits()) {
-        ASSERT_EQ(std::bit_cast<u64>(TypeParam::from_key(TypeParam::to_key(std::bit_cast<T>(b)))), b) << std::hex << b;
-        ASSERT_EQ(TypeParam::to_key(TypeParam::from_key(b)), b) << std::hex << b;
-    }
-    std::vector<T> v = probes_in_order<T>();
-    for (std::size_t i = 1; i < v.size(); ++i)
-        ASSERT_LT(TypeParam::to_key(v[i - 1]), TypeParam::to_key(v[i])) << pair_of(v[i - 1], v[i]);
-    std::erase_if(v, [](T x) { return x != x; });
-    for (std::size_t i = 1; i < v.size(); ++i) {
-        const bool zeros = v[i - 1] == T(0) && v[i] == T(0);
-        ASSERT_TRUE(zeros ? std::signbit(static_cast<f64>(v[i - 1])) && !std::signbit(static_cast<f64>(v[i]))
-                          : v[i - 1] < v[i])
-            << pair_of(v[i - 1], v[i]);
-    }
-    if constexpr (std::is_same_v<T, f64>) {
-        constexpr f64 kInfinity = std::numeric_limits<f64>::infinity();
-        EXPECT_LT(reference_key(kNegNaN), reference_key(-kInfinity));
-        EXPECT_LT(reference_key(kInfinity), reference_key(kPosNaN));
-    }
 }
 
 // The orders run detection and the merge compare in place: every value, every NaN and each
