@@ -57,22 +57,27 @@ inline SplitterCheck check_splitters(const u64* keys, const i64* ties, std::size
 namespace detail {
 
 // The bucket of each key. The key range from the first splitter to the last is cut into
-// kSlots slots of equal width (keys below and above it take two more), and a table holds
-// for each slot the number of splitters below its first key: a key in a slot that holds no
-// splitter has that bucket, in one load. A key in a slot that holds some searches just
-// those, and one equal to a splitter searches their tie positions.
+// slots of equal width (keys below and above it take two more), and a table holds for each
+// slot the number of splitters below its first key: a key in a slot that holds no splitter
+// has that bucket, in one load. A key in a slot that holds some searches just those, and
+// one equal to a splitter searches their tie positions. The slots are 64 per splitter
+// (1024 at least, 65 536 at most), so that about one key in 64 searches and the table of a
+// few splitters stays in the first-level cache while the chunk streams past (uniform
+// float64 at 119 splitters, Zen 5: 4.2 ns per element with 65 536 slots, 3.3 with 8192).
 class SplitterTable {
 public:
     // keys: k >= 1 ascending splitter keys; ties: their tie positions (check_splitters holds).
     SplitterTable(const u64* keys, const i64* ties, std::size_t k)
-        : keys_(keys, keys + k), ties_(ties, ties + k), low_(keys[0]), high_(keys[k - 1]) {
-        while (((high_ - low_) >> shift_) >= kSlots) ++shift_;
+        : keys_(keys, keys + k), ties_(ties, ties + k), low_(keys[0]), high_(keys[k - 1]),
+          slots_(std::clamp<std::size_t>(std::bit_ceil(k) * kSlotsPerSplitter, kMinSlots, kMaxSlots)) {
+        keys_.push_back(keys[k - 1]);
+        while (((high_ - low_) >> shift_) >= slots_) ++shift_;
         // below_[s] for slot s, then one more entry, so that slot s holds the splitters
         // [below_[s], below_[s + 1]).
-        below_.resize(kSlots + 3, static_cast<std::uint32_t>(k));
+        below_.resize(slots_ + 3, static_cast<std::uint32_t>(k));
         below_[0] = below_[1] = 0;
         std::size_t below = 0;
-        for (std::size_t s = 0; s < kSlots; ++s) {
+        for (std::size_t s = 0; s < slots_; ++s) {
             const u64 offset = static_cast<u64>(s) << shift_;
             if (offset > high_ - low_) break;  // no key reaches this slot or any after it
             while (below < k && keys_[below] < low_ + offset) ++below;
@@ -80,15 +85,15 @@ public:
         }
     }
 
-    std::size_t buckets() const noexcept { return keys_.size() + 1; }
+    std::size_t buckets() const noexcept { return ties_.size() + 1; }
 
     // The bucket of the element at `position` whose key is `key`.
     std::size_t bucket(u64 key, std::size_t position) const noexcept {
         // Keys below the first splitter take slot 0 (by a mask, not a branch: they may come
-        // in any mix with the others), keys beyond the slots slot kSlots + 1. A key above the
+        // in any mix with the others), keys beyond the slots the last slot. A key above the
         // last splitter but within its slot searches that slot's splitters and finds none
         // above it.
-        std::size_t slot = static_cast<std::size_t>(std::min<u64>((key - low_) >> shift_, kSlots)) + 1;
+        std::size_t slot = static_cast<std::size_t>(std::min<u64>((key - low_) >> shift_, slots_)) + 1;
         slot &= -static_cast<std::size_t>(key >= low_);
         std::size_t b = below_[slot];
         // Lower bound among the slot's splitters, most often none: halving steps whose
@@ -96,28 +101,33 @@ public:
         std::size_t n = below_[slot + 1] - b;
         for (; n > 1; n -= n / 2) b = keys_[b + n / 2 - 1] < key ? b + n / 2 : b;
         b += n == 1 && keys_[b] < key;
-        if (b < keys_.size() && keys_[b] == key) [[unlikely]]
+        // No bounds test, which keys above the last splitter would take at random: keys_[k]
+        // repeats the last splitter, which such a key exceeds. (Uniform float64 at 11
+        // splitters, one key in six above the last: 8.5 ns per element with the test, 3.1
+        // without; a 64 MiB chunk's cut 72 ms against 39.)
+        if (keys_[b] == key) [[unlikely]]
             b = above_ties(key, position, b);
         return b;
     }
 
 private:
-    // Slots between the first and the last splitter: a table of 256 KiB, which stays in the
-    // second-level cache.
-    static constexpr std::size_t kSlots = std::size_t{1} << 16;
+    static constexpr std::size_t kSlotsPerSplitter = 64;
+    static constexpr std::size_t kMinSlots = 1024;
+    static constexpr std::size_t kMaxSlots = std::size_t{1} << 16;  // a table of 256 KiB
 
     // Splitters from `first` on equal `key`: the element lies above those whose tie position
     // it reaches, a prefix of them since the positions ascend. Returns its bucket.
     std::size_t above_ties(u64 key, std::size_t position, std::size_t first) const noexcept {
-        const u64* upper = std::upper_bound(keys_.data() + first, keys_.data() + keys_.size(), key);
+        const u64* upper = std::upper_bound(keys_.data() + first, keys_.data() + ties_.size(), key);
         const i64* t = ties_.data();
         const i64* past = std::upper_bound(t + first, t + (upper - keys_.data()), static_cast<i64>(position));
         return static_cast<std::size_t>(past - t);
     }
 
-    std::vector<u64> keys_;
+    std::vector<u64> keys_;  // the k splitter keys, then the last again
     std::vector<i64> ties_;
     u64 low_, high_;
+    std::size_t slots_;
     unsigned shift_ = 0;
     std::vector<std::uint32_t> below_;
 };
