@@ -21,11 +21,6 @@ using namespace tamarind::testing;
 
 namespace {
 
-template <class T>
-class PeekaSortParallel : public ::testing::Test {};
-using EntryTypes = ::testing::Types<f64, i64>;
-TYPED_TEST_SUITE(PeekaSortParallel, EntryTypes);
-
 pool::ThreadPool make_pool(std::size_t threads) {
     return pool::ThreadPoolBuilder().num_threads(threads).build().unwrap();
 }
@@ -138,7 +133,8 @@ TEST_P(RegionsGraphProperty, SettlesRandomLayouts) {
     }
 }
 
-TYPED_TEST(PeekaSortParallel, PatternsOnOneToFourWorkers) {
+// On int64 only: the engine hands it float64 as ordered integers.
+TEST(PeekaSortParallel, PatternsOnOneToFourWorkers) {
     const std::size_t n = kSanitized ? 140'000 : 300'007;
     const std::vector<std::string> patterns = {"random",   "few_distinct", "one_top_digit", "small_range", "extremes",
                                                "duplicates", "sorted",     "reversed",      "all_equal",   "sawtooth"};
@@ -148,13 +144,13 @@ TYPED_TEST(PeekaSortParallel, PatternsOnOneToFourWorkers) {
             // Small chunks give many chunk tasks, a dense graph and bucket tasks that split again.
             for (std::size_t chunk : {std::size_t{7'000}, std::size_t{100'000}, n}) {
                 if (kSanitized && chunk == n) continue;
-                check_peeka(make_pattern<TypeParam>(pattern, n, threads), workers, chunk, n,
+                check_peeka(make_pattern<i64>(pattern, n, threads), workers, chunk, n,
                             pattern + " threads=" + std::to_string(threads) + " chunk=" + std::to_string(chunk));
             }
         }
         // From 5 000 000 000 elements on, chunk_size counts chunks of the whole array.
         for (std::size_t chunks : {std::size_t{5'000}, std::size_t{500'000}})
-            check_peeka(make_pattern<TypeParam>("random", n, chunks), workers, chunks, std::size_t{5'000'000'000ULL},
+            check_peeka(make_pattern<i64>("random", n, chunks), workers, chunks, std::size_t{5'000'000'000ULL},
                         "chunks=" + std::to_string(chunks));
     }
 }
