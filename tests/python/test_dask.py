@@ -5,12 +5,10 @@ import pytest
 dask = pytest.importorskip("dask", reason="tamarind_dask needs dask: pip install .[dask]")
 da = pytest.importorskip("dask.array", reason="tamarind_dask needs dask.array: pip install .[dask]")
 import tamarind_dask  # noqa: E402
+from conftest import NANS  # noqa: E402 - np.sort puts them last but may rewrite them
 
 N = 60_000
 I64 = np.iinfo(np.int64)
-# NaNs of both signs and several payloads, which np.sort puts last but may rewrite.
-NANS = np.array([0x7FF8000000000001, 0xFFF8000000000000, 0x7FF0000000000005, 0xFFF0000000000002],
-                dtype=np.uint64).view(np.float64)
 
 
 def make(dist, n=N):

@@ -10,12 +10,11 @@ import numpy as np
 import pytest
 
 import tamarind
+from conftest import NANS
 from test_boundary import wrong_arrays
 
 PARTITION = {np.float64: tamarind._partition_nogil_f64, np.int64: tamarind._partition_nogil_i64}
 SORT = {np.float64: tamarind._sort_nogil_f64, np.int64: tamarind._sort_nogil_i64}
-NANS = np.array([0x7FF8000000000001, 0xFFF8000000000000, 0x7FF0000000000005, 0xFFF0000000000002],
-                dtype=np.uint64).view(np.float64)
 I64 = np.iinfo(np.int64)
 
 
