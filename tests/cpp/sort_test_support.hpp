@@ -183,15 +183,6 @@ std::string panic_message(F&& f) {
     return "no panic";
 }
 
-// Sorts v in place; panicking or not, v must stay a permutation. Returns the panic's message.
-template <class Sort>
-std::string sort_outcome(std::vector<f64>& v, Sort sort) {
-    const std::vector<f64> in = v;
-    const std::string message = panic_message([&] { sort(v.data(), v.size()); });
-    EXPECT_EQ(sorted_bits(in), sorted_bits(v)) << "not a permutation of the input";
-    return message;
-}
-
 // A comparator's failure, thrown by the probes that interrupt a sort part way.
 struct ComparatorFailure {};
 
