@@ -4,8 +4,9 @@
 // regions cost one scan; keys in a narrow range are counted instead. It is the
 // single-threaded radix sort: sort_*_st's unsorted stretches whose digits split well (from
 // kStRadixMin elements, floats from the table's kStF64RadixMin below the sampled sort's
-// lengths and, on the AVX2 and scalar tables, past them, as ordered integers), and rollercoaster_short and rollercoaster_small finish the buckets of
-// sampled_msd_sort and peeka_sort.
+// lengths and, on the AVX2 and scalar tables, past them, as ordered integers), and
+// rollercoaster_short and rollercoaster_small finish the buckets of sampled_msd_sort and
+// peeka_sort.
 #pragma once
 
 #include <algorithm>
