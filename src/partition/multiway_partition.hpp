@@ -1,4 +1,4 @@
-// Multi-way partition of an unsorted slice at sorted splitters, into a second slice: the
+// Multi-way partition of an unsorted slice at sorted splitters, into places of its own: the
 // distribution step of a sample sort whose buckets are sorted elsewhere (tamarind_dask cuts
 // each chunk with it, sends the buckets to their output partitions and sorts each partition
 // once). One pass classifies every element and counts the buckets, a second copies each
@@ -204,20 +204,5 @@ private:
     unsigned id_bytes_ = 0;
     ScratchBuffer<std::uint8_t> ids_{0};  // each element's bucket, id_bytes_ wide
 };
-
-// The partition into one slice: out[0, n) (not overlapping in) receives the buckets one
-// after another, bucket b at out[bounds[b], bounds[b + 1]); bounds has room for k + 2.
-template <class T>
-void multiway_partition(const T* in, T* out, std::size_t n, const u64* keys, const i64* ties, std::size_t k,
-                        std::size_t* bounds) {
-    const MultiwayPartition<T> partition(in, n, keys, ties, k);
-    std::vector<T*> places(k + 1);
-    bounds[0] = 0;
-    for (std::size_t b = 0; b <= k; ++b) {
-        places[b] = out + bounds[b];
-        bounds[b + 1] = bounds[b] + partition.count(b);
-    }
-    partition.scatter(places.data());
-}
 
 }  // namespace tamarind

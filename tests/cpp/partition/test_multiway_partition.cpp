@@ -64,9 +64,16 @@ void check_partition(const std::vector<T>& in, std::size_t k, std::mt19937_64& r
         while (b < k && !reference_less(in[i], values[b]) && ties[b] <= static_cast<i64>(i)) ++b;
         expected[b].push_back(in[i]);
     }
+    // The buckets one after another in one guarded slice, bucket b at [bounds[b], bounds[b + 1]).
     std::vector<std::size_t> bounds(k + 2);
     const std::vector<T> out = sorted_with_guards(in, [&](T* v, std::size_t n) {
-        multiway_partition(in.data(), v, n, keys.data(), ties.data(), k, bounds.data());
+        const MultiwayPartition<T> partition(in.data(), n, keys.data(), ties.data(), k);
+        std::vector<T*> places(k + 1);
+        for (std::size_t b = 0; b <= k; ++b) {
+            places[b] = v + bounds[b];
+            bounds[b + 1] = bounds[b] + partition.count(b);
+        }
+        partition.scatter(places.data());
     });
     for (std::size_t b = 0; b <= k; ++b) {
         ASSERT_EQ(bounds[b + 1] - bounds[b], expected[b].size()) << what << ", bucket " << b;
