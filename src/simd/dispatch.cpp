@@ -11,15 +11,13 @@ extern const KernelSet kAvx512Kernels;
 
 namespace {
 
-// The AVX-512 table with AVX2's order, run and NaN scans. The order and run scans read each
-// vector twice, one element apart, so every 64-byte load crosses a cache line where AVX2's
-// 32-byte loads cross every other one; on arrays past the caches that costs more than the
-// width gains. Zen 5, 10^6 elements, ns per element with AVX-512's scans and with AVX2's:
-// sort_i64_st of sorted input 0.138 against 0.109, of equal keys 0.114 against 0.093
-// (bench.py --tables, sorted and all-equal rows at 10^6: 0.72-0.80 of the AVX2 table before,
-// even after). The NaN scan reads each element once, yet out of the caches AVX-512's loses
-// too, even with aligned loads after a masked head: 10^7 elements 16 bytes past a line,
-// 0.26 (0.30 aligned) against 0.19 ns per element; within the caches the two are equal.
+// The AVX-512 table with AVX2's order and run scans (its NaN scan is AVX2's already). The
+// scans read each vector twice, one element apart, so every 64-byte load crosses a cache
+// line where AVX2's 32-byte loads cross every other one; on arrays past the caches that
+// costs more than the width gains. Zen 5, 10^6 elements, ns per element with AVX-512's
+// scans and with AVX2's: sort_i64_st of sorted input 0.138 against 0.109, of equal keys
+// 0.114 against 0.093 (bench.py --tables, sorted and all-equal rows at 10^6: 0.72-0.80 of
+// the AVX2 table before, even after).
 KernelSet avx512_with_avx2_scans() noexcept {
     KernelSet set = kAvx512Kernels;
     auto take_scans = [](auto& to, const auto& from) {
@@ -31,7 +29,6 @@ KernelSet avx512_with_avx2_scans() noexcept {
     take_scans(set.f64s, kAvx2Kernels.f64s);
     take_scans(set.i64s, kAvx2Kernels.i64s);
     take_scans(set.u64s, kAvx2Kernels.u64s);
-    set.has_nan = kAvx2Kernels.has_nan;
     return set;
 }
 

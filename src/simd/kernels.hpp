@@ -3,7 +3,7 @@
 // contract needs, and the run scans. One table per instruction set: the scalar one
 // (kernels_scalar.cpp, baseline code that every processor runs), AVX2 and AVX-512 (each
 // compiled in its own translation unit for its own target; the AVX-512 table takes AVX2's
-// scans, which are faster on it, see dispatch.cpp). best_kernels picks the widest the
+// order, run and NaN scans, which are faster on it, see dispatch.cpp). best_kernels picks the widest the
 // processor supports, once per process, and always finds one: the sorts have a single code
 // path, on whichever table it is.
 //
@@ -123,6 +123,11 @@ struct KernelSet {
         else return u64s;
     }
 };
+
+#if defined(__x86_64__)
+// The AVX2 table's NaN scan, which the AVX-512 table shares (kernels_avx512.cpp says why).
+bool avx2_has_nan(const f64* v, std::size_t n);
+#endif
 
 // The kernels of one instruction set, or null when this processor (or this build's
 // architecture) lacks it; *why_not (when given) then says which. The scalar kernels are

@@ -227,7 +227,9 @@ struct IntOps : RunLanes {
 
 #include "simd/kernel_templates.hpp"
 
-bool has_nan(const f64* v, std::size_t n) {
+}  // namespace
+
+bool avx2_has_nan(const f64* v, std::size_t n) {
     __m256d acc0 = _mm256_setzero_pd();
     __m256d acc1 = _mm256_setzero_pd();
     std::size_t i = 0;
@@ -242,11 +244,9 @@ bool has_nan(const f64* v, std::size_t n) {
     return found;
 }
 
-}  // namespace
-
 extern const KernelSet kAvx2Kernels;
 const KernelSet kAvx2Kernels = {
-    Isa::kAvx2, "AVX2", kernels_of<F64Ops>(), kernels_of<IntOps<i64>>(), kernels_of<IntOps<u64>>(), &has_nan,
+    Isa::kAvx2, "AVX2", kernels_of<F64Ops>(), kernels_of<IntOps<i64>>(), kernels_of<IntOps<u64>>(), &avx2_has_nan,
 };
 
 }  // namespace tamarind::simd

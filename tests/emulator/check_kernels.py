@@ -334,7 +334,7 @@ def main():
     start = time.monotonic()
     for isa in ISAS:
         for t in TYPES:
-            # The AVX-512 table takes AVX2's order, run and NaN scans (simd/dispatch.cpp).
+            # The AVX-512 table takes AVX2's order, run and NaN scans (simd/dispatch.cpp; its NaN scan in kernels_avx512.cpp).
             for check in (check_networks, check_partitions) + ((check_scans, check_run_scans) if isa == "AVX2" else ()):
                 before = checker.cases
                 try:
