@@ -106,6 +106,14 @@ enum class StretchSort {
     kSampledRadix,  // sampled_msd_sort or its parallel form
 };
 
+// Whether int64 keys v[0, m) take the radix sort whose crossing on this table is `from`:
+// narrow keys always (it counts them, faster than any quicksort), keys whose digits split
+// them well from the crossing on.
+inline bool i64_takes_radix(const i64* v, std::size_t m, std::size_t from) {
+    const DigitSplit split = digit_split<I64Traits>(v, m);
+    return split == DigitSplit::kNarrow || (split == DigitSplit::kWell && m >= from);
+}
+
 // The int64 choice of sort_i64_st (and of sort_i64's short slices) for a stretch or slice
 // that no count settled: the radix sort where its keys are narrow (it counts them, faster
 // than any quicksort) or, past the table's crossing, where its digits split them well; the
@@ -113,11 +121,7 @@ enum class StretchSort {
 // else the quicksort.
 inline StretchSort i64_stretch_sort(const i64* v, std::size_t m) {
     const RadixCrossings& at = radix_crossings();
-    if (m >= kStRadixMin) {
-        const DigitSplit split = digit_split<I64Traits>(v, m);
-        if (split == DigitSplit::kNarrow || (split == DigitSplit::kWell && m >= at.st_i64_radix))
-            return StretchSort::kRadix;
-    }
+    if (m >= kStRadixMin && i64_takes_radix(v, m, at.st_i64_radix)) return StretchSort::kRadix;
     if (m >= at.i64_short_radix && m <= kRollercoasterSmallMax && short_radix_splits_well<I64Traits>(v, m))
         return StretchSort::kInCacheRadix;
     return StretchSort::kQuicksort;
@@ -153,10 +157,7 @@ inline StretchSort mt_f64_stretch_sort(const f64* v, std::size_t m) {
 // where its keys are narrow (counted on the pool) or, past the table's crossing, where its
 // digits split them well; else the parallel quicksort.
 inline StretchSort mt_i64_stretch_sort(const i64* v, std::size_t m) {
-    const DigitSplit split = digit_split<I64Traits>(v, m);
-    return split == DigitSplit::kNarrow || (split == DigitSplit::kWell && m >= radix_crossings().mt_i64_radix)
-               ? StretchSort::kRadix
-               : StretchSort::kQuicksort;
+    return i64_takes_radix(v, m, radix_crossings().mt_i64_radix) ? StretchSort::kRadix : StretchSort::kQuicksort;
 }
 
 // Sorts a short int64 slice (below the radix paths) that no count settled: by the in-cache
