@@ -89,7 +89,8 @@ _DTYPES = (np.dtype(np.float64), np.dtype(np.int64))
 # The compiled helpers of each dtype (private to this module; see the module documentation).
 _PARTITION = {np.dtype(np.float64): tamarind._partition_nogil_f64,
               np.dtype(np.int64): tamarind._partition_nogil_i64}
-_SORT = {np.dtype(np.float64): tamarind._sort_nogil_f64, np.dtype(np.int64): tamarind._sort_nogil_i64}
+_CONCAT_SORT = {np.dtype(np.float64): tamarind._concat_sort_nogil_f64,
+                np.dtype(np.int64): tamarind._concat_sort_nogil_i64}
 # Keys sent to the splitter task per output partition, and in all: enough that the splitters
 # place each partition's bounds within a few per cent of it, few enough that the one
 # splitter task stays cheap.
@@ -193,18 +194,14 @@ def _regroup(ngroups, divisor, *pieces):
 def _sort_partition(part, dtype, *pieces):
     """Output partition ``part``: its pieces concatenated in input-chunk order, then sorted.
 
-    The concatenation is this task's own array, which no other task has seen, so the sort
-    may let go of the interpreter lock. A piece that travelled from another worker or was
-    spilled may be a read-only or misaligned view: it is only read.
+    The helper makes the concatenation itself, so no other task sees it before it is
+    sorted and the sort may let go of the interpreter lock. A piece that travelled from
+    another worker or was spilled may be a read-only or misaligned view: it is only read
+    (a misaligned one copied first).
     """
     runs = sorted((run for piece in pieces for run in piece.get(part, ())),
                   key=operator.itemgetter(0))
-    if not runs:
-        return np.empty(0, dtype)
-    # concatenate always makes a new array, even of one piece.
-    a = np.concatenate([run for _, run in runs])
-    _SORT[a.dtype](a)
-    return a
+    return _CONCAT_SORT[dtype]([_chunk_array(run, dtype) for _, run in runs])
 
 
 def _describe(x):

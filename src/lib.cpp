@@ -100,8 +100,8 @@ PyMethodDef g_methods[] = {
 // The Dask sort's private helpers (nogil_helpers.hpp): module attributes, not in __all__.
 // Positional arguments only.
 PyMethodDef g_private_methods[] = {
-    {"_sort_nogil_f64", sort_nogil_f64, METH_VARARGS, "_sort_nogil_f64(arr, /)\n--\n\n"},
-    {"_sort_nogil_i64", sort_nogil_i64, METH_VARARGS, "_sort_nogil_i64(arr, /)\n--\n\n"},
+    {"_concat_sort_nogil_f64", concat_sort_nogil_f64, METH_VARARGS, "_concat_sort_nogil_f64(pieces, /)\n--\n\n"},
+    {"_concat_sort_nogil_i64", concat_sort_nogil_i64, METH_VARARGS, "_concat_sort_nogil_i64(pieces, /)\n--\n\n"},
     {"_partition_nogil_f64", partition_nogil_f64, METH_VARARGS, "_partition_nogil_f64(arr, splitters, ties, /)\n--\n\n"},
     {"_partition_nogil_i64", partition_nogil_i64, METH_VARARGS, "_partition_nogil_i64(arr, splitters, ties, /)\n--\n\n"},
 };

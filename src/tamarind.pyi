@@ -1,5 +1,7 @@
 """Fast in-place sorting of one-dimensional float64 and int64 NumPy arrays."""
 
+from collections.abc import Sequence
+
 import numpy as np
 import numpy.typing as npt
 
@@ -26,11 +28,12 @@ def rayon_sort_f64(arr: npt.NDArray[np.float64]) -> None:
 # Private helpers of tamarind_dask, not part of the API (not in __all__): they let go of the
 # interpreter lock while they work, so pass them only arrays that no other thread uses.
 
-def _sort_nogil_f64(arr: npt.NDArray[np.float64], /) -> None:
-    """Sort in place into NumPy's order: NaNs last in their order, -0.0 before +0.0."""
+def _concat_sort_nogil_f64(pieces: Sequence[npt.NDArray[np.float64]], /) -> npt.NDArray[np.float64]:
+    """The pieces concatenated into a new array and sorted into NumPy's order on the calling
+    thread: NaNs last in their order, -0.0 before +0.0."""
 
-def _sort_nogil_i64(arr: npt.NDArray[np.int64], /) -> None:
-    """Sort in place on the calling thread."""
+def _concat_sort_nogil_i64(pieces: Sequence[npt.NDArray[np.int64]], /) -> npt.NDArray[np.int64]:
+    """The pieces concatenated into a new array and sorted on the calling thread."""
 
 def _partition_nogil_f64(arr: npt.NDArray[np.float64], splitters: npt.NDArray[np.float64],
                          ties: npt.NDArray[np.int64], /) -> list[npt.NDArray[np.float64]]:

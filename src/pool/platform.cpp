@@ -10,6 +10,7 @@
 
 #if defined(__linux__)
 #include <linux/futex.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #endif
 
@@ -112,6 +113,14 @@ int allowed_processor(std::size_t i) noexcept {
     return -1;
 }
 
+void prefer_small_pages(void* begin, std::size_t bytes) noexcept {
+    static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(begin);
+    const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+    const std::uintptr_t last = (start + bytes) & ~(page - 1);
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_NOHUGEPAGE);
+}
+
 namespace {
 thread_local cpu_set_t t_before_confinement;
 }  // namespace
@@ -139,6 +148,8 @@ int current_processor() noexcept { return -1; }
 int allowed_processor(std::size_t) noexcept { return -1; }
 
 bool confine_to_processor(int) noexcept { return false; }
+
+void prefer_small_pages(void*, std::size_t) noexcept {}
 
 void end_confinement() noexcept {}
 

@@ -1,7 +1,8 @@
 // The operating-system services the worker pools rely on, behind named functions so the
 // rest of the runtime never calls the OS directly: the processor count, starting a
 // worker thread, address-based waiting and waking, yielding the processor, and which
-// processors a thread runs on (where it is, and keeping it to one for a while).
+// processors a thread runs on (where it is, and keeping it to one for a while), and a
+// paging hint for fresh memory.
 #pragma once
 
 #include <atomic>
@@ -46,6 +47,10 @@ int allowed_processor(std::size_t i) noexcept;
 // cannot confine threads.
 bool confine_to_processor(int cpu) noexcept;
 void end_confinement() noexcept;
+
+// Asks for the whole pages inside [begin, begin + bytes), not yet touched, to be backed by
+// base pages rather than huge ones. A hint: ignored where the platform has no such advice.
+void prefer_small_pages(void* begin, std::size_t bytes) noexcept;
 
 // Test hook: after `successes` more successful starts, start_thread fails with EAGAIN.
 // A negative value (the default) never fails.

@@ -1,12 +1,16 @@
 // Scratch buffers of the radix passes and the merge: uninitialised, owned by one step and
 // released when it ends. Large ones are aligned to and advised as huge pages, so that
-// first touch costs one fault per 2 MiB instead of one per 4 KiB.
+// first touch costs one fault per 2 MiB instead of one per 4 KiB. Small ones go back to a
+// spare block of their thread: a sort takes and drops one per bucket, and where the
+// allocator hands every such block back to the system (a process with a fixed trim
+// threshold, as Dask's workers have) each bucket would pay fresh page faults again.
 #pragma once
 
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <utility>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -17,6 +21,41 @@ namespace tamarind {
 // Buffers from this many bytes on are placed on huge pages where the system allows it.
 inline constexpr std::size_t kHugeScratchMinBytes = std::size_t{4} << 20;
 inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
+namespace detail {
+
+// The largest small block a thread has given back, kept for its next small buffer; freed
+// when the thread ends.
+struct SpareBlock {
+    void* block = nullptr;
+    std::size_t bytes = 0;
+    ~SpareBlock() { std::free(block); }
+};
+
+inline thread_local SpareBlock t_spare;
+
+// A block of at least `bytes`; `bytes` becomes its actual size.
+inline void* take_small_block(std::size_t& bytes) {
+    if (t_spare.block != nullptr && t_spare.bytes >= bytes) {
+        bytes = t_spare.bytes;
+        return std::exchange(t_spare.block, nullptr);
+    }
+    void* p = std::malloc(bytes);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+inline void give_back_small_block(void* block, std::size_t bytes) noexcept {
+    if (t_spare.block != nullptr && t_spare.bytes >= bytes) {
+        std::free(block);
+        return;
+    }
+    std::free(t_spare.block);
+    t_spare.block = block;
+    t_spare.bytes = bytes;
+}
+
+}  // namespace detail
 
 template <class T>
 class ScratchBuffer {
@@ -30,20 +69,24 @@ public:
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
             madvise(p, rounded, MADV_HUGEPAGE);  // a hint: failure only costs speed
 #endif
-            data_.reset(static_cast<T*>(p));
+            data_ = std::unique_ptr<T, Free>(static_cast<T*>(p), Free{0});
         } else if (n > 0) {
-            void* p = std::malloc(bytes);
-            if (!p) throw std::bad_alloc();
-            data_.reset(static_cast<T*>(p));
+            std::size_t size = bytes;
+            void* p = detail::take_small_block(size);
+            data_ = std::unique_ptr<T, Free>(static_cast<T*>(p), Free{size});
         }
     }
     T* get() const noexcept { return data_.get(); }
 
 private:
     struct Free {
-        void operator()(T* p) const noexcept { std::free(p); }
+        std::size_t small_bytes;  // 0 for a large buffer
+        void operator()(T* p) const noexcept {
+            if (small_bytes != 0) detail::give_back_small_block(p, small_bytes);
+            else std::free(p);
+        }
     };
-    std::unique_ptr<T, Free> data_;
+    std::unique_ptr<T, Free> data_{nullptr, Free{0}};
 };
 
 }  // namespace tamarind

@@ -11,14 +11,12 @@ import tamarind
 from conftest import ALL_FUNCS, dtype_of
 
 
-# The six functions and the Dask sort's private sort helpers, which check arrays alike.
-CHECKED = ALL_FUNCS + ["_sort_nogil_f64", "_sort_nogil_i64"]
 
 
 def test_module_surface():
     assert tamarind.__all__ == ["sort_i64", "sort_f64", "sort_i64_st", "sort_f64_st", "rayon_sort_i64",
                                 "rayon_sort_f64"]
-    assert all(callable(getattr(tamarind, f"_{kind}_nogil_{t}")) for kind in ("sort", "partition") for t in ("f64", "i64"))
+    assert all(callable(getattr(tamarind, f"_{kind}_nogil_{t}")) for kind in ("concat_sort", "partition") for t in ("f64", "i64"))
     assert tamarind.__doc__ == ""
     for name in ALL_FUNCS:
         f = getattr(tamarind, name)
@@ -46,7 +44,7 @@ def wrong_arrays(dtype):
             ([3, 1, 2], "'list' object is not an instance of 'ndarray'"), (None, "'None' is not an instance of 'ndarray'")]
 
 
-@pytest.mark.parametrize("name", CHECKED)
+@pytest.mark.parametrize("name", ALL_FUNCS)
 def test_rejects_wrong_type_dtype_and_shape(name):
     for value, message in wrong_arrays(dtype_of(name)):
         with pytest.raises(TypeError) as info:
@@ -68,7 +66,7 @@ def test_keyword_argument_subclass_and_equivalent_dtype(name):
     assert a.tolist() == [1, 2, 3]
 
 
-@pytest.mark.parametrize("name", CHECKED)
+@pytest.mark.parametrize("name", ALL_FUNCS)
 def test_non_contiguous_is_rejected_unchanged_and_released(name):
     base = np.arange(10, 0, -1).astype(dtype_of(name))
     view = base[::2]
@@ -83,7 +81,7 @@ def test_non_contiguous_is_rejected_unchanged_and_released(name):
     getattr(tamarind, name)(base[::3][:1])
 
 
-@pytest.mark.parametrize("name", CHECKED)
+@pytest.mark.parametrize("name", ALL_FUNCS)
 def test_read_only_array_panics_and_stays_unsorted(name, PanicException):
     a = np.arange(5, 0, -1).astype(dtype_of(name))
     a.flags.writeable = False

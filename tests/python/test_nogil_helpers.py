@@ -1,6 +1,6 @@
 """The Dask sort's private helpers: the cut (against a reference in the engine's tests; here
-what the binding adds), the sort against the public sort, bad splitters, and the interpreter
-lock let go of (while the public functions keep it)."""
+what the binding adds), the concatenating sort against the public sort, their array checks,
+bad splitters, and the interpreter lock let go of (while the public functions keep it)."""
 import re
 import sys
 import threading
@@ -14,7 +14,7 @@ from conftest import NANS
 from test_boundary import wrong_arrays
 
 PARTITION = {np.float64: tamarind._partition_nogil_f64, np.int64: tamarind._partition_nogil_i64}
-SORT = {np.float64: tamarind._sort_nogil_f64, np.int64: tamarind._sort_nogil_i64}
+CONCAT_SORT = {np.float64: tamarind._concat_sort_nogil_f64, np.int64: tamarind._concat_sort_nogil_i64}
 I64 = np.iinfo(np.int64)
 
 
@@ -54,30 +54,38 @@ def sort_in_place_before(a):
 
 @pytest.mark.parametrize("kind", ["duplicates", "nan_zeros", "normal", "int64"])
 @pytest.mark.parametrize("n", [0, 1, 2, 300, 301, 302, 5000, 300_000])
-def test_sort_matches_public_sort_bit_for_bit(kind, n):
+def test_concat_sort_matches_public_sort_bit_for_bit(kind, n):
     a = data(kind, n, np.random.default_rng(n))
+    pieces = np.array_split(a, 3)
     expected = sort_in_place_before(a.copy())
     if a.dtype.kind == "f":
         # The public comparison sorts (up to 300 numbers) leave -0.0 and +0.0 in either
         # order; the helper puts -0.0 first, as the radix paths do.
         numbers = expected[~np.isnan(expected)]
         expected[: len(numbers)] = numbers[np.lexsort((~np.signbit(numbers), numbers))]
-    SORT[a.dtype.type](a)
-    assert np.array_equal(a.view(np.int64), expected.view(np.int64))
+    out = CONCAT_SORT[a.dtype.type](pieces)
+    assert np.array_equal(out.view(np.int64), expected.view(np.int64))
+    assert np.array_equal(np.concatenate(pieces).view(np.int64), a.view(np.int64))
 
 
 @pytest.mark.parametrize("dtype", [np.float64, np.int64])
-def test_partition_checks_arr_as_the_public_functions_do_and_only_reads_it(dtype):
-    # (The sort helpers go through test_boundary's array checks with the six functions.)
+def test_helpers_check_arrays_as_the_public_functions_do_and_only_read_them(dtype):
     def cut(arr):
         return PARTITION[dtype](arr, np.array([3, 5], dtype), np.zeros(2, np.int64))
 
+    def concat_sort(arr):
+        return CONCAT_SORT[dtype]([np.arange(2, dtype=dtype), arr])
+
     for value, message in [*wrong_arrays(dtype), (np.arange(6, dtype=dtype)[::2], "The given array is not contiguous")]:
-        with pytest.raises(TypeError, match="^" + re.escape(message)):
-            cut(value)
+        for helper in (cut, concat_sort):
+            with pytest.raises(TypeError, match="^" + re.escape(message)):
+                helper(value)
+    with pytest.raises(TypeError, match="not iterable"):
+        CONCAT_SORT[dtype](3)
     a = np.arange(6, 0, -1).astype(dtype)
     a.flags.writeable = False
     assert [p.tolist() for p in cut(a)] == [[2, 1], [4, 3], [6, 5]] and a.tolist() == [6, 5, 4, 3, 2, 1]
+    assert concat_sort(a).tolist() == [0, 1, 1, 2, 3, 4, 5, 6] and a.tolist() == [6, 5, 4, 3, 2, 1]
 
 
 @pytest.mark.parametrize("splitters, ties, error, words", [
@@ -99,7 +107,7 @@ def test_bad_splitters_raise_and_touch_nothing(splitters, ties, error, words):
 
 
 @pytest.mark.parametrize("call, lets_go", [
-    (lambda a: tamarind._sort_nogil_f64(a), True),
+    (lambda a: tamarind._concat_sort_nogil_f64([a]), True),
     (lambda a: tamarind._partition_nogil_f64(a, np.array([0.25, 0.5]), np.zeros(2, np.int64)), True),
     (lambda a: tamarind.sort_f64(a), False),
     (lambda a: tamarind.sort_f64_st(a), False),
