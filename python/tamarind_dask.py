@@ -29,13 +29,14 @@ How it sorts (a sample sort, one Dask task per box)::
   dozen partitions; the keys sent on are capped at about a million in all.
 * Each chunk is cut by tamarind's multi-way partition, a compiled private helper: one pass
   classifies the elements, a second copies each bucket, in the chunk's order, into a new
-  array of its own; these are the pieces sent on. An output partition concatenates its
-  pieces (in chunk order, so its NaNs stay in input order) into an array of its own and
-  sorts it at once, with no wait for the other partitions. Separate pieces let each
-  piece's memory go as soon as its partition has it, to be taken again by the next
-  partition: new memory costs page faults, which the exchange would otherwise pay on
-  most of its bytes (on a virtual machine that hands freed memory back to its host,
-  touching new memory took twice as long as sorting it).
+  array of its own; these are the pieces sent on. An output partition's helper
+  concatenates its pieces (in chunk order, so its NaNs stay in input order) into an
+  array of its own and sorts it at once, with no wait for the other partitions. Separate
+  pieces let each piece's memory go as soon as its partition has it, to be taken again
+  by the next partition: new memory costs page faults, which the exchange would
+  otherwise pay on most of its bytes. The helpers keep the pieces and partitions they
+  make on base pages: a first touch of NumPy's huge pages may wait on the system, and on
+  a virtual machine that hands freed memory back to its host it cost six times as much.
 * The exchange is staged, like the task-based shuffle Dask's dataframes use: with ``p``
   partitions and a branching factor ``g = ceil(p ** (1 / k)) <= max_branch``, stage ``s``
   sends each piece on by digit ``s`` of its destination written in base ``g``. That is
@@ -48,12 +49,12 @@ How it sorts (a sample sort, one Dask task per box)::
   ``dask.distributed``. The stages pass the pieces along, so in a single process no
   element is copied again until its output partition is built.
 * Kernels: the two compiled helpers, ``tamarind._partition_nogil_f64``/``_i64`` and
-  ``tamarind._sort_nogil_f64``/``_i64`` (the single-threaded sort, here with NaNs moved
-  last first), are private to this module. Unlike tamarind's public functions they let
-  go of the interpreter lock while they work, so that a worker's other threads, which
+  ``tamarind._concat_sort_nogil_f64``/``_i64`` (the single-threaded sort, here with NaNs
+  moved last first), are private to this module. Unlike tamarind's public functions they
+  let go of the interpreter lock while they work, so that a worker's other threads, which
   send and receive pieces, run meanwhile, and a threaded scheduler sorts on all its
-  threads at once. They are only ever handed arrays that the task made itself (the
-  partition also reads the input chunk, which it never writes). Each task sorts on its
+  threads at once. They only read the arrays they are given (the input chunk, the
+  pieces) and write only the arrays they make. Each task sorts on its
   own thread: Dask already runs one task per core (or per worker thread), and a
   multi-threaded sort in every task would oversubscribe the machine. Even a graph of one
   partition keeps the single-threaded sort: on two busy cores ``sort_f64`` on a 64 MiB
