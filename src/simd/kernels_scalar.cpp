@@ -80,7 +80,7 @@ constexpr Kernels<typename Traits::value_type> scalar_kernels_of() {
 extern const KernelSet kScalarKernels;
 const KernelSet kScalarKernels = {
     Isa::kScalar, "scalar", scalar_kernels_of<F64Traits>(), scalar_kernels_of<I64Traits>(), scalar_kernels_of<U64Traits>(),
-    &F64Traits::has_unordered,
+    &F64Traits::has_unordered, nullptr, nullptr,
 };
 
 }  // namespace tamarind::simd

@@ -39,6 +39,8 @@ ISAS, TYPES, FORMAT = ("AVX2", "AVX-512"), ("f64", "i64", "u64"), {"f64": "d", "
 PARTITION_LESS, PARTITION_NOT_GREATER, SORT_NETWORK, IS_NON_DESCENDING, IS_STRICTLY_DESCENDING, HAS_NAN = range(6)
 PAIR_TESTS = ("ascending", "descending", "equal")
 RUN_FORWARD, RUN_BACKWARD = 6, 6 + len(PAIR_TESTS)
+CLASSIFY = RUN_BACKWARD + len(PAIR_TESTS)
+CLASSIFY_MAX, CLASSIFY_TIE = 15, 0xFF  # kernels.hpp
 NETWORK_MAX = {"AVX2": 128, "AVX-512": 256}  # each table's kNetworkMax
 
 
@@ -270,6 +272,43 @@ def check_scans(c, isa, t, rng):
                 expect(c.run(isa, t, HAS_NAN, v, what="has_nan")[0] == 1, f"has_nan: missed a NaN at {i}, n = {n}")
 
 
+def classify_key(t, x):
+    """NumPy's order as the classification's signed keys: -0.0 as +0.0, NaNs the largest."""
+    if t == "i64":
+        return x
+    if math.isnan(x):
+        return (1 << 63) - 1
+    b = bits(t, x + 0.0)
+    return b if b < 1 << 63 else (b ^ ((1 << 63) - 1)) - (1 << 64)
+
+
+def check_classify(c, isa, t, rng):
+    # Splitters, their count and the ids in the stack's unused low end; the bytes after the
+    # ids must stay as they were.
+    block = STACK_LOW
+    ids_at = block + 8 * (CLASSIFY_MAX + 2)
+    pool = SPECIALS[t] + (NANS if t == "f64" else [])
+    for n in [*range(40), 63, 64, 65, 1000, 1001]:
+        for name in ("random", "few_distinct", "extremes", "signed_zeros"):
+            v = make_pattern(name, t, n, rng)
+            if t == "f64" and n:
+                v[rng.randrange(n)] = rng.choice(NANS)
+            k = 1 + rng.randrange(CLASSIFY_MAX)
+            keys = sorted(classify_key(t, rng.choice(v) if n and rng.randrange(2) else rng.choice(pool)) for _ in range(k))
+            padded = keys + [(1 << 63) - 1] * (CLASSIFY_MAX + 1 - k)
+            view = c.guest.view
+            view[block:ids_at] = struct.pack("<%dqQ" % (CLASSIFY_MAX + 1), *padded, k)
+            view[ids_at:ids_at + n + 64] = b"\x5a" * (n + 64)
+            what = f"classify, {name}, k = {k}"
+            c.run(isa, t, CLASSIFY, v, block, what=what)
+            got = bytes(view[ids_at:ids_at + n + 64])
+            for i, x in enumerate(v):
+                key = classify_key(t, x)
+                want = CLASSIFY_TIE if key in keys else sum(1 for s in keys if s < key)
+                expect(got[i] == want, f"{what}, n = {n}: id {got[i]} at {i} ({x!r}), want {want}")
+            expect(got[n:] == b"\x5a" * 64, f"{what}, n = {n}: wrote past the ids")
+
+
 def run_key(t, x):
     """The run scans' order from the bits: f64 in totalOrder (sign, then magnitude reversed
     under it), i64 signed, u64 unsigned."""
@@ -335,7 +374,8 @@ def main():
     for isa in ISAS:
         for t in TYPES:
             # The AVX-512 table takes AVX2's order, run and NaN scans (simd/dispatch.cpp; its NaN scan in kernels_avx512.cpp).
-            for check in (check_networks, check_partitions) + ((check_scans, check_run_scans) if isa == "AVX2" else ()):
+            checks = (check_networks, check_partitions) + ((check_classify,) if t != "u64" else ())
+            for check in checks + ((check_scans, check_run_scans) if isa == "AVX2" else ()):
                 before = checker.cases
                 try:
                     check(checker, isa, t, rng)

@@ -17,10 +17,11 @@ namespace {
 using namespace tamarind;
 
 // Must match the numbering of check_kernels.py: six kernels, then one op per pair test
-// (ascending, descending, equal) forward, then one each backward.
+// (ascending, descending, equal) forward, then one each backward, then the classification.
 enum Op : unsigned {
     kPartitionLess, kPartitionNotGreater, kSortNetwork, kIsNonDescending, kIsStrictlyDescending, kHasNan, kRunForward };
 constexpr unsigned kRunBackward = kRunForward + simd::kPairTests, kOpEnd = kRunBackward + simd::kPairTests;
+constexpr unsigned kClassify = kOpEnd;
 
 template <class T>
 std::uint64_t call(const simd::KernelSet& set, unsigned op, void* data, std::size_t n, std::uint64_t pivot_bits) {
@@ -40,6 +41,16 @@ std::uint64_t call(const simd::KernelSet& set, unsigned op, void* data, std::siz
     if (op >= kRunBackward && op < kOpEnd) return k.run_scans.backward[op - kRunBackward](v, pivot_bits, n - 1);
     if constexpr (std::is_same_v<T, f64>)
         if (op == kHasNan) return set.has_nan(v, n) ? 1 : 0;
+    // pivot_bits: the address of the splitters (kClassifyMax + 1), their count, then the ids.
+    if constexpr (!std::is_same_v<T, u64>) {
+        if (op == kClassify) {
+            auto* block = reinterpret_cast<std::uint64_t*>(pivot_bits);
+            const std::size_t splitters = simd::kClassifyMax + 1;
+            set.classify<T>()(v, n, reinterpret_cast<const i64*>(block), block[splitters],
+                              reinterpret_cast<unsigned char*>(block + splitters + 1));
+            return 0;
+        }
+    }
     return ~std::uint64_t{0};
 }
 

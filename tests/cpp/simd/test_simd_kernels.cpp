@@ -5,6 +5,7 @@
 // (EmulatedKernels), whatever this one runs.
 #include <gtest/gtest.h>
 
+#include "partition/multiway_partition.hpp"
 #include "simd/cpu.hpp"
 #include "simd/kernels.hpp"
 #include "simd/small_sort.hpp"
@@ -140,6 +141,39 @@ void check_run_scans(const simd::RunScans<T>& scans) {
             }
 }
 
+// The multi-way partition's classification against counting splitters below each element
+// (numpy_order_key), over values with NaNs of both signs, both zeros and the extremes, and
+// splitters drawn from them so that ties abound, at every count of splitters it takes.
+template <class T>
+void check_classify(simd::ClassifyKernel<T> classify) {
+    using L = std::numeric_limits<T>;
+    std::vector<T> pool = {L::lowest(), L::max(), T(0), T(1), T(-1), T(2), T(3)};
+    if constexpr (std::is_same_v<T, f64>)
+        pool.insert(pool.end(), {-0.0, kPosNaN, kNegNaN, std::bit_cast<f64>(0x7FF0000000000001ULL), -L::infinity(), L::infinity(), L::denorm_min()});
+    std::mt19937_64 rng(23);
+    for (std::size_t n : kernel_lengths()) {
+        if (n > 100 && n % 7 != 0) continue;
+        std::vector<T> v(n);
+        for (T& x : v) x = rng() % 4 ? pool[rng() % pool.size()] : rank_value<T>(rng() % 1000);
+        const std::size_t k = 1 + n % simd::kClassifyMax;
+        std::vector<u64> keys(k);
+        for (u64& key : keys) key = numpy_order_key(n > 0 && rng() % 2 ? v[rng() % n] : pool[rng() % pool.size()]);
+        std::sort(keys.begin(), keys.end());
+        i64 splitters[simd::kClassifyMax + 1];
+        std::fill(std::begin(splitters), std::end(splitters), L::max());
+        for (std::size_t j = 0; j < k; ++j) splitters[j] = static_cast<i64>(keys[j] ^ kSignBit);
+        std::vector<unsigned char> out(n + 8, 0x5A);
+        classify(v.data(), n, splitters, k, out.data());
+        for (std::size_t i = 0; i < n; ++i) {
+            const u64 key = numpy_order_key(v[i]);
+            const auto below = std::count_if(keys.begin(), keys.end(), [&](u64 s) { return s < key; });
+            const bool tie = std::find(keys.begin(), keys.end(), key) != keys.end();
+            ASSERT_EQ(out[i], tie ? simd::kClassifyTie : below) << "n = " << n << ", k = " << k << ", at " << i;
+        }
+        ASSERT_TRUE(std::all_of(out.begin() + n, out.end(), [](unsigned char c) { return c == 0x5A; })) << "n = " << n;
+    }
+}
+
 // The sorts ask best_kernels only, so it must always answer: the widest table the processor
 // may use, the scalar one when it may use none.
 TEST(KernelTables, BestIsTheWidestUsableAndNeverNull) {
@@ -220,6 +254,11 @@ protected:
 TEST_P(SimdKernels, Partition) { on_each_type([](const auto& k) { check_partition(k); }); }
 TEST_P(SimdKernels, NetworksAndScans) { on_each_type([&](const auto& k) { check_networks_and_scans(k, *set_); }); }
 TEST_P(SimdKernels, RunScans) { on_each_type([](const auto& k) { check_run_scans(k.run_scans); }); }
+TEST_P(SimdKernels, Classify) {
+    if (set_->classify_f64 == nullptr) GTEST_SKIP() << "no classification kernel in this table";
+    check_classify(set_->classify_f64);
+    check_classify(set_->classify_i64);
+}
 
 INSTANTIATE_TEST_SUITE_P(Tables, SimdKernels,
                          ::testing::Values(Table{"Scalar", simd::Isa::kScalar}, Table{"Avx2", simd::Isa::kAvx2},
