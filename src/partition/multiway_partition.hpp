@@ -3,7 +3,9 @@
 // each chunk with it, sends the buckets to their output partitions and sorts each partition
 // once). One pass classifies every element and counts the buckets, a second copies each
 // element to its bucket's next place, so the buckets keep the elements' input order: NaNs,
-// which the order cannot tell apart, stay in the order they came in.
+// which the order cannot tell apart, stay in the order they came in. Up to
+// simd::kClassifyMax splitters a vector kernel classifies, where the processor has one;
+// the splitter table below classifies otherwise, and places elements equal to a splitter.
 //
 // The order is NumPy's: for f64 -0.0 equals +0.0 and every NaN is equal to every other NaN
 // and above all numbers; i64 is signed. Elements equal to a splitter are split by position,
