@@ -68,7 +68,7 @@ void lsd_passes(typename Traits::value_type* v, std::size_t n, const Params& p, 
         const u64* counts = h[level];
         if (!level_needs_pass(counts, p.radix_range)) continue;
         if (!buf) {
-            buf = std::make_unique<ScratchBuffer<T>>(n);
+            buf = std::make_unique<ScratchBuffer<T>>(n, ScratchReuse::kThreadSpare);
             to = buf->get();
         }
         const Digit digit = digit_of(level);
