@@ -67,10 +67,11 @@ bool read_vector(PyObject* object, int type_num, std::vector<T>& values) {
 }
 
 // A new, uninitialised one-dimensional array of n elements, on base pages. NumPy asks for
-// huge pages on every array of 4 MiB or more; the cut's pieces and the partitions are fresh
-// memory that a worker touches once, and a first touch of a huge page may wait on the kernel
-// assembling it: on a virtual machine, 10^8 float64 on two workers took 1.5 s with these
-// arrays on base pages, against 2.1 s on huge pages.
+// huge pages on every array of 4 MiB or more; the cut's pieces and the partitions are new
+// memory that a worker touches once, and on a virtual machine that hands freed memory back
+// to its host a first touch of huge pages cost six times that of base pages (160 against
+// 25-28 ms per 64 MiB): 10^8 float64 on two workers took 1.5 s with these arrays on base
+// pages, against 2.1 s on huge pages.
 template <class T>
 PyObject* new_array(std::size_t n) {
     PyObject* array = NumpyApi::cached().empty(static_cast<std::intptr_t>(n), kTypeNumOf<T>);
