@@ -1,5 +1,9 @@
+import os
 import pathlib
 import re
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
@@ -56,3 +60,14 @@ def PanicException():
     with pytest.raises(BaseException) as info:
         tamarind.rayon_sort_f64(np.array([1.0, np.nan]))
     return info.type
+
+
+def run_probe(code, **env_overrides):
+    """Runs `code` (dedented) in a fresh interpreter, with no pool size from the environment
+    unless given and one-threaded BLAS; asserts that it exited 0, returns the finished process."""
+    env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
+    env.update(OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1", MKL_NUM_THREADS="1", **env_overrides)
+    out = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True,
+                         text=True, timeout=120)
+    assert out.returncode == 0, out.stderr
+    return out

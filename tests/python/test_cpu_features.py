@@ -1,12 +1,9 @@
 """TAMARIND_DISABLE_CPU_FEATURES as a process sees it: read once, on the first sort, in any
 case; a name it does not know gets one warning. (That every table sorts alike is the sweep's
 test, and which kernels each name leaves in use the engine's.)"""
-import os
-import subprocess
-import sys
-import textwrap
-
 import pytest
+
+from conftest import run_probe
 
 PROBE = """
     import os
@@ -27,10 +24,7 @@ PROBE = """
     (" AVX512F,SSE9, NEON ", "names 'SSE9', 'NEON' ignored"),
 ])
 def test_setting_is_read_once_and_warns_once_about_unknown_names(setting, unknown):
-    env = dict(os.environ, TAMARIND_DISABLE_CPU_FEATURES=setting, OMP_NUM_THREADS="1")
-    out = subprocess.run([sys.executable, "-c", textwrap.dedent(PROBE)], env=env, capture_output=True, text=True,
-                         timeout=120)
-    assert out.returncode == 0, out.stderr
+    out = run_probe(PROBE, TAMARIND_DISABLE_CPU_FEATURES=setting)
     assert out.stdout.split() == ["sorted"]
     warnings = [line for line in out.stderr.splitlines() if "TAMARIND_DISABLE_CPU_FEATURES" in line]
     assert warnings == ([f"tamarind: warning: TAMARIND_DISABLE_CPU_FEATURES: unknown feature {unknown} "

@@ -1,26 +1,12 @@
 """The worker pools as seen from Python: the global pool's size from the environment,
 concurrent callers and forked children (pool lifetimes are the engine's tests)."""
-import os
-import subprocess
-import sys
-import textwrap
 import threading
 
 import numpy as np
 import pytest
 
 import tamarind
-from conftest import ALL_FUNCS, dtype_of
-
-
-def run_probe(code, **env_overrides):
-    env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
-    env.update(OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1", MKL_NUM_THREADS="1")
-    env.update({k: v for k, v in env_overrides.items() if v is not None})
-    out = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True,
-                         text=True, timeout=120)
-    assert out.returncode == 0, out.stderr
-    return out.stdout.split()
+from conftest import ALL_FUNCS, dtype_of, run_probe
 
 
 THREADS_STARTED = """
@@ -51,7 +37,7 @@ NORMAL, SORTED = "np.random.default_rng(1).normal(size=100_000)", "np.arange(1_0
     ("sort_i64", SORTED, {}, 0),
 ])
 def test_threads_started(func, data, env, expected):
-    started, = run_probe(THREADS_STARTED.format(func=func, data=data), **env)
+    started, = run_probe(THREADS_STARTED.format(func=func, data=data), **env).stdout.split()
     assert int(started) == expected
 
 
@@ -117,4 +103,4 @@ FORK_CHILD = """
 
 
 def test_forked_children_sort_on_pools_of_their_own():
-    assert run_probe(FORK_CHILD, RAYON_NUM_THREADS="2") == ["0", "True"]
+    assert run_probe(FORK_CHILD, RAYON_NUM_THREADS="2").stdout.split() == ["0", "True"]
