@@ -14,9 +14,10 @@ F64_FUNCS = ["sort_f64", "sort_f64_st", "rayon_sort_f64"]
 I64_FUNCS = ["sort_i64", "sort_i64_st", "rayon_sort_i64"]
 ALL_FUNCS = F64_FUNCS + I64_FUNCS
 NONE_UNWRAP = "called `Option::unwrap()` on a `None` value"
-# NaNs of both signs, quiet and signalling, with payloads.
-NANS = np.array([0x7FF8000000000001, 0xFFF8000000000000, 0x7FF0000000000005, 0xFFF0000000000002],
-                dtype=np.uint64).view(np.float64)
+# NaNs of both signs, quiet and signalling, with payloads: as bit patterns and as float64.
+NAN_BITS = [0x7FF8_0000_0000_0000, 0xFFF8_0000_0000_0000, 0x7FF0_0000_0000_0001, 0xFFFF_FFFF_FFFF_FFFF,
+            0x7FFF_FFFF_FFFF_FFFF, 0xFFF0_0000_0000_0001]
+NANS = np.array(NAN_BITS, np.uint64).view(np.float64)
 
 _SRC = pathlib.Path(__file__).parents[2] / "src"
 
