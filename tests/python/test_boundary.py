@@ -1,6 +1,5 @@
 """The module's face: its functions, argument rules, array checks and error reporting."""
 import ctypes
-import gc
 import subprocess
 import sys
 
@@ -11,12 +10,9 @@ import tamarind
 from conftest import ALL_FUNCS, dtype_of
 
 
-
-
 def test_module_surface():
     assert tamarind.__all__ == ["sort_i64", "sort_f64", "sort_i64_st", "sort_f64_st", "rayon_sort_i64",
                                 "rayon_sort_f64"]
-    assert all(callable(getattr(tamarind, f"_{kind}_nogil_{t}")) for kind in ("concat_sort", "partition") for t in ("f64", "i64"))
     assert tamarind.__doc__ == ""
     for name in ALL_FUNCS:
         f = getattr(tamarind, name)
@@ -41,7 +37,8 @@ def wrong_arrays(dtype):
     other, nd = (np.int64 if dtype == np.float64 else np.float64), "'ndarray' object is not an instance of 'ndarray'"
     return [(np.zeros(4, dtype=other), nd), (np.zeros((2, 2), dtype=dtype), nd),
             (np.zeros(4, dtype=np.dtype(dtype).newbyteorder(">")), nd),
-            ([3, 1, 2], "'list' object is not an instance of 'ndarray'"), (None, "'None' is not an instance of 'ndarray'")]
+            ([3, 1, 2], "'list' object is not an instance of 'ndarray'"),
+            (None, "'None' is not an instance of 'ndarray'")]
 
 
 @pytest.mark.parametrize("name", ALL_FUNCS)
@@ -73,7 +70,6 @@ def test_non_contiguous_is_rejected_unchanged_and_released(name):
     with pytest.raises(TypeError, match=r"^The given array is not contiguous or is misaligned\.$"):
         getattr(tamarind, name)(view)
     assert base.tolist() == list(range(10, 0, -1))
-    getattr(tamarind, name)(view.copy())
     getattr(tamarind, name)(base[:5])  # overlaps the failed view: no borrow was left behind
     assert base[:5].tolist() == [6, 7, 8, 9, 10]
     # Empty and one-element views count as contiguous whatever their strides.
@@ -92,8 +88,7 @@ def test_read_only_array_panics_and_stays_unsorted(name, PanicException):
 
 
 def test_panic_exception_class(PanicException):
-    assert PanicException.__qualname__ == "PanicException"
-    assert PanicException.__module__ == "pyo3_runtime"
+    assert (PanicException.__module__, PanicException.__qualname__) == ("pyo3_runtime", "PanicException")
     assert issubclass(PanicException, BaseException) and not issubclass(PanicException, Exception)
     assert "Like SystemExit" in PanicException.__doc__
 
@@ -129,9 +124,7 @@ def test_borrowed_array_is_refused_until_released(registry, shared, PanicExcepti
     take, give = (registry.acquire, registry.release) if shared else (registry.acquire_mut, registry.release_mut)
     assert take(registry.registry, held) == 0
     try:
-        for target in (base, held, base[5:], base[::-1]):  # every one overlaps `held`
-            if not target.flags.c_contiguous:
-                continue
+        for target in (base, held, base[5:]):  # every one overlaps `held`
             with pytest.raises(PanicException) as info:
                 tamarind.sort_f64_st(target)
             assert info.value.args == ("called `Result::unwrap()` on an `Err` value: AlreadyBorrowed",)
