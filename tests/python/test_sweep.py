@@ -168,10 +168,9 @@ def groups():
     points.setdefault(10**6, {I64_ST, I64})  # wide and scaled 16-bit keys well past the in-cache sort
     out = [(69, range(69, -1, -1), ALL_FUNCS, FAMILIES)]  # the vector kernels' lengths, one by one
     for value, funcs in sorted(points.items()):
-        if value + 1 <= SMALL_MAX:
-            out.append((value + 1, [value + 1, value, value - 1], ALL_FUNCS, FAMILIES))
-        else:
-            out.append((value + 1, [value + 1, value, value - 1], sorted(funcs), LARGE if value < HUGE_MIN else HUGE))
+        small = value + 1 <= SMALL_MAX
+        out.append((value + 1, [value + 1, value, value - 1], ALL_FUNCS if small else sorted(funcs),
+                    FAMILIES if small else LARGE if value < HUGE_MIN else HUGE))
     return out
 
 
@@ -229,11 +228,8 @@ def sweep():
 
 def kernel_tables():
     """The settings of TAMARIND_DISABLE_CPU_FEATURES, one per kernel table this processor has."""
-    try:
-        with open("/proc/cpuinfo") as info:
-            flags = next((line.split() for line in info if line.startswith("flags")), [])
-    except OSError:
-        flags = []
+    with open("/proc/cpuinfo") as info:
+        flags = next((line.split() for line in info if line.startswith("flags")), [])
     return {"default": "", **({"AVX2": "AVX512F"} if "avx512f" in flags else {}),
             **({"scalar": "AVX512F AVX2"} if "avx2" in flags else {})}
 
