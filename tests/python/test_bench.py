@@ -6,27 +6,25 @@ import sys
 
 import pytest
 
+from conftest import ALL_FUNCS
+
 SCRIPT = pathlib.Path(__file__).resolve().parents[2] / "benchmarks" / "bench.py"
 
 
 def test_quick_run_writes_table_json_and_plot(tmp_path):
     pytest.importorskip("matplotlib")
     plot, out = tmp_path / "ratios.png", tmp_path / "results.json"
-    proc = subprocess.run(
-        [sys.executable, str(SCRIPT), "--sizes", "1e3", "--repeat", "1",
-         "--plot", str(plot), "--json", str(out)],
-        capture_output=True, text=True, timeout=120)
+    proc = subprocess.run([sys.executable, str(SCRIPT), "--sizes", "1e3", "--repeat", "1", "--plot", str(plot),
+                           "--json", str(out)], capture_output=True, text=True, timeout=120)
     assert proc.returncode == 0, proc.stderr
     assert "vs numpy" in proc.stdout
     assert plot.stat().st_size > 0
 
     rows = json.loads(out.read_text())["results"]
-    funcs = {"numpy", "numpy_stable", "sort_f64", "sort_i64", "sort_f64_st",
-             "sort_i64_st", "rayon_sort_f64", "rayon_sort_i64"}
     # polars joins the table where it is installed, NumPy with its AVX-512 code off where
     # it has some.
     optional = {"polars", "numpy_noavx512"} & {r["func"] for r in rows}
-    assert {r["func"] for r in rows} == funcs | optional
+    assert {r["func"] for r in rows} == {"numpy", "numpy_stable", *ALL_FUNCS} | optional
     # Each of the 17 distributions: numpy, numpy_stable, three tamarind functions, the
     # optional rows.
     assert len(rows) == 17 * (5 + len(optional))
