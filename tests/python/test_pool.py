@@ -8,7 +8,6 @@ import pytest
 import tamarind
 from conftest import ALL_FUNCS, dtype_of, run_probe
 
-
 THREADS_STARTED = """
     import os
     import numpy as np
@@ -22,8 +21,6 @@ THREADS_STARTED = """
     assert (a == expected).all()
     print(len(os.listdir("/proc/self/task")) - before)
 """
-
-
 NORMAL, SORTED = "np.random.default_rng(1).normal(size=100_000)", "np.arange(1_000_000)"
 
 
