@@ -41,9 +41,8 @@ def assert_np_sorted(result, a):
     assert result.dtype == a.dtype
     np.testing.assert_array_equal(result, np.sort(a))
     assert same_bits(result, a)
-    if a.dtype.kind == "f":
-        nan = np.isnan(a)
-        assert np.array_equal(result[len(a) - nan.sum():].view(np.int64), a[nan].view(np.int64))
+    nan = np.isnan(a)
+    assert np.array_equal(result[len(a) - nan.sum():].view(np.int64), a[nan].view(np.int64))
 
 
 @pytest.mark.parametrize("chunks", CHUNKINGS.values(), ids=CHUNKINGS.keys())
