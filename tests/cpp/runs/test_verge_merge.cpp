@@ -2,7 +2,6 @@
 // nearly sorted slice and merging them back.
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <numeric>
 
 #include "runs/k_way_merge.hpp"
@@ -127,51 +126,6 @@ TEST(Verge, NaNAndSignedZeros) {
         EXPECT_EQ(b.front(), 0u);
         EXPECT_EQ(b.back(), 500u);
     }
-}
-
-// The run scans hand long runs to this processor's run scan kernels and scan short ones
-// here; wherever a run breaks and wherever a scan starts, they must stop where the
-// element-by-element scan does in the order worked out from the bits (reference_key).
-template <class T, class Traits>
-void expect_scans_match_pairwise(T base, T low, T high, T flat_value, T flat_break) {
-    using namespace tamarind::detail;
-    const RunScansOf<Traits>& scans = run_scans<Traits>();
-    const std::size_t n = 150;
-    auto fwd = [&](const std::vector<T>& x, std::size_t k, auto ok) { while (k + 1 < n && ok(x[k], x[k + 1])) ++k; return k + 1; };
-    auto back = [&](const std::vector<T>& x, std::size_t s, std::size_t k, auto ok) { while (k > s && ok(x[k - 1], x[k])) --k; return k; };
-    auto le = [](T a, T b) { return reference_key(a) <= reference_key(b); };
-    auto ge = [&](T a, T b) { return le(b, a); };
-    auto eq = [&](T a, T b) { return le(a, b) && le(b, a); };
-    for (std::size_t brk = 0; brk < n; ++brk) {
-        std::vector<T> up(n), down(n), flat(n, flat_value);
-        for (std::size_t i = 0; i < n; ++i) {
-            up[i] = base + T(i / 2);
-            down[i] = base + T((n - i) / 2);
-        }
-        up[brk] = low;
-        down[brk] = high;
-        flat[brk] = flat_break;
-        for (std::size_t a = 0; a < n; a += 3) {
-            const T *u = up.data(), *d = down.data(), *f = flat.data();
-            ASSERT_EQ(ascending_end<Traits>(scans, u, a, n), fwd(up, a, le)) << brk << " " << a;
-            ASSERT_EQ(descending_end<Traits>(scans, d, a, n), fwd(down, a, ge)) << brk << " " << a;
-            ASSERT_EQ(plateau_end<Traits>(scans, f, a, n), fwd(flat, a, eq)) << brk << " " << a;
-            for (std::size_t s = 0; s <= a; s += 11) {
-                ASSERT_EQ(ascending_start<Traits>(scans, u, s, a), back(up, s, a, le)) << brk << " " << s << " " << a;
-                ASSERT_EQ(descending_start<Traits>(scans, d, s, a), back(down, s, a, ge)) << brk << " " << s << " " << a;
-                ASSERT_EQ(plateau_start<Traits>(scans, f, s, a), back(flat, s, a, eq)) << brk << " " << s << " " << a;
-            }
-        }
-    }
-}
-
-TEST(Verge, BlockScansStopWherePairwiseScansDo) {
-    // The runs cross zero (i64, f64) and 2^63 (u64), where signed and unsigned order part.
-    expect_scans_match_pairwise<i64, I64Traits>(i64{-40}, i64{-1040}, i64{960}, i64{7}, i64{3});
-    expect_scans_match_pairwise<u64, U64Traits>(kSignBit - 40, kSignBit - 1040, kSignBit + 960, u64{7}, u64{3});
-    // Key order: NaNs of either sign break runs at the ends, -0.0 breaks a plateau of +0.0.
-    expect_scans_match_pairwise<f64, F64KeyOrderTraits>(-40.0, kNegNaN, kPosNaN, 0.0, -0.0);
-    expect_scans_match_pairwise<f64, F64KeyOrderTraits>(-40.0, -0.0, kNegNaN, -0.0, 0.0);
 }
 
 // Stretch k holds zeros of sign k % 2 (plus other values); a stable merge keeps the zeros in

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "partition/multiway_partition.hpp"
+#include "runs/verge_sort_heuristic.hpp"
 #include "simd/cpu.hpp"
 #include "simd/kernels.hpp"
 #include "simd/small_sort.hpp"
@@ -92,10 +93,17 @@ void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& 
 // The run scans against pair-by-pair scans under the order worked out from the bits
 // (reference_key): runs up, down and flat, each with one value put in at every position
 // (NaNs of both signs and both zeros among them for f64), scanned from every start
-// forward, and backward from every end down to limits around the block sizes.
+// forward, and backward from every end down to limits around the block sizes. The same
+// through run detection's scans, which take the kernels from kBlockScanMin elements and
+// compare pair by pair below.
 template <class T>
 void check_run_scans(const simd::RunScans<T>& scans) {
     using simd::PairTest;
+    using Traits = simd::run_order_of<T>;
+    using Scan = std::size_t (*)(const simd::RunScans<T>&, const T*, std::size_t, std::size_t);
+    const Scan ends[] = {detail::ascending_end<Traits>, detail::descending_end<Traits>, detail::plateau_end<Traits>};
+    const Scan starts[] = {detail::ascending_start<Traits>, detail::descending_start<Traits>,
+                           detail::plateau_start<Traits>};
     const std::size_t n = 150;
     using L = std::numeric_limits<T>;
     std::vector<T> breaks = {L::min(), L::max(), rank_value<T>(3)}, pool = {L::min(), L::max()};
@@ -130,11 +138,15 @@ void check_run_scans(const simd::RunScans<T>& scans) {
                     last_fail[k] = k == 0 || !holds(t, v[k - 1], v[k]) ? k : last_fail[k - 1];
                 const auto ti = static_cast<std::size_t>(t);
                 for (std::size_t k = 0; k < n; ++k) {
-                    ASSERT_EQ(scans.forward[ti](v.data(), k, n), forward[k]) << "test " << ti << ", put in at " << at << ", from " << k;
+                    // The kernel's answer, and run detection's (one past the run's end).
+                    ASSERT_EQ(std::make_pair(scans.forward[ti](v.data(), k, n), ends[ti](scans, v.data(), k, n)),
+                              std::make_pair(forward[k], forward[k] + 1))
+                        << "test " << ti << ", put in at " << at << ", from " << k;
                     for (std::size_t below : {k, k / 2, std::size_t{1}, std::size_t{8}, std::size_t{9}, std::size_t{32},
                                               std::size_t{33}, std::size_t{41}}) {
-                        const std::size_t s = k - std::min(k, below);
-                        ASSERT_EQ(scans.backward[ti](v.data(), s, k), std::max(s, last_fail[k]))
+                        const std::size_t s = k - std::min(k, below), want = std::max(s, last_fail[k]);
+                        ASSERT_EQ(std::make_pair(scans.backward[ti](v.data(), s, k), starts[ti](scans, v.data(), s, k)),
+                                  std::make_pair(want, want))
                             << "test " << ti << ", put in at " << at << ", from " << k << " down to " << s;
                     }
                 }
