@@ -68,12 +68,38 @@ Buckets buckets_of(const typename Traits::value_type* v, std::size_t n, Digit d)
     return b;
 }
 
+// Shapes the patterns lack, each from its own seed: keys that differ only in their low bits
+// next to the integer extremes (counted, then rebuilt from their keys: every value must come
+// back); buckets of one key (written from it) beside one of many keys whose few elements lie
+// spread over the others' regions; and buckets above rollercoaster's split bound whose keys
+// share digits, all equal or first differing in a lower byte (the shared levels are skipped).
+template <class T>
+std::vector<std::pair<std::string, std::vector<T>>> shaped_inputs() {
+    std::vector<std::pair<std::string, std::vector<T>>> inputs;
+    auto add = [&](const std::string& what, std::size_t n, u64 seed, auto bits) {
+        std::mt19937_64 rng(seed);
+        std::vector<T> v(n);
+        for (auto& x : v) x = std::bit_cast<T>(static_cast<u64>(bits(rng)));
+        inputs.emplace_back(what, v);
+    };
+    for (u64 first : {u64{0}, kSignBit})
+        add("cluster from " + std::to_string(first), 5000, first, [&](auto& rng) { return first + rng() % 600; });
+    for (u64 last : {~u64{0}, kSignBit - 1})
+        add("cluster below " + std::to_string(last), 5000, last, [&](auto& rng) { return last - rng() % 600; });
+    add("buckets of one key", 40000, 11,
+        [](auto& rng) { return rng() % 20 ? (rng() % 16) << 58 : (u64{7} << 58) | (rng() >> 8); });
+    for (u64 low : {0ULL, 0xFFULL, 0x01'0000ULL, 0xFF'00FF'0000ULL})
+        add("shared digits above " + std::to_string(low), 5 * kRollercoasterSmallMax, 7,
+            [&](auto& rng) { return 0xC123'4500'0000'0000ULL | (rng() % 2 ? low : 0); });
+    return inputs;
+}
+
 }  // namespace
 
 TYPED_TEST(RadixSorts, SortEveryPatternAtEveryThreshold) {
     using T = TypeParam;
     using Traits = typename TraitsOf<T>::type;
-    for (const auto& [name, sort] : sorts<Traits>())
+    for (const auto& [name, sort] : sorts<Traits>()) {
         for (const std::string& pattern : pattern_names())
             for (std::size_t n : lengths()) {
                 if (kSanitized && n > 5000 && pattern != "random") continue;
@@ -81,6 +107,9 @@ TYPED_TEST(RadixSorts, SortEveryPatternAtEveryThreshold) {
                 ASSERT_TRUE(sorted_permutation(in, sorted_with_guards(in, sort), n > kRollercoasterSmallComparisonMax))
                     << name << " " << pattern << " n=" << n;
             }
+        for (const auto& [what, in] : shaped_inputs<T>())
+            ASSERT_TRUE(sorted_permutation(in, sorted_with_guards(in, sort), true)) << name << " " << what;
+    }
 }
 
 TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
@@ -96,39 +125,6 @@ TEST(DlsdSort, SharedOffsetBucketsAroundTheirBound) {
             dlsd_core<U64Traits>(v.data(), v.size(), Params{0, 8, offset - 8, 1, 256}, true);
             EXPECT_EQ(v, want) << offset << " " << size;
         }
-}
-
-// Keys that differ only in their low bits are sorted by counting them and rebuilding each
-// element from its key: every value must come back, the integer extremes included.
-template <class T>
-void expect_cluster_kept(u64 first_bits, bool down) {
-    std::mt19937_64 rng(first_bits);
-    std::vector<T> in(5000);
-    for (auto& x : in) x = std::bit_cast<T>(down ? first_bits - rng() % 600 : first_bits + rng() % 600);
-    std::vector<T> v = in, w = in;
-    lsd_sort<traits_of<T>>(v.data(), v.size(), kBytes);
-    rollercoaster_sort<traits_of<T>>(w.data(), w.size());
-    EXPECT_TRUE(sorted_permutation(in, v, true) && sorted_permutation(in, w, true)) << std::hex << first_bits;
-}
-
-TEST(LsdSort, CountedClustersKeepTheirExactBits) {
-    expect_cluster_kept<i64>(0x7FFF'FFFF'FFFF'FFFFULL, true);
-    expect_cluster_kept<i64>(kSignBit, false);
-    expect_cluster_kept<u64>(0, false);
-}
-
-// Buckets of one key are written from it; a few elements of a many-key bucket, spread over
-// their regions, must still reach their own.
-TEST(MsdStep, BucketsOfOneKey) {
-    std::mt19937_64 rng(11);
-    std::vector<i64> in(40000);
-    for (auto& x : in)
-        x = static_cast<i64>(rng() % 20 ? (rng() % 16) << 58 : (u64{7} << 58) | (rng() >> 8));
-    for (const auto& [name, sort] : sorts<I64Traits>()) {
-        std::vector<i64> v = in;
-        sort(v.data(), v.size());
-        EXPECT_TRUE(sorted_permutation(in, v, true)) << name;
-    }
 }
 
 // One group: `descending` strictly falling values (descending - 1 out-of-order elements),
@@ -155,18 +151,6 @@ TEST(PrefixInsertionSort, ThirtyThreeOutOfOrderElementsMakeABucket) {
             EXPECT_TRUE(b.empty()) << c.descending << "+" << c.tail;
         }
         EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-    }
-}
-
-// Buckets above the split bound on unchecked levels whose keys share digits: all equal, or
-// first differing in a lower byte, so the shared levels are skipped.
-TEST(Rollercoaster, BucketsAroundTheSplitBound) {
-    std::mt19937_64 rng(7);
-    for (const u64 low : {0ULL, 0xFFULL, 0x01'0000ULL, 0xFF'00FF'0000ULL}) {
-        std::vector<i64> in(5 * kRollercoasterSmallMax);
-        for (auto& x : in) x = static_cast<i64>(0xC123'4500'0000'0000ULL | (rng() % 2 ? low : 0));
-        EXPECT_TRUE(sorted_permutation(in, sorted_with_guards(in, [](i64* v, std::size_t n) { rollercoaster_sort<I64Traits>(v, n); })))
-            << std::hex << low;
     }
 }
 
