@@ -1,5 +1,5 @@
 // Shared by the engine's sort tests: seeded named input patterns, a sentinel-framed run, the
-// sorted-permutation check and an order worked out from the bits.
+// sorted-permutation check, an order worked out from the bits, and a pool of n workers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "pool/thread_pool.hpp"
 #include "simd/kernels.hpp"
 #include "traits/traits.hpp"
 
@@ -174,6 +175,10 @@ std::vector<T> sorted_with_guards(const std::vector<T>& in, Sort sort) {
     std::copy(sentinels.begin() + kGuard, sentinels.end() - kGuard, buffer.begin() + kGuard);
     EXPECT_TRUE(same_bits(buffer, sentinels.begin())) << "wrote outside the slice, n = " << in.size();
     return out;
+}
+
+inline pool::ThreadPool make_pool(std::size_t threads) {
+    return pool::ThreadPoolBuilder().num_threads(threads).build().unwrap();
 }
 
 // Runs f; returns its panic's message, or "no panic".

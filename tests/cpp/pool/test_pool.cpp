@@ -26,12 +26,11 @@
 #include "pool_test_support.hpp"
 
 using namespace tamarind;
+using tamarind::testing::make_pool;
 using tamarind::testing::panic_message;
 using std::chrono::milliseconds;
 
 namespace {
-
-pool::ThreadPool make_pool(std::size_t n) { return pool::ThreadPoolBuilder().num_threads(n).build().unwrap(); }
 
 // Recursive join sum of 1 .. n; every leaf notes the thread it ran on.
 struct ParallelSum {

@@ -4,7 +4,6 @@
 // untouched. Suites carry "Parallel" so that they also run under ThreadSanitizer.
 #include <gtest/gtest.h>
 
-#include "pool/thread_pool.hpp"
 #include "radix/counting_sort.hpp"
 #include "radix/few_keys_sort.hpp"
 #include "radix/lsd_sort.hpp"
@@ -67,7 +66,7 @@ TYPED_TEST(CountingSortParallel, RebuildsTheSortedSliceBitForBit) {
     const std::vector<u64> bases = {0, ~u64{0}, u64{1} << 63, (u64{1} << 63) - 1, 0x3FF0'0000'0000'0000ULL};
     // 0 threads: the sort without a pool, in four tables as the LSD sorts count.
     for (std::size_t threads : {0, 1, 3}) {
-        pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(std::max<std::size_t>(threads, 1)).build().unwrap();
+        pool::ThreadPool workers = make_pool(std::max<std::size_t>(threads, 1));
         for (u64 base : bases)
             for (u64 width : {u64{1}, u64{5}, u64{10}})
                 for (std::size_t n : {kCountingElementsPerSlot << width, (3 * kCountingElementsPerSlot << width) + 1, std::size_t{100'003}}) {

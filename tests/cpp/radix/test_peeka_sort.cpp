@@ -1,8 +1,8 @@
 // The multi-threaded radix sort: its exchange plan as a property (for chunk layouts of every
 // shape, settling the regions longest first moves every element into its bucket's region with
 // in-place exchanges, and the graph describes the slice truthfully at every step), peeka_sort on
-// pools of 1 to 4 workers with chunk sizes that force many chunks and nested bucket tasks, the
-// key-width entry, and the whole-slice entry at its thresholds, including NaN. Suites carry
+// pools of 1 to 4 workers with chunk sizes that force many chunks and nested bucket tasks and
+// on keys of every width, and the whole-slice entry at its thresholds, including NaN. Suites carry
 // "Parallel" in their names so that they also run under ThreadSanitizer.
 #include <gtest/gtest.h>
 
@@ -11,7 +11,6 @@
 
 #include "entries/mt_radix_sort.hpp"
 #include "pool/platform.hpp"
-#include "pool/thread_pool.hpp"
 #include "radix/peeka_entry.hpp"
 #include "radix/regions_graph.hpp"
 #include "sort_test_support.hpp"
@@ -20,10 +19,6 @@ using namespace tamarind;
 using namespace tamarind::testing;
 
 namespace {
-
-pool::ThreadPool make_pool(std::size_t threads) {
-    return pool::ThreadPoolBuilder().num_threads(threads).build().unwrap();
-}
 
 template <class T>
 void check_peeka(const std::vector<T>& in, pool::ThreadPool& workers, std::size_t chunk_size,
@@ -134,7 +129,7 @@ TEST_P(RegionsGraphProperty, SettlesRandomLayouts) {
 }
 
 // On int64 only: the engine hands it float64 as ordered integers.
-TEST(PeekaSortParallel, PatternsOnOneToFourWorkers) {
+TEST(PeekaSortParallel, PatternsAndKeyWidthsOnOneToFourWorkers) {
     const std::size_t n = kSanitized ? 140'000 : 300'007;
     const std::vector<std::string> patterns = {"random",   "few_distinct", "one_top_digit", "small_range", "extremes",
                                                "duplicates", "sorted",     "reversed",      "all_equal",   "sawtooth"};
@@ -152,22 +147,14 @@ TEST(PeekaSortParallel, PatternsOnOneToFourWorkers) {
         for (std::size_t chunks : {std::size_t{5'000}, std::size_t{500'000}})
             check_peeka(make_pattern<i64>("random", n, chunks), workers, chunks, std::size_t{5'000'000'000ULL},
                         "chunks=" + std::to_string(chunks));
-    }
-}
-
-TEST(PeekaEntryParallel, KeyWidthCases) {
-    pool::ThreadPool workers = make_pool(2);
-    std::mt19937_64 rng(21);
-    const std::size_t n = kSanitized ? 140'000 : 300'000;
-    // Every key 0: returned untouched.
-    std::vector<i64> zeros(n, std::numeric_limits<i64>::min());
-    peeka_entry<I64Traits>(zeros.data(), n, workers, 10'000, n);
-    EXPECT_TRUE(std::all_of(zeros.begin(), zeros.end(), [](i64 x) { return x == std::numeric_limits<i64>::min(); }));
-    // Widths that leave a narrower last digit (60 bits: 4), and a single short digit.
-    for (int bits : {60, 57, 9, 3}) {
-        std::vector<i64> v(n);
-        for (auto& x : v) x = std::numeric_limits<i64>::min() + static_cast<i64>(rng() >> (64 - bits));
-        check_peeka(v, workers, 10'000, n, "bits=" + std::to_string(bits));
+        // Key widths that leave a narrower last digit (60 bits: 4), a single short digit, or
+        // none at all (every key 0).
+        std::mt19937_64 rng(21);
+        for (int bits : {60, 57, 9, 3, 0}) {
+            std::vector<i64> v(n);
+            for (auto& x : v) x = std::numeric_limits<i64>::min() + static_cast<i64>(bits ? rng() >> (64 - bits) : 0);
+            check_peeka(v, workers, 10'000, n, "bits=" + std::to_string(bits) + " threads=" + std::to_string(threads));
+        }
     }
 }
 
@@ -195,12 +182,7 @@ TEST(MtRadixSortParallel, PoolThatCannotBeBuiltPanicsBeforeSorting) {
     std::vector<f64> v = make_pattern<f64>("random", kMtF64ComparisonBelow, 15);
     const std::vector<f64> before = v;
     pool::platform::fail_thread_starts_after(1);
-    std::string message;
-    try {
-        mt_radix_sort(v.data(), v.size());
-    } catch (const Panic& e) {
-        message = e.message();
-    }
+    const std::string message = panic_message([&] { mt_radix_sort(v.data(), v.size()); });
     pool::platform::fail_thread_starts_after(-1);
     EXPECT_EQ(message.rfind("called `Result::unwrap()` on an `Err` value: ThreadPoolBuildError { kind: IOError(", 0), 0u)
         << message;

@@ -6,7 +6,6 @@
 
 #include <numeric>
 
-#include "pool/thread_pool.hpp"
 #include "radix/dlsd_sort.hpp"
 #include "radix/histograms.hpp"
 #include "radix/lsd_sort.hpp"
@@ -185,7 +184,7 @@ TEST(SampledMsdSort, ClusteredAndOutlyingKeys) {
                 if (threads == 0) {
                     sampled_msd_sort<I64Traits>(ints.ints(), n, spread);
                 } else {
-                    pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(threads).build().unwrap();
+                    pool::ThreadPool workers = make_pool(threads);
                     parallel_sampled_msd_sort<I64Traits>(ints.ints(), n, workers, n / 7, spread);
                 }
             }
