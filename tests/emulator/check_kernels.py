@@ -272,14 +272,18 @@ def check_scans(c, isa, t, rng):
                 expect(c.run(isa, t, HAS_NAN, v, what="has_nan")[0] == 1, f"has_nan: missed a NaN at {i}, n = {n}")
 
 
+def order_key(t, x):
+    """The run scans' order from the bits as a signed integer: f64 in totalOrder (negatives
+    with all but the sign bit flipped), i64 signed, u64 unsigned."""
+    if t != "f64":
+        return x
+    b = bits(t, x)
+    return b if b < 1 << 63 else (b ^ ((1 << 63) - 1)) - (1 << 64)
+
+
 def classify_key(t, x):
     """NumPy's order as the classification's signed keys: -0.0 as +0.0, NaNs the largest."""
-    if t == "i64":
-        return x
-    if math.isnan(x):
-        return (1 << 63) - 1
-    b = bits(t, x + 0.0)
-    return b if b < 1 << 63 else (b ^ ((1 << 63) - 1)) - (1 << 64)
+    return (1 << 63) - 1 if t == "f64" and math.isnan(x) else order_key(t, x + 0)
 
 
 def check_classify(c, isa, t, rng):
@@ -309,19 +313,10 @@ def check_classify(c, isa, t, rng):
             expect(got[n:] == b"\x5a" * 64, f"{what}, n = {n}: wrote past the ids")
 
 
-def run_key(t, x):
-    """The run scans' order from the bits: f64 in totalOrder (sign, then magnitude reversed
-    under it), i64 signed, u64 unsigned."""
-    if t != "f64":
-        return x
-    b = bits(t, x)
-    return (0, -(b & ((1 << 63) - 1))) if b >> 63 else (1, b)
-
-
 def pair_holds(t, test, a, b):
     if test == 2:
         return bits(t, a) == bits(t, b)
-    return run_key(t, a) <= run_key(t, b) if test == 0 else run_key(t, b) <= run_key(t, a)
+    return order_key(t, a) <= order_key(t, b) if test == 0 else order_key(t, b) <= order_key(t, a)
 
 
 def check_run_scans(c, isa, t, rng):
@@ -332,26 +327,20 @@ def check_run_scans(c, isa, t, rng):
         pool, puts, flat = [rank_value(t, r) for r in range(8)] + SPECIALS[t], SPECIALS[t], rank_value(t, 5)
     # Lengths around a block of 8 pairs and one of 32; one value put in at every position.
     for n in (1, 2, 8, 9, 10, 33, 34, 41, 42, 44, 45, 65, 66, 97, 150):
-        up = sorted((rng.choice(pool) for _ in range(n)), key=lambda x: run_key(t, x))
+        up = sorted((rng.choice(pool) for _ in range(n)), key=lambda x: order_key(t, x))
         for at in range(0, n, 1 if n <= 45 else 5):
             for test, base in enumerate((up, up[::-1], [flat] * n)):
                 v = list(base)
                 v[at] = puts[(at + test) % len(puts)]
-                # The forward scan from k stops at the first failing pair; the backward one from
-                # the end down to s at the last.
-                for k in sorted({0, rng.randrange(n)}):
-                    want = k
-                    while want + 1 < n and pair_holds(t, test, v[want], v[want + 1]):
-                        want += 1
-                    what = f"run_forward {PAIR_TESTS[test]}, {v[:12]}, from {k}"
-                    got, _ = c.run(isa, t, RUN_FORWARD + test, v, k, what=what)
-                    expect(got == want, f"{what}, n = {n}: {got}, want {want}")
-                for s in sorted({0, rng.randrange(n)}):
-                    want = n - 1
-                    while want > s and pair_holds(t, test, v[want - 1], v[want]):
-                        want -= 1
-                    what = f"run_backward {PAIR_TESTS[test]}, {v[:12]}, down to {s}"
-                    got, _ = c.run(isa, t, RUN_BACKWARD + test, v, s, what=what)
+                # The forward scan from k stops before the first failing pair (v[i - 1], v[i])
+                # with i > k; the backward one from the end down to s at the last, if above s.
+                fails = [i for i in range(1, n) if not pair_holds(t, test, v[i - 1], v[i])]
+                starts, limits = sorted({0, rng.randrange(n)}), sorted({0, rng.randrange(n)})
+                scans = [("forward", RUN_FORWARD, k, min([n, *(i for i in fails if i > k)]) - 1) for k in starts]
+                scans += [("backward", RUN_BACKWARD, s, max([s, *fails])) for s in limits]
+                for way, op, arg, want in scans:
+                    what = f"run_{way} {PAIR_TESTS[test]}, {v[:12]}, {'from' if op == RUN_FORWARD else 'down to'} {arg}"
+                    got, _ = c.run(isa, t, op + test, v, arg, what=what)
                     expect(got == want, f"{what}, n = {n}: {got}, want {want}")
 
 
