@@ -54,10 +54,8 @@ void check_partition(const simd::Kernels<T>& k) {
 // plain definitions.
 template <class T>
 void check_networks_and_scans(const simd::Kernels<T>& k, const simd::KernelSet& set) {
-    ASSERT_GE(k.network_max, simd::kSmallSortMax);
-    ASSERT_LE(k.network_max, simd::kNetworkMax);
-    ASSERT_GE(k.short_sort_base_case, simd::kSmallSortMax);
-    ASSERT_LE(k.short_sort_base_case, k.network_max);
+    ASSERT_TRUE(simd::kSmallSortMax <= k.short_sort_base_case && k.short_sort_base_case <= k.network_max &&
+                k.network_max <= simd::kNetworkMax);
     for (std::size_t n = 0; n <= k.network_max; ++n) {
         for (const std::string& p : pattern_names())
             for (u64 seed = 0; seed < 4; ++seed) {
@@ -242,10 +240,6 @@ TEST(ScalarNetworks, SortEveryZeroOneInput) {
             ASSERT_TRUE(std::is_sorted(v, v + n) && std::count(v, v + n, 1) == std::popcount(bits)) << "n = " << n << ", bits " << bits;
         }
 }
-
-}  // namespace
-
-namespace {
 
 // Every kernel table this processor runs (the scalar one always); a table the processor
 // lacks is reported as skipped, with the reason.
