@@ -2,14 +2,16 @@
 // shape, settling the regions longest first moves every element into its bucket's region with
 // in-place exchanges, and the graph describes the slice truthfully at every step), peeka_sort on
 // pools of 1 to 4 workers with chunk sizes that force many chunks and nested bucket tasks and
-// on keys of every width, and the whole-slice entry at its thresholds, including NaN. Suites carry
-// "Parallel" in their names so that they also run under ThreadSanitizer.
+// on keys of every width, and both whole-slice entries on shaped digits and at their
+// thresholds, including NaN. Suites carry "Parallel" in their names so that they also run
+// under ThreadSanitizer.
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <numeric>
 
 #include "entries/mt_radix_sort.hpp"
+#include "entries/single_threaded_sort.hpp"
 #include "pool/platform.hpp"
 #include "radix/peeka_entry.hpp"
 #include "radix/regions_graph.hpp"
@@ -155,6 +157,33 @@ TEST(PeekaSortParallel, PatternsAndKeyWidthsOnOneToFourWorkers) {
             for (auto& x : v) x = std::numeric_limits<i64>::min() + static_cast<i64>(bits ? rng() >> (64 - bits) : 0);
             check_peeka(v, workers, 10'000, n, "bits=" + std::to_string(bits) + " threads=" + std::to_string(threads));
         }
+    }
+}
+
+// Both entries for i64 on data shaped for particular digits and for the bucket of one sign.
+// (Each function at and around every length threshold, on every kernel table, over value
+// families that NaN and both zeros are among, is the Python sweep's test.)
+TEST(EntriesI64Parallel, DigitShapes) {
+    std::mt19937_64 rng(12);
+    const std::size_t n = kSanitized ? 20000 : 200000;
+    const i64 lo = std::numeric_limits<i64>::min(), hi = std::numeric_limits<i64>::max();
+    void (*const entries[])(i64*, std::size_t) = {single_threaded_sort, mt_radix_sort};
+    auto check = [&](const std::vector<i64>& in, const std::string& what) {
+        for (auto sort : entries) EXPECT_TRUE(sorted_permutation(in, sorted_with_guards(in, sort))) << what;
+    };
+    auto fill = [&](auto gen) { std::vector<i64> v(n); for (auto& x : v) x = gen(); return v; };
+    check(fill([&] { return rng() % 8 ? static_cast<i64>(rng()) : (rng() % 2 ? lo : hi); }), "full range with extremes");
+    check(fill([&] { return -static_cast<i64>(rng() >> 1) - 1; }), "negative only");
+    check(fill([&] { return static_cast<i64>(rng() >> 8); }), "non-negative below 2^56");
+    check(fill([&] { return static_cast<i64>(rng() >> 4) - (i64{1} << 59); }), "60-bit spread around zero");
+    check(fill([&] { return lo + static_cast<i64>(rng() >> 4); }), "keys of 60 significant bits");
+    // Mostly negative with 349 and 350 values below 2^56 among them: either side of the bound
+    // from which the bucket of one sign takes run detection.
+    for (std::size_t small : {349, 350}) {
+        std::vector<i64> v(8000);
+        for (std::size_t i = 0; i < v.size(); ++i) v[i] = i < small ? static_cast<i64>(rng() >> 8) : -static_cast<i64>(rng() >> 1);
+        std::shuffle(v.begin(), v.end(), rng);
+        check(v, "same-sign bucket of " + std::to_string(small));
     }
 }
 
