@@ -16,7 +16,6 @@
 
 #include "entries/mt_radix_sort.hpp"
 #include "entries/single_threaded_sort.hpp"
-#include "pool/thread_pool.hpp"
 #include "sort_test_support.hpp"
 
 namespace {
@@ -58,10 +57,8 @@ TEST(AllocationFailures, LeaveAPermutation) {
     std::normal_distribution<f64> normal;
     std::vector<f64> in(n);
     for (auto& x : in) x = normal(rng);
-    const std::pair<const char*, void (*)(f64*, std::size_t)> sorts[] = {
-        {"mt_radix_sort", [](f64* v, std::size_t m) { mt_radix_sort(v, m); }},
-        {"single_threaded_sort", [](f64* v, std::size_t m) { single_threaded_sort(v, m); }},
-    };
+    const std::pair<const char*, void (*)(f64*, std::size_t)> sorts[] = {{"mt_radix_sort", mt_radix_sort},
+                                                                         {"single_threaded_sort", single_threaded_sort}};
     // Key order leaves one arrangement of the bits: the result of a sort that ran through.
     std::vector<f64> expected = in;
     single_threaded_sort(expected.data(), n);
@@ -93,7 +90,7 @@ TEST(AllocationFailures, ScopeEndsWhenATaskCannotBeQueued) {
         std::atomic<int> queued{0}, ran{0};
         allocations_left = k;
         try {
-            pool::ThreadPool workers = pool::ThreadPoolBuilder().num_threads(2).build().unwrap();
+            pool::ThreadPool workers = make_pool(2);
             workers.scope([&](pool::Scope& scope) {
                 for (int i = 0; i < 300; ++i) {
                     scope.spawn([&] { ++ran; });
