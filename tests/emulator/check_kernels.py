@@ -131,10 +131,6 @@ def bits(t, x):
     return struct.unpack("<Q", struct.pack("<" + FORMAT[t], x))[0]
 
 
-def from_bits(b):
-    return struct.unpack("<d", struct.pack("<Q", b))[0]
-
-
 def same_elements(t, a, b):
     return sorted(bits(t, x) for x in a) == sorted(bits(t, x) for x in b)
 
@@ -146,7 +142,8 @@ SPECIALS = {
     "u64": [0, 1, (1 << 64) - 1, 1 << 63, (1 << 63) - 1, (1 << 63) + 1],
 }
 # Quiet and signalling NaNs of both signs.
-NANS = [from_bits(b) for b in (0x7FF8000000000000, 0xFFF8000000000000, 0x7FF0000000000001, 0xFFFFFFFFFFFFFFFF)]
+NANS = list(struct.unpack("<4d", struct.pack("<4Q", 0x7FF8000000000000, 0xFFF8000000000000, 0x7FF0000000000001,
+                                              0xFFFFFFFFFFFFFFFF)))
 
 
 def random_value(t, rng):
@@ -313,13 +310,10 @@ def check_classify(c, isa, t, rng):
             expect(got[n:] == b"\x5a" * 64, f"{what}, n = {n}: wrote past the ids")
 
 
-def pair_holds(t, test, a, b):
-    if test == 2:
-        return bits(t, a) == bits(t, b)
-    return order_key(t, a) <= order_key(t, b) if test == 0 else order_key(t, b) <= order_key(t, a)
-
-
 def check_run_scans(c, isa, t, rng):
+    def holds(test, a, b):  # the pair test (ascending, descending or equal) on (a, b)
+        return bits(t, a) == bits(t, b) if test == 2 else order_key(t, (a, b)[test]) <= order_key(t, (b, a)[test])
+
     if t == "f64":
         pool = [NANS[1], -math.inf, -2.5, -0.0, -0.0, 0.0, 0.0, 0.0, 1.0, 3.0, math.inf, NANS[0]]
         puts, flat = [NANS[1], NANS[0], NANS[2], -0.0, 0.0, -7.5], 0.0
@@ -334,7 +328,7 @@ def check_run_scans(c, isa, t, rng):
                 v[at] = puts[(at + test) % len(puts)]
                 # The forward scan from k stops before the first failing pair (v[i - 1], v[i])
                 # with i > k; the backward one from the end down to s at the last, if above s.
-                fails = [i for i in range(1, n) if not pair_holds(t, test, v[i - 1], v[i])]
+                fails = [i for i in range(1, n) if not holds(test, v[i - 1], v[i])]
                 starts, limits = sorted({0, rng.randrange(n)}), sorted({0, rng.randrange(n)})
                 scans = [("forward", RUN_FORWARD, k, min([n, *(i for i in fails if i > k)]) - 1) for k in starts]
                 scans += [("backward", RUN_BACKWARD, s, max([s, *fails])) for s in limits]
