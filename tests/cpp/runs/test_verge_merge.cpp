@@ -54,8 +54,6 @@ TEST(Verge, RunLayouts) {
         std::iota(v.begin() + from, v.begin() + to, first);
         return v;
     };
-    std::vector<i64> reversed(5000);
-    for (std::size_t i = 0; i < 5000; ++i) reversed[i] = 5000 - static_cast<i64>(i);
     std::vector<i64> tail = iota(make_pattern<i64>("small_range", 1000, 5), 0, 600, 1000);
     std::vector<i64> blocks;  // descending, a plateau, ascending, descending
     for (i64 i = 700; i > 0; --i) blocks.push_back(4 * i);
@@ -64,7 +62,7 @@ TEST(Verge, RunLayouts) {
     for (i64 i = 900; i > 100; --i) blocks.push_back(6 * i);
     const Case cases[] = {
         {"sorted", make_pattern<i64>("sorted", 5000, 1), {0, 5000}, {}},
-        {"reversed", reversed, {0, 5000}, {}},
+        {"reversed", make_pattern<i64>("reversed", 5000, 1), {0, 5000}, {}},
         {"all equal", make_pattern<i64>("all_equal", 5000, 1), {0, 5000}, {}},
         {"random", make_pattern<i64>("random", 3000, 2), {0, 3000}, {{0, 3000}}},
         {"two halves", iota(iota(std::vector<i64>(2000), 0, 1000, 1000), 1000, 2000, 0), {0, 1000, 2000}, {}},
@@ -123,8 +121,7 @@ TEST(Verge, NaNAndSignedZeros) {
         ones[300] = nan;
         calls.clear();
         const std::vector<u64> b = detect<f64, F64KeyOrderTraits>(ones, calls);
-        EXPECT_EQ(b.front(), 0u);
-        EXPECT_EQ(b.back(), 500u);
+        EXPECT_TRUE(b.front() == 0 && b.back() == 500) << b.size() << " boundaries";
     }
 }
 
