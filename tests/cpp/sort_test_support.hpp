@@ -1,5 +1,6 @@
-// Shared by the engine's sort tests: seeded named input patterns, a sentinel-framed run, the
-// sorted-permutation check, an order worked out from the bits, and a pool of n workers.
+// Shared by the engine's tests, with the standard headers they have in common: seeded named
+// input patterns, a sentinel-framed run, the sorted-permutation check, an order worked out
+// from the bits, and a pool of n workers.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -4,8 +4,6 @@
 // and outside the data, and bucket counts that widen the bucket numbers.
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "partition/multiway_partition.hpp"
 #include "sort_test_support.hpp"
 

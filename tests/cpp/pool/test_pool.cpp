@@ -8,8 +8,6 @@
 #include <sched.h>
 #endif
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <functional>
 #include <mutex>
@@ -17,8 +15,6 @@
 #include <optional>
 #include <set>
 #include <stdexcept>
-#include <thread>
-#include <vector>
 
 #include "pool/platform.hpp"
 #include "pool/thread_count.hpp"

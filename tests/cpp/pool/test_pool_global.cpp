@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <string>
 
 #include "pool/platform.hpp"
 #include "pool/thread_pool.hpp"

@@ -7,9 +7,6 @@
 // under ThreadSanitizer.
 #include <gtest/gtest.h>
 
-#include <limits>
-#include <numeric>
-
 #include "entries/mt_radix_sort.hpp"
 #include "entries/single_threaded_sort.hpp"
 #include "pool/platform.hpp"

@@ -4,8 +4,6 @@
 // integers, traits/float_keys.hpp), so only the integer forms are tested.
 #include <gtest/gtest.h>
 
-#include <numeric>
-
 #include "radix/dlsd_sort.hpp"
 #include "radix/histograms.hpp"
 #include "radix/lsd_sort.hpp"

@@ -2,8 +2,6 @@
 // nearly sorted slice and merging them back.
 #include <gtest/gtest.h>
 
-#include <numeric>
-
 #include "runs/k_way_merge.hpp"
 #include "runs/lift_and_merge.hpp"
 #include "runs/verge_sort_heuristic.hpp"

@@ -4,9 +4,6 @@
 // Python sweep.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-
 #include "sort_test_support.hpp"
 #include "traits/traits.hpp"
 
