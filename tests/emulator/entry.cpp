@@ -42,7 +42,7 @@ std::uint64_t call(const simd::KernelSet& set, unsigned op, void* data, std::siz
     if constexpr (std::is_same_v<T, f64>)
         if (op == kHasNan) return set.has_nan(v, n) ? 1 : 0;
     // pivot_bits: the address of the splitters (kClassifyMax + 1), their count, then the ids.
-    if constexpr (!std::is_same_v<T, u64>) {
+    if constexpr (!std::is_same_v<T, u64>)
         if (op == kClassify) {
             auto* block = reinterpret_cast<std::uint64_t*>(pivot_bits);
             const std::size_t splitters = simd::kClassifyMax + 1;
@@ -50,7 +50,6 @@ std::uint64_t call(const simd::KernelSet& set, unsigned op, void* data, std::siz
                               reinterpret_cast<unsigned char*>(block + splitters + 1));
             return 0;
         }
-    }
     return ~std::uint64_t{0};
 }
 
