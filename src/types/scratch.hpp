@@ -12,7 +12,8 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
-#include <utility>
+
+#include <pthread.h>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -26,21 +27,37 @@ inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 
 namespace detail {
 
-// The largest small block a thread has given back, kept for its next small buffer; freed
-// when the thread ends.
+// The largest small block a thread has given back, kept for its next small buffer. Plain
+// thread-local data (a destructor would need a newer C library than the wheels promise);
+// a thread-specific key frees the block when the thread ends.
 struct SpareBlock {
-    void* block = nullptr;
-    std::size_t bytes = 0;
-    ~SpareBlock() { std::free(block); }
+    void* block;
+    std::size_t bytes;
 };
 
-inline thread_local SpareBlock t_spare;
+inline thread_local SpareBlock t_spare{nullptr, 0};
+
+inline pthread_key_t spare_key() noexcept {
+    static const pthread_key_t key = [] {
+        pthread_key_t k;
+        pthread_key_create(&k, [](void* block) { std::free(block); });
+        return k;
+    }();
+    return key;
+}
+
+inline void set_spare(void* block, std::size_t bytes) noexcept {
+    t_spare = {block, bytes};
+    pthread_setspecific(spare_key(), block);
+}
 
 // A block of at least `bytes`; `bytes` becomes its actual size.
 inline void* take_small_block(std::size_t& bytes) {
     if (t_spare.block != nullptr && t_spare.bytes >= bytes) {
         bytes = t_spare.bytes;
-        return std::exchange(t_spare.block, nullptr);
+        void* block = t_spare.block;
+        set_spare(nullptr, 0);
+        return block;
     }
     void* p = std::malloc(bytes);
     if (!p) throw std::bad_alloc();
@@ -53,8 +70,7 @@ inline void give_back_small_block(void* block, std::size_t bytes) noexcept {
         return;
     }
     std::free(t_spare.block);
-    t_spare.block = block;
-    t_spare.bytes = bytes;
+    set_spare(block, bytes);
 }
 
 }  // namespace detail
