@@ -1,8 +1,8 @@
 // The Dask sort's private helpers (tamarind_dask): a multi-way partition at splitters, and a
-// sort of the concatenated pieces into NumPy's order. Unlike the six public functions they let go of the interpreter
-// lock while they work, so that a Dask worker's other threads (its communication among
-// them) run meanwhile; they are meant for arrays that the calling task made itself and
-// shares with no one. They check and borrow their arrays as the public functions do.
+// sort of the concatenated pieces into NumPy's order. Unlike the six public functions they
+// let go of the interpreter lock while they work, so that a Dask worker's other threads (its
+// communication among them) run meanwhile; they only read the arrays they are given and
+// write only arrays they make. They check and borrow their arrays as the public functions do.
 #pragma once
 
 #include <Python.h>

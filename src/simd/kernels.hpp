@@ -1,10 +1,10 @@
-// The kernels under the comparison sorts and run detection: partition around a pivot
-// value, sorts of short slices without a data-dependent branch, the scans the sorts'
-// contract needs, and the run scans. One table per instruction set: the scalar one
-// (kernels_scalar.cpp, baseline code that every processor runs), AVX2 and AVX-512 (each
-// compiled in its own translation unit for its own target; the AVX-512 table takes AVX2's
-// order, run and NaN scans, which are faster on it, see dispatch.cpp). best_kernels picks the widest the
-// processor supports, once per process, and always finds one: the sorts have a single code
+// The kernels under the comparison sorts, run detection and the multi-way partition:
+// partition around a pivot value, sorts of short slices without a data-dependent branch,
+// the scans the sorts' contract needs, the run scans, and the classification among
+// splitters. One table per instruction set: the scalar one (kernels_scalar.cpp, baseline
+// code that every processor runs), AVX2 and AVX-512 (each compiled in its own translation
+// unit for its own target; the AVX-512 table takes AVX2's order, run and NaN scans, which
+// are faster on it, see dispatch.cpp). best_kernels picks the widest the processor supports, once per process, and always finds one: the sorts have a single code
 // path, on whichever table it is.
 //
 // Every kernel but the run scans orders f64 by IEEE comparison (-0.0 equals +0.0) and
@@ -127,7 +127,7 @@ struct KernelSet {
     // Whether v[0, n) holds a NaN.
     bool (*has_nan)(const f64* v, std::size_t n);
     // The classification above, or null where the table has none (the scalar one: the
-    // partition's splitter table is as fast there).
+    // partition's splitter table classifies there).
     ClassifyKernel<f64> classify_f64;
     ClassifyKernel<i64> classify_i64;
 
