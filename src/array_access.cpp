@@ -1,6 +1,7 @@
 #include "array_access.hpp"
 
 #include <string>
+#include <vector>
 
 #include "borrow.hpp"
 #include "numpy_api.hpp"
@@ -30,6 +31,31 @@ PyError array_cast_error(PyObject* object, PyTypeObject* expected, const char* n
     return PyError::normalized(Ref::borrow(PyExc_TypeError), std::move(value), Ref());
 }
 
+// numpy.ma.MaskedArray, looked up once numpy.ma is loaded and kept for the process (guarded
+// by the interpreter lock). Not imported here: no array is masked before numpy.ma is loaded.
+PyObject* g_masked_type = nullptr;
+
+// Whether `object`, an instance of an ndarray subclass, is a masked array (or a subclass's).
+Result<bool> is_masked(PyObject* object) {
+    if (g_masked_type == nullptr) {
+        Ref name(PyUnicode_FromString("numpy.ma.core"));
+        if (!name) return PyError::fetch();
+        Ref core(PyImport_GetModule(name.get()));
+        if (!core) {
+            if (PyErr_Occurred()) return PyError::fetch();
+            return false;
+        }
+        PyObject* type = PyObject_GetAttrString(core.get(), "MaskedArray");
+        if (type == nullptr) return PyError::fetch();
+        if (!PyType_Check(type)) {
+            Py_DECREF(type);
+            return false;
+        }
+        g_masked_type = type;
+    }
+    return PyType_IsSubtype(Py_TYPE(object), reinterpret_cast<PyTypeObject*>(g_masked_type)) != 0;
+}
+
 const SharedBorrowApi& borrow_api_or_panic() {
     Result<const SharedBorrowApi*> api = borrow_api();
     if (!api.ok()) panic(std::string(messages::kBorrowApiError) + api.error().debug());
@@ -39,9 +65,7 @@ const SharedBorrowApi& borrow_api_or_panic() {
 }  // namespace
 
 Result<TakenArray> TakenArray::take(PyObject* object, int type_num, Access access, const char* name) {
-    Result<const NumpyApi*> api_result = NumpyApi::get();
-    if (!api_result.ok()) panic(std::string(messages::kArrayApiCapsuleError) + api_result.error().debug());
-    const NumpyApi& api = *api_result.value();
+    const NumpyApi& api = NumpyApi::get_or_panic();
 
     bool accepted = api.is_array(object) && fields(object)->nd == 1;
     if (accepted) {
@@ -50,6 +74,12 @@ Result<TakenArray> TakenArray::take(PyObject* object, int type_num, Access acces
         accepted = descr == wanted || api.equiv_types(descr, wanted);
     }
     if (!accepted) return array_cast_error(object, api.array_type(), name);
+    // Only a subclass can be masked: a plain ndarray skips the lookup.
+    if (Py_TYPE(object) != api.array_type()) {
+        Result<bool> masked = is_masked(object);
+        if (!masked.ok()) return std::move(masked.error());
+        if (masked.value()) return PyError::lazy(PyExc_TypeError, std::string(messages::kMaskedArray));
+    }
 
     Ref array = Ref::borrow(object);
     const SharedBorrowApi& borrows = borrow_api_or_panic();
@@ -69,12 +99,12 @@ Result<TakenArray> TakenArray::take(PyObject* object, int type_num, Access acces
     }
 }
 
-TakenArray::~TakenArray() {
+void TakenArray::give_back() {
     if (array_ == nullptr) return;
     const SharedBorrowApi& borrows = borrow_api_or_panic();  // cached since take()
     if (access_ == Access::kWrite) borrows.release_mut(borrows.registry, array_);
     else borrows.release(borrows.registry, array_);
-    Py_DECREF(array_);
+    Py_DECREF(std::exchange(array_, nullptr));
 }
 
 bool TakenArray::raw_slice(std::uint64_t& n, void*& data) const {
@@ -94,6 +124,29 @@ bool TakenArray::raw_slice(std::uint64_t& n, void*& data) const {
 
 PyError TakenArray::not_contiguous() {
     return PyError::lazy(PyExc_TypeError, std::string(messages::kNotContiguous));
+}
+
+namespace {
+// The scopes now running without the interpreter lock; changed only with the lock held.
+std::vector<GilReleased*> g_released;
+}  // namespace
+
+GilReleased::GilReleased(std::span<TakenArray> held) : held_(held), owner_(pthread_self()) {
+    g_released.push_back(this);
+    state_ = PyEval_SaveThread();
+}
+
+GilReleased::~GilReleased() {
+    PyEval_RestoreThread(state_);
+    std::erase(g_released, this);
+}
+
+void drop_orphaned_borrows() {
+    std::erase_if(g_released, [](GilReleased* scope) {
+        if (pthread_equal(scope->owner_, pthread_self())) return false;
+        for (TakenArray& taken : scope->held_) taken.give_back();
+        return true;
+    });
 }
 
 }  // namespace tamarind::py

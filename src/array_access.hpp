@@ -4,8 +4,12 @@
 
 #include <Python.h>
 
+#include <pthread.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <utility>
 
 #include "errors.hpp"
 
@@ -36,7 +40,9 @@ public:
     TakenArray(const TakenArray&) = delete;
     TakenArray& operator=(const TakenArray&) = delete;
     TakenArray& operator=(TakenArray&&) = delete;
-    ~TakenArray();
+    ~TakenArray() { give_back(); }
+    // Gives the borrow and the reference back now; the destructor then does nothing.
+    void give_back();
 
     // The element slice, or the not-contiguous TypeError for n > 0.
     template <class T>
@@ -55,5 +61,28 @@ private:
     PyObject* array_;
     Access access_;
 };
+
+// Lets go of the interpreter lock for a scope while `held` stay borrowed, and takes it back
+// when the scope ends, also while an exception unwinds. The borrows are listed meanwhile: a
+// fork by another thread copies them into a child where this thread does not exist, and
+// the child gives them back (drop_orphaned_borrows).
+class GilReleased {
+public:
+    explicit GilReleased(std::span<TakenArray> held);
+    GilReleased(const GilReleased&) = delete;
+    GilReleased& operator=(const GilReleased&) = delete;
+    ~GilReleased();
+
+private:
+    friend void drop_orphaned_borrows();
+    std::span<TakenArray> held_;
+    pthread_t owner_;
+    PyThreadState* state_ = nullptr;
+};
+
+// In a child just forked, with the interpreter lock: gives back the borrows that threads
+// other than this one held without the lock. No such thread runs in the child, so nothing
+// else ever would.
+void drop_orphaned_borrows();
 
 }  // namespace tamarind::py

@@ -1,11 +1,13 @@
 #include "borrow.hpp"
 
 #include <cstdlib>
+#include <limits>
+#include <map>
 #include <mutex>
 #include <new>
 #include <numeric>
+#include <set>
 #include <string>
-#include <vector>
 
 #include "numpy_api.hpp"
 
@@ -20,35 +22,45 @@ constexpr const char* kCapsuleName = "_RUST_NUMPY_BORROW_CHECKING_API";
 struct BorrowKey {
     std::uintptr_t start, end, data;
     std::intptr_t gcd;
-    bool operator==(const BorrowKey&) const = default;
+    auto operator<=>(const BorrowKey&) const = default;
 };
 
-// One borrow of one view. Shared borrows count up from 1; -1 marks the one exclusive
-// borrow of that view.
-struct Borrow {
-    std::uintptr_t base;  // the object that owns the memory
+// A borrowed view of the buffer that `base` (the object that owns the memory) holds;
+// ordered by base first, so one buffer's views sit together.
+struct View {
+    std::uintptr_t base;
     BorrowKey key;
-    std::int64_t count;
+    auto operator<=>(const View&) const = default;
 };
 
-// Few arrays are borrowed at any one time, so a flat list scanned under the lock beats
-// maps keyed by base address; it keeps its capacity, so a call allocates nothing.
+// Borrows kept in ordered maps, so that a call taking k arrays (the concatenating helper's
+// pieces) pays O(k log k), not k^2: a shared borrow is checked only against the exclusive
+// borrows of its own buffer, which are few.
 struct BorrowRegistry {
+    explicit BorrowRegistry(const NumpyApi& numpy) : api(numpy) {}
+
+    // Filled before the registry exists, so its operations never find it unfilled.
+    const NumpyApi& api;
     std::mutex mutex;
-    std::vector<Borrow> borrows;
-
-    BorrowRegistry() { borrows.reserve(64); }
-
-    Borrow* find(std::uintptr_t base, const BorrowKey& key) {
-        for (Borrow& b : borrows)
-            if (b.base == base && b.key == key) return &b;
-        return nullptr;
-    }
-    void remove(Borrow* b) {
-        *b = borrows.back();
-        borrows.pop_back();
-    }
+    std::map<View, std::int64_t> shared;  // each view's count of readers, from 1
+    std::set<View> exclusive;
 };
+
+// The least view of `base`: where its views start in an ordered container.
+View first_view(std::uintptr_t base) { return {base, {0, 0, 0, std::numeric_limits<std::intptr_t>::min()}}; }
+const View& view_of(const View& v) { return v; }
+const View& view_of(const std::pair<const View, std::int64_t>& entry) { return entry.first; }
+
+// Whether any view of `base` in `c` (a map or set of views) satisfies `pred`.
+template <class Container, class Pred>
+bool any_view_of(const Container& c, std::uintptr_t base, Pred pred) {
+    for (auto it = c.lower_bound(first_view(base)); it != c.end(); ++it) {
+        const View& v = view_of(*it);
+        if (v.base != base) break;
+        if (pred(v)) return true;
+    }
+    return false;
+}
 
 std::intptr_t gcd_magnitude(std::intptr_t a, std::intptr_t b) {
     // gcd(0, x) is |x|; std::gcd already works on magnitudes.
@@ -65,8 +77,7 @@ bool conflicts(const BorrowKey& a, const BorrowKey& b) {
 }
 
 // The object that owns the memory: follow `base` while it is an array.
-std::uintptr_t base_address(PyObject* array) {
-    const NumpyApi& api = NumpyApi::cached();
+std::uintptr_t base_address(const NumpyApi& api, PyObject* array) {
     PyObject* current = array;
     while (true) {
         PyObject* base = fields(current)->base;
@@ -76,7 +87,7 @@ std::uintptr_t base_address(PyObject* array) {
     }
 }
 
-BorrowKey borrow_key(PyObject* array) {
+BorrowKey borrow_key(const NumpyApi& api, PyObject* array) {
     const ArrayFields* a = fields(array);
     const auto data = reinterpret_cast<std::uintptr_t>(a->data);
     if (a->nd == 0) return {data, data, data, 1};
@@ -93,41 +104,36 @@ BorrowKey borrow_key(PyObject* array) {
     std::intptr_t gcd = a->strides[0];
     for (int i = 1; i < a->nd; ++i) gcd = gcd_magnitude(gcd, a->strides[i]);
     if (empty) return {data, data, data, gcd};
-    return {low, high + static_cast<std::uintptr_t>(NumpyApi::cached().element_size(a->descr)), data, gcd};
+    return {low, high + static_cast<std::uintptr_t>(api.element_size(a->descr)), data, gcd};
 }
 
-bool conflicts_with_any(const BorrowRegistry& reg, std::uintptr_t base, const BorrowKey& key, bool exclusive_only) {
-    for (const Borrow& b : reg.borrows)
-        if (b.base == base && (exclusive_only ? b.count < 0 : b.count != 0) && conflicts(key, b.key)) return true;
-    return false;
-}
-
-// The opening of every registry operation: the array's base and key, read before the
-// lock is taken (they only read the array), and the registry under its lock.
+// The opening of every registry operation: the array's view, read before the lock is taken
+// (it only reads the array), and the registry under its lock.
 struct Operation {
     BorrowRegistry& reg;
-    std::uintptr_t base;
-    BorrowKey key;
+    View view;
     std::unique_lock<std::mutex> lock;
 };
 
 Operation open_operation(void* registry, PyObject* array) {
     auto& reg = *static_cast<BorrowRegistry*>(registry);
-    const std::uintptr_t base = base_address(array);
-    const BorrowKey key = borrow_key(array);
-    return {reg, base, key, std::unique_lock(reg.mutex)};
+    const View view{base_address(reg.api, array), borrow_key(reg.api, array)};
+    return {reg, view, std::unique_lock(reg.mutex)};
 }
 
 int acquire_shared(void* registry, PyObject* array) noexcept {
-    auto [reg, base, key, lock] = open_operation(registry, array);
-    if (Borrow* same = reg.find(base, key)) {
-        if (same->count < 0 || same->count == INT64_MAX) return kAlreadyBorrowed;
-        ++same->count;
-        return kBorrowOk;
-    }
-    if (conflicts_with_any(reg, base, key, /*exclusive_only=*/true)) return kAlreadyBorrowed;
+    auto [reg, view, lock] = open_operation(registry, array);
+    if (reg.exclusive.contains(view)) return kAlreadyBorrowed;
     try {
-        reg.borrows.push_back({base, key, 1});
+        auto same = reg.shared.find(view);
+        if (same != reg.shared.end()) {
+            if (same->second == INT64_MAX) return kAlreadyBorrowed;
+            ++same->second;
+            return kBorrowOk;
+        }
+        if (any_view_of(reg.exclusive, view.base, [&](const View& v) { return conflicts(view.key, v.key); }))
+            return kAlreadyBorrowed;
+        reg.shared.emplace(view, 1);
     } catch (const std::bad_alloc&) {
         return kRegistryOutOfMemory;
     }
@@ -136,11 +142,13 @@ int acquire_shared(void* registry, PyObject* array) noexcept {
 
 int acquire_exclusive(void* registry, PyObject* array) noexcept {
     if ((fields(array)->flags & kWriteable) == 0) return kNotWriteable;
-    auto [reg, base, key, lock] = open_operation(registry, array);
-    if (reg.find(base, key) != nullptr) return kAlreadyBorrowed;
-    if (conflicts_with_any(reg, base, key, /*exclusive_only=*/false)) return kAlreadyBorrowed;
+    auto [reg, view, lock] = open_operation(registry, array);
+    auto overlaps = [&](const View& v) { return conflicts(view.key, v.key); };
+    if (reg.exclusive.contains(view) || reg.shared.contains(view)) return kAlreadyBorrowed;
+    if (any_view_of(reg.exclusive, view.base, overlaps) || any_view_of(reg.shared, view.base, overlaps))
+        return kAlreadyBorrowed;
     try {
-        reg.borrows.push_back({base, key, -1});
+        reg.exclusive.insert(view);
     } catch (const std::bad_alloc&) {
         return kRegistryOutOfMemory;
     }
@@ -150,26 +158,26 @@ int acquire_exclusive(void* registry, PyObject* array) noexcept {
 // Releasing what was never borrowed is a broken protocol; these functions cannot report
 // it, so they end the process.
 void release_shared(void* registry, PyObject* array) noexcept {
-    auto [reg, base, key, lock] = open_operation(registry, array);
-    Borrow* b = reg.find(base, key);
-    if (b == nullptr) std::abort();
-    if (--b->count == 0) reg.remove(b);
+    auto [reg, view, lock] = open_operation(registry, array);
+    auto b = reg.shared.find(view);
+    if (b == reg.shared.end()) std::abort();
+    if (--b->second == 0) reg.shared.erase(b);
 }
 
 void release_exclusive(void* registry, PyObject* array) noexcept {
-    auto [reg, base, key, lock] = open_operation(registry, array);
-    Borrow* only = nullptr;
-    std::size_t views = 0;
-    for (Borrow& b : reg.borrows)
-        if (b.base == base) {
-            only = &b;
-            ++views;
-        }
-    if (views == 0) std::abort();
+    auto [reg, view, lock] = open_operation(registry, array);
     // The last borrow of a buffer goes whatever its key; otherwise the exact view must exist.
-    Borrow* b = views == 1 ? only : reg.find(base, key);
-    if (b == nullptr) std::abort();
-    reg.remove(b);
+    std::size_t views = 0;
+    auto count = [&](const View&) { return ++views > 1; };
+    any_view_of(reg.exclusive, view.base, count) || any_view_of(reg.shared, view.base, count);
+    if (views == 0) std::abort();
+    if (views == 1) {
+        auto only = reg.exclusive.lower_bound(first_view(view.base));
+        if (only != reg.exclusive.end() && only->base == view.base) reg.exclusive.erase(only);
+        else reg.shared.erase(reg.shared.lower_bound(first_view(view.base)));
+        return;
+    }
+    if (reg.exclusive.erase(view) == 0) std::abort();
 }
 
 void destroy_capsule(PyObject* capsule) {
@@ -185,8 +193,8 @@ void destroy_capsule(PyObject* capsule) {
 std::mutex g_mutex;
 std::atomic<const SharedBorrowApi*> g_api{nullptr};
 
-Result<Ref> create_capsule(PyObject* multiarray) {
-    auto* api = new SharedBorrowApi{1, new BorrowRegistry(), acquire_shared, acquire_exclusive,
+Result<Ref> create_capsule(PyObject* multiarray, const NumpyApi& numpy) {
+    auto* api = new SharedBorrowApi{1, new BorrowRegistry(numpy), acquire_shared, acquire_exclusive,
                                     release_shared, release_exclusive};
     Ref capsule(PyCapsule_New(api, kCapsuleName, destroy_capsule));
     if (!capsule) {
@@ -205,6 +213,8 @@ Result<const SharedBorrowApi*> borrow_api() {
     InitLock lock(g_mutex);
     if (const SharedBorrowApi* api = g_api.load(std::memory_order_relaxed)) return api;
 
+    Result<const NumpyApi*> numpy = NumpyApi::get();
+    if (!numpy.ok()) return std::move(numpy.error());
     Result<Ref> multiarray = import_multiarray();
     if (!multiarray.ok()) return std::move(multiarray.error());
     Ref capsule(PyObject_GetAttrString(multiarray.value().get(), kCapsuleName));
@@ -212,7 +222,7 @@ Result<const SharedBorrowApi*> borrow_api() {
         if (Py_TYPE(capsule.get()) != &PyCapsule_Type) return cast_error(capsule.get(), "PyCapsule");
     } else {
         PyErr_Clear();
-        Result<Ref> created = create_capsule(multiarray.value().get());
+        Result<Ref> created = create_capsule(multiarray.value().get(), *numpy.value());
         if (!created.ok()) return std::move(created.error());
         capsule = std::move(created.value());
     }

@@ -134,6 +134,39 @@ Result<bool> add_function(PyObject* module, PyMethodDef* method, bool listed) {
     return true;
 }
 
+// The child's side of os.fork: the borrows of threads that did not survive it go.
+PyObject* after_fork_in_child(PyObject*, PyObject*) {
+    return guard([]() -> Result<PyObject*> {
+        drop_orphaned_borrows();
+        Py_INCREF(Py_None);
+        return Py_None;
+    });
+}
+
+PyMethodDef g_after_fork = {"_tamarind_after_fork_in_child", after_fork_in_child, METH_NOARGS, nullptr};
+
+// Registers the child's side of os.fork once per process (drop_orphaned_borrows).
+Result<bool> register_at_fork() {
+    static bool registered = false;
+    if (registered) return true;
+    Ref os(PyImport_ImportModule("os"));
+    if (!os) return PyError::fetch();
+    Ref hook(PyObject_GetAttrString(os.get(), "register_at_fork"));
+    if (!hook) {
+        PyErr_Clear();  // no fork on this system
+        return true;
+    }
+    Ref handler(PyCFunction_NewEx(&g_after_fork, nullptr, nullptr));
+    if (!handler) return PyError::fetch();
+    Ref args(PyTuple_New(0));
+    Ref kwargs(Py_BuildValue("{sO}", "after_in_child", handler.get()));
+    if (!args || !kwargs) return PyError::fetch();
+    Ref done(PyObject_Call(hook.get(), args.get(), kwargs.get()));
+    if (!done) return PyError::fetch();
+    registered = true;
+    return true;
+}
+
 int exec_module(PyObject* module) {
     PyObject* result = guard([&]() -> Result<PyObject*> {
         if (module == nullptr) return PyError::fetch();
@@ -146,6 +179,8 @@ int exec_module(PyObject* module) {
             Result<bool> added = add_function(module, &method, false);
             if (!added.ok()) return std::move(added.error());
         }
+        Result<bool> registered = register_at_fork();
+        if (!registered.ok()) return std::move(registered.error());
         Py_INCREF(Py_None);
         return Py_None;
     });

@@ -18,19 +18,6 @@
 namespace tamarind::py {
 namespace {
 
-// Lets go of the interpreter lock for a scope and takes it back when the scope ends, also
-// while an exception unwinds, so that the boundary that catches it holds the lock again.
-class GilReleased {
-public:
-    GilReleased() : state_(PyEval_SaveThread()) {}
-    GilReleased(const GilReleased&) = delete;
-    GilReleased& operator=(const GilReleased&) = delete;
-    ~GilReleased() { PyEval_RestoreThread(state_); }
-
-private:
-    PyThreadState* state_;
-};
-
 template <class T>
 constexpr const char* kDtypeName = std::is_same_v<T, f64> ? "float64" : "int64";
 
@@ -44,7 +31,7 @@ PyError value_error(const char* function, std::string rest) {
 
 // "a 'list'", or "an array of dtype int32 with 2 dimensions", for the type errors.
 std::string describe(PyObject* object) {
-    const NumpyApi& api = NumpyApi::cached();
+    const NumpyApi& api = NumpyApi::get_or_panic();
     if (!api.is_array(object)) return "a '" + type_name_of(object) + "'";
     const ArrayFields* a = fields(object);
     return "an array of dtype " + to_utf8(a->descr, "?") + " with " + std::to_string(a->nd) + " dimension" +
@@ -55,7 +42,7 @@ std::string describe(PyObject* object) {
 // strides (splitters and ties are short): the values, or nothing if `object` is not one.
 template <class T>
 bool read_vector(PyObject* object, int type_num, std::vector<T>& values) {
-    const NumpyApi& api = NumpyApi::cached();
+    const NumpyApi& api = NumpyApi::get_or_panic();
     if (!api.is_array(object) || fields(object)->nd != 1) return false;
     PyObject* wanted = api.canonical_descr(type_num);
     const ArrayFields* a = fields(object);
@@ -74,7 +61,7 @@ bool read_vector(PyObject* object, int type_num, std::vector<T>& values) {
 // pages, against 2.1 s on huge pages.
 template <class T>
 PyObject* new_array(std::size_t n) {
-    PyObject* array = NumpyApi::cached().empty(static_cast<std::intptr_t>(n), kTypeNumOf<T>);
+    PyObject* array = NumpyApi::get_or_panic().empty(static_cast<std::intptr_t>(n), kTypeNumOf<T>);
     if (array != nullptr) pool::platform::prefer_small_pages(fields(array)->data, n * sizeof(T));
     return array;
 }
@@ -106,7 +93,7 @@ PyObject* concat_sort_nogil(const char* function, PyObject* args) {
         if (!out) return PyError::fetch();
         T* data = reinterpret_cast<T*>(fields(out.get())->data);
         if (total > 0) {
-            GilReleased released;
+            GilReleased released(taken);
             T* to = data;
             for (const ElementSlice<T>& slice : slices) {
                 std::memcpy(to, slice.data, slice.len * sizeof(T));
@@ -169,7 +156,7 @@ PyObject* partition_nogil(const char* function, PyObject* args) {
 
         std::optional<MultiwayPartition<T>> partition;
         {
-            GilReleased released;
+            GilReleased released(std::span(&source.value(), 1));
             partition.emplace(from.value().data, from.value().len, keys.data(), tie_positions.data(), keys.size());
         }
         // One new array per bucket, so that each can be let go of on its own once its
@@ -184,7 +171,7 @@ PyObject* partition_nogil(const char* function, PyObject* args) {
             places[b] = reinterpret_cast<T*>(fields(bucket)->data);
         }
         {
-            GilReleased released;
+            GilReleased released(std::span(&source.value(), 1));
             partition->scatter(places.data());
         }
         return list.release();

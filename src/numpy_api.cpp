@@ -65,7 +65,11 @@ std::intptr_t NumpyApi::element_size(PyObject* descr) const {
     return *reinterpret_cast<const std::int32_t*>(base);
 }
 
-const NumpyApi& NumpyApi::cached() { return *g_api.load(std::memory_order_acquire); }
+const NumpyApi& NumpyApi::get_or_panic() {
+    Result<const NumpyApi*> api = get();
+    if (!api.ok()) panic(std::string(messages::kArrayApiCapsuleError) + api.error().debug());
+    return *api.value();
+}
 
 Result<const NumpyApi*> NumpyApi::get() {
     if (NumpyApi* api = g_api.load(std::memory_order_acquire)) return api;

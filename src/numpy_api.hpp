@@ -47,9 +47,10 @@ inline ArrayFields* fields(PyObject* array) { return reinterpret_cast<ArrayField
 class NumpyApi {
 public:
     // The table, looked up once per process; a failed lookup is tried again next time.
+    // Every reader goes through it: no call may assume another one filled it first.
     static Result<const NumpyApi*> get();
-    // The same, for code that only runs once get() has succeeded.
-    static const NumpyApi& cached();
+    // The same, or a panic naming the failed lookup.
+    static const NumpyApi& get_or_panic();
 
     PyTypeObject* array_type() const { return static_cast<PyTypeObject*>(table_[2]); }
     bool is_array(PyObject* o) const {

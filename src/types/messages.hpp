@@ -45,6 +45,8 @@ inline constexpr std::string_view kAllAppendFailed = "could not append __name__ 
 // ---- exceptions of the argument checks (TypeError) -------------------------------------
 
 inline constexpr std::string_view kNotContiguous = "The given array is not contiguous or is misaligned.";
+inline constexpr std::string_view kMaskedArray =
+    "masked arrays are not sorted: the values would move and the mask would not; sort them with numpy.ma.sort";
 // "<function>() " precedes each of these.
 inline constexpr std::string_view kMissingArr = "missing 1 required positional argument: 'arr'";
 inline constexpr std::string_view kMultipleArr = "got multiple values for argument 'arr'";

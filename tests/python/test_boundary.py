@@ -70,6 +70,23 @@ def test_strided_view_is_refused_unchanged_and_released(name):
     sort(base[::3][:1])
 
 
+class MaskedSub(np.ma.MaskedArray):
+    pass
+
+
+@pytest.mark.parametrize("name", ALL_FUNCS)
+def test_masked_arrays_are_refused_unmoved_and_other_subclasses_sorted(name):
+    sort = getattr(tamarind, name)
+    for kind in (np.ma.MaskedArray, MaskedSub):
+        m = np.ma.masked_array(np.arange(5, 0, -1).astype(dtype_of(name)), mask=[0, 1, 0, 0, 0]).view(kind)
+        with pytest.raises(TypeError, match="numpy.ma.sort"):
+            sort(m)
+        assert m.data.tolist() == [5, 4, 3, 2, 1] and m.mask.tolist() == [0, 1, 0, 0, 0]
+    s = np.arange(5, 0, -1).astype(dtype_of(name)).view(Sub)
+    sort(s)
+    assert s.tolist() == [1, 2, 3, 4, 5]
+
+
 @pytest.mark.parametrize("name", ALL_FUNCS)
 def test_read_only_array_panics_and_stays_unsorted(name, PanicException):
     a = np.arange(5, 0, -1).astype(dtype_of(name))

@@ -1,6 +1,7 @@
 """The Dask sort's private helpers: the cut (against a reference in the engine's tests; here
 what the binding adds), the concatenating sort against NumPy's order, their array checks,
 bad splitters, and the interpreter lock let go of (while the public functions keep it)."""
+import os
 import re
 import sys
 import threading
@@ -10,7 +11,7 @@ import numpy as np
 import pytest
 
 import tamarind
-from conftest import NANS
+from conftest import NANS, run_probe
 from test_boundary import wrong_arrays
 
 PARTITION = {np.float64: tamarind._partition_nogil_f64, np.int64: tamarind._partition_nogil_i64}
@@ -135,3 +136,55 @@ def test_other_threads_run_only_while_a_helper_works(call, lets_go):
         thread.join()
         sys.setswitchinterval(interval)
     assert (max(ran) > 0) == lets_go, ran
+
+
+@pytest.mark.parametrize("call", ["_concat_sort_nogil_f64([])", "_concat_sort_nogil_i64(())",
+                                  "_concat_sort_nogil_f64(iter([]))"])
+def test_empty_concat_sort_as_a_process_first_call(call):
+    out = run_probe(f"import tamarind; r = tamarind.{call}; assert r.shape == (0,), r")
+    assert out.stderr == ""
+
+
+def test_many_pieces_are_borrowed_at_once():
+    pieces = [np.random.default_rng(i).random(2) for i in range(200_000)]
+    pieces += pieces[:1000] + [p[1:] for p in pieces[:1000]]  # the same arrays and views again
+    start = time.perf_counter()
+    out = tamarind._concat_sort_nogil_f64(pieces)
+    assert time.perf_counter() - start < 20  # a hang guard: the registry once took k^2 steps
+    assert np.array_equal(out, np.sort(np.concatenate(pieces)))
+    tamarind.sort_f64_st(pieces[0])  # every borrow was given back
+
+
+FORK_PROBE = """
+import os, threading
+import numpy as np
+import tamarind
+
+piece = np.random.default_rng(0).random(20_000_000)
+worker = threading.Thread(target=tamarind._concat_sort_nogil_f64, args=([piece],))
+worker.start()
+# While the worker is inside the helper it holds the piece's borrow and not the lock.
+while worker.is_alive():
+    try:
+        tamarind.sort_f64_st(piece[:1])  # one element: moves nothing
+    except BaseException as e:
+        if "AlreadyBorrowed" not in str(e):
+            raise
+        pid = os.fork()
+        if pid == 0:
+            try:
+                tamarind.sort_f64_st(piece)
+                os._exit(0 if np.all(piece[:-1] <= piece[1:]) else 2)
+            except BaseException:
+                os._exit(1)
+        break
+else:
+    raise SystemExit("the helper ended before the fork")
+worker.join()
+assert os.waitpid(pid, 0)[1] == 0
+"""
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs os.fork")
+def test_child_of_a_fork_drops_borrows_of_threads_it_lacks():
+    run_probe(FORK_PROBE, PYTHONWARNINGS="ignore")
