@@ -115,8 +115,13 @@ def _chunk_array(block, dtype):
     # A masked chunk that the array's metadata did not announce (from_delayed, say).
     if isinstance(block, np.ma.MaskedArray):
         raise TypeError(_MASKED)
+    block = np.asarray(block)
+    # Never cast: a float chunk in an int64 graph would lose its fractions unseen.
+    if block.dtype != dtype:
+        raise TypeError(f"sort(): a chunk has dtype {block.dtype.str} ({block.dtype}), but the array "
+                        f"declares {dtype.str} ({dtype}); make the chunks match the declared dtype")
     # The chunk is only ever read: it may be shared with other graphs or arrays.
-    return np.require(block, dtype, ["C_CONTIGUOUS", "ALIGNED"])
+    return np.require(block, None, ["C_CONTIGUOUS", "ALIGNED"])
 
 
 def _sample(block, chunk, count, random_samples, dtype):
@@ -261,7 +266,8 @@ def sort(x, *, max_branch=32):
 
     Raises ``TypeError`` for input that is not a dask array, has another dtype or has
     masked chunks (``dask.array.ma``: sort those with ``numpy.ma.sort``), and
-    ``ValueError`` for another number of dimensions.
+    ``ValueError`` for another number of dimensions. A chunk whose dtype differs from the
+    array's raises ``TypeError`` when computed: it is never cast.
     """
     _check(x)
     if not isinstance(max_branch, int) or max_branch < 2:

@@ -5,7 +5,7 @@ import pytest
 dask = pytest.importorskip("dask", reason="tamarind_dask needs dask: pip install .[dask]")
 da = pytest.importorskip("dask.array", reason="tamarind_dask needs dask.array: pip install .[dask]")
 import tamarind_dask  # noqa: E402
-from conftest import NANS, same_bits  # noqa: E402
+from conftest import NANS, run_probe, same_bits  # noqa: E402
 
 N = 60_000
 I64 = np.iinfo(np.int64)
@@ -95,6 +95,36 @@ def test_is_lazy_and_refuses_masked_chunks_the_metadata_hides_when_computed():
     assert calls == []
     with pytest.raises(TypeError, match="numpy.ma.sort"):
         result.compute(scheduler="sync")
+
+
+@pytest.mark.parametrize("declared, chunk", [(np.int64, [3.7, 1.2, 2.9]), (np.float64, [3, 1, 2]),
+                                              (np.float64, np.array([3.0, 1.0], ">f8"))])
+def test_refuses_a_chunk_of_another_dtype_than_declared_when_computed(declared, chunk):
+    result = tamarind_dask.sort(da.from_delayed(dask.delayed(np.asarray)(chunk), (len(chunk),), declared))
+    with pytest.raises(TypeError, match="chunk has dtype"):
+        result.compute(scheduler="sync")
+
+
+EMPTY_PROBE = """
+import numpy as np, dask.array as da, tamarind_dask
+x = tamarind_dask.sort(da.from_array(np.empty(0, "{dtype}"), chunks=1))
+if "{scheduler}" == "worker_threads":
+    import distributed
+    with distributed.LocalCluster(n_workers=1, processes=False, dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        r = client.compute(x, sync=True)
+else:
+    r = x.compute(scheduler="{scheduler}")
+assert r.shape == (0,) and r.dtype == np.{dtype}
+"""
+
+
+@pytest.mark.parametrize("dtype", ["float64", "int64"])
+@pytest.mark.parametrize("scheduler", ["synchronous", "threads", "processes", "worker_threads"])
+def test_empty_array_in_a_fresh_process(scheduler, dtype):
+    if scheduler.startswith("worker"):
+        pytest.importorskip("distributed", reason="needs dask.distributed: pip install .[dask]")
+    run_probe(EMPTY_PROBE.format(scheduler=scheduler, dtype=dtype))
 
 
 @pytest.mark.parametrize("value, kwargs, error, words", [
