@@ -4,7 +4,8 @@
 # compiler (the ziglang package) links against glibc 2.28's symbols whatever glibc is here and
 # puts its C++ runtime inside the module (cmake/zig.cmake); auditwheel then checks each wheel
 # and tags it with the oldest manylinux policy its symbols meet, and the build fails if that
-# policy needs a newer glibc than 2.28.
+# policy needs a newer glibc than 2.28, or abi3audit finds more than the stable ABI, or the
+# module exports more than PyInit_tamarind.
 #
 #     bash tools/build_wheels.sh [OUTDIR]      # OUTDIR defaults to dist/
 #
@@ -59,6 +60,9 @@ for arch in x86_64 aarch64; do
   # Only the stable ABI of CPython 3.9, so that the one wheel serves every CPython from 3.9 on.
   "$venv/bin/abi3audit" --strict "$wheel"
   echo "abi3audit: $(basename "$wheel") uses the stable ABI of CPython 3.9 alone"
+  # PyInit_tamarind alone in the module's dynamic symbol table: nothing loaded before it can
+  # interpose on the engine or the C++ runtime inside it.
+  "$venv/bin/python" tools/exported_symbols.py "$wheel"
 done
 printf '\nwheels in %s:\n' "$out"
 ls -1 "$out"/tamarind-*.whl

@@ -1,5 +1,7 @@
 """The module's face: its functions, argument rules, array checks and error reporting."""
 import ctypes
+import pathlib
+import re
 import subprocess
 import sys
 
@@ -7,7 +9,7 @@ import numpy as np
 import pytest
 
 import tamarind
-from conftest import ALL_FUNCS, dtype_of
+from conftest import ALL_FUNCS, dtype_of, run_probe
 
 
 def test_module_surface():
@@ -95,6 +97,24 @@ def test_read_only_array_panics_and_stays_unsorted(name, PanicException):
         getattr(tamarind, name)(a)
     assert info.value.args == ("called `Result::unwrap()` on an `Err` value: NotWriteable",)
     assert a.tolist() == [5, 4, 3, 2, 1] and not a.flags.writeable
+
+
+@pytest.mark.parametrize("call, where", [
+    ("tamarind.rayon_sort_f64(np.array([1.0, np.nan]))", r"src/comparison/\w+\.hpp"),
+    ("a = np.zeros(2); a.flags.writeable = False; tamarind.sort_f64(a)", r"src/array_access\.cpp"),
+])
+def test_panic_report_names_its_location_from_the_source_root(call, where):
+    out = run_probe(f"import numpy as np, tamarind\ntry:\n    {call}\nexcept BaseException:\n    pass")
+    assert re.search(rf"^thread '<unnamed>' panicked at {where}:\d+:\d+:$", out.stderr, re.M), out.stderr
+
+
+EXPORTS_CHECK = pathlib.Path(__file__).parents[2] / "tools" / "exported_symbols.py"
+
+
+@pytest.mark.skipif(not (sys.platform.startswith("linux") and EXPORTS_CHECK.exists()),
+                    reason="needs an ELF module and tools/ beside tests/")
+def test_module_exports_its_entry_point_alone():
+    subprocess.run([sys.executable, str(EXPORTS_CHECK), tamarind.__file__], check=True)
 
 
 def test_panic_exception_class(PanicException):
