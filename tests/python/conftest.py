@@ -19,14 +19,15 @@ NAN_BITS = [0x7FF8_0000_0000_0000, 0xFFF8_0000_0000_0000, 0x7FF0_0000_0000_0001,
             0x7FFF_FFFF_FFFF_FFFF, 0xFFF0_0000_0000_0001]
 NANS = np.array(NAN_BITS, np.uint64).view(np.float64)
 
-_SRC = pathlib.Path(__file__).parents[2] / "src"
+# The engine's sources, where the tests sit in a checkout.
+SRC = pathlib.Path(__file__).parents[2] / "src"
 
 
 def size_constants(*patterns):
     """The named integer constants defined in the engine's sources matching the glob
     patterns: literals, shifts and products of literals or of constants defined before."""
     values = {}
-    for path in sorted(p for pattern in patterns for p in _SRC.glob(pattern)):
+    for path in sorted(p for pattern in patterns for p in SRC.glob(pattern)):
         for name, expr in re.findall(r"constexpr (?:std::size_t|u64) (k\w+) = ([^;]+);", path.read_text()):
             expr = re.sub(r"(?:std::size_t|u64)\{(\d+)\}|(?<=\d)ULL", r"\1", expr.replace("'", ""))
             expr = re.sub(r"\bk\w+", lambda m: str(values.get(m.group(), "?")), expr)
