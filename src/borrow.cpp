@@ -44,6 +44,30 @@ struct BorrowRegistry {
     std::mutex mutex;
     std::map<View, std::int64_t> shared;  // each view's count of readers, from 1
     std::set<View> exclusive;
+    // The node of the last borrow given back, of each kind, reused by the next: a call that
+    // borrows one array allocates nothing once the process has made one such call.
+    std::map<View, std::int64_t>::node_type spare_shared;
+    std::set<View>::node_type spare_exclusive;
+
+    void add_shared(const View& v) {
+        if (spare_shared.empty()) {
+            shared.emplace(v, 1);
+            return;
+        }
+        spare_shared.key() = v;
+        spare_shared.mapped() = 1;
+        shared.insert(std::move(spare_shared));
+    }
+    void add_exclusive(const View& v) {
+        if (spare_exclusive.empty()) {
+            exclusive.insert(v);
+            return;
+        }
+        spare_exclusive.value() = v;
+        exclusive.insert(std::move(spare_exclusive));
+    }
+    void remove(std::map<View, std::int64_t>::iterator b) { spare_shared = shared.extract(b); }
+    void remove(std::set<View>::iterator b) { spare_exclusive = exclusive.extract(b); }
 };
 
 // The least view of `base`: where its views start in an ordered container.
@@ -133,7 +157,7 @@ int acquire_shared(void* registry, PyObject* array) noexcept {
         }
         if (any_view_of(reg.exclusive, view.base, [&](const View& v) { return conflicts(view.key, v.key); }))
             return kAlreadyBorrowed;
-        reg.shared.emplace(view, 1);
+        reg.add_shared(view);
     } catch (const std::bad_alloc&) {
         return kRegistryOutOfMemory;
     }
@@ -148,7 +172,7 @@ int acquire_exclusive(void* registry, PyObject* array) noexcept {
     if (any_view_of(reg.exclusive, view.base, overlaps) || any_view_of(reg.shared, view.base, overlaps))
         return kAlreadyBorrowed;
     try {
-        reg.exclusive.insert(view);
+        reg.add_exclusive(view);
     } catch (const std::bad_alloc&) {
         return kRegistryOutOfMemory;
     }
@@ -161,7 +185,7 @@ void release_shared(void* registry, PyObject* array) noexcept {
     auto [reg, view, lock] = open_operation(registry, array);
     auto b = reg.shared.find(view);
     if (b == reg.shared.end()) std::abort();
-    if (--b->second == 0) reg.shared.erase(b);
+    if (--b->second == 0) reg.remove(b);
 }
 
 void release_exclusive(void* registry, PyObject* array) noexcept {
@@ -173,11 +197,13 @@ void release_exclusive(void* registry, PyObject* array) noexcept {
     if (views == 0) std::abort();
     if (views == 1) {
         auto only = reg.exclusive.lower_bound(first_view(view.base));
-        if (only != reg.exclusive.end() && only->base == view.base) reg.exclusive.erase(only);
-        else reg.shared.erase(reg.shared.lower_bound(first_view(view.base)));
+        if (only != reg.exclusive.end() && only->base == view.base) reg.remove(only);
+        else reg.remove(reg.shared.lower_bound(first_view(view.base)));
         return;
     }
-    if (reg.exclusive.erase(view) == 0) std::abort();
+    auto b = reg.exclusive.find(view);
+    if (b == reg.exclusive.end()) std::abort();
+    reg.remove(b);
 }
 
 void destroy_capsule(PyObject* capsule) {
