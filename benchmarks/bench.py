@@ -20,6 +20,8 @@ runs under the same conditions. ``vs numpy`` compares with the faster of the two
 Usage (from the repository root, with tamarind installed)::
 
     python benchmarks/bench.py                       # quick default set, about a minute
+    python benchmarks/bench.py --preset large        # 1e7 and 5e7, the sizes a radix
+                                                     # sort is for; medians of 3
     python benchmarks/bench.py --sizes 1e5,1e6,1e7 --funcs '*_st,numpy*'
     python benchmarks/bench.py --sizes 1e7,5e7 --dist 'uniform_*,sorted_*,reversed_*'
     python benchmarks/bench.py --dist uniform_f64 --funcs 'rayon_*,numpy' --threads 1
@@ -108,6 +110,13 @@ ALL_FUNCS = (list(NUMPY_FUNCS) + [name for name, module in OPTIONAL_FUNCS.items(
              + list(TAMARIND_FUNCS))
 
 DEFAULT_SIZES = "1e3,1e4,1e5,1e6"
+DEFAULT_REPEAT = 5
+# Named sets of --sizes, --dist and --repeat: the sizes a radix sort is for, on the data it
+# meets there (5e7 takes minutes).
+PRESETS = {
+    "large": {"sizes": "1e7,5e7", "repeat": 3,
+              "dist": "uniform_f64,normal_f64,lognormal_f64,uniform_i64,ids_i64,timestamps_i64,nearly_sorted_*"},
+}
 MEMORY_SIZES = "5e7"
 OVERHEAD_SIZES = (1, 16, 64)
 # Small arrays are sorted in batches of fresh copies holding at least this many
@@ -151,6 +160,10 @@ def _few_unique(dtype, n, rng):
     return _uniform(dtype, 16, rng)[rng.integers(0, 16, n)]
 
 
+# 2026-01-01T00:00:00Z in ns since the epoch, and a year of ns after it.
+YEAR_START_NS, YEAR_NS = 1_767_225_600 * 10**9, 365 * 86_400 * 10**9
+
+
 # Distribution name -> (dtype, generator(n, rng)).
 DISTRIBUTIONS = {
     "uniform_f64": (np.float64, lambda n, rng: rng.random(n)),
@@ -158,6 +171,9 @@ DISTRIBUTIONS = {
     "lognormal_f64": (np.float64, lambda n, rng: rng.lognormal(size=n)),
     "uniform_i64": (np.int64, functools.partial(_uniform, np.int64)),
     "small_range_i64": (np.int64, lambda n, rng: rng.integers(0, 1000, n, dtype=np.int64)),
+    # Non-negative keys whose top digits are empty or shared: row ids, event times.
+    "ids_i64": (np.int64, lambda n, rng: rng.integers(0, 2**40, n, dtype=np.int64)),
+    "timestamps_i64": (np.int64, lambda n, rng: YEAR_START_NS + rng.integers(0, YEAR_NS, n, dtype=np.int64)),
 }
 for _suffix, _dtype in (("f64", np.float64), ("i64", np.int64)):
     DISTRIBUTIONS.update({
@@ -175,6 +191,8 @@ DIST_HELP = {
     "lognormal_f64": "exp of a standard normal (one sign, skewed magnitudes)",
     "uniform_i64": "uniform over the full int64 range",
     "small_range_i64": "uniform in 0..999",
+    "ids_i64": "uniform in [0, 2^40): non-negative ids",
+    "timestamps_i64": "ns since the epoch, uniform within the year 2026",
     "sorted": "ascending uniform values",
     "reversed": "descending uniform values",
     "nearly_sorted": "ascending, then n/100 random pairs swapped",
@@ -1016,10 +1034,11 @@ def run_memory(args, tamarind):
 def main(argv=None):
     parser = argparse.ArgumentParser(
         description="Time tamarind's sorts against NumPy's ndarray.sort() (see the module docstring).")
+    parser.add_argument("--preset", choices=PRESETS, help="a named set of sizes, distributions and runs")
     parser.add_argument("--sizes", type=parse_sizes, help=f"element counts (default {DEFAULT_SIZES})")
     parser.add_argument("--dist", help="distributions, comma-separated shell patterns")
     parser.add_argument("--funcs", help="functions, comma-separated shell patterns")
-    parser.add_argument("--repeat", type=int, default=5, help="runs per timing (default 5)")
+    parser.add_argument("--repeat", type=int, help=f"runs per timing (default {DEFAULT_REPEAT})")
     parser.add_argument("--seed", type=int, default=12345, help="array generator seed")
     parser.add_argument("--threads", type=int, help="set RAYON_NUM_THREADS before loading tamarind")
     parser.add_argument("--plot", metavar="FILE.png", help="draw the ratios (matplotlib)")
@@ -1035,6 +1054,12 @@ def main(argv=None):
     parser.add_argument("--numpy-as-installed", action="store_true",
                         help="no child process timing NumPy with its AVX-512 targets off")
     args = parser.parse_args(argv)
+    preset = PRESETS.get(args.preset, {})
+    if args.sizes is None and "sizes" in preset:
+        args.sizes = parse_sizes(preset["sizes"])
+    args.dist = args.dist or preset.get("dist")
+    if args.repeat is None:
+        args.repeat = preset.get("repeat", DEFAULT_REPEAT)
     if args.repeat < 1:
         parser.error("--repeat must be at least 1")
     if args.plot and importlib.util.find_spec("matplotlib") is None:
@@ -1058,6 +1083,8 @@ def main(argv=None):
         print(f"{NUMPY_NO_AVX512}: " + (f"numpy with {targets} off, timed beside it" if env
                                         else f"none here ({targets})"))
         print("kernel tables (--tables): " + ", ".join(kernel_tables()))
+        for name, preset in PRESETS.items():
+            print(f"preset {name}: --sizes {preset['sizes']} --dist '{preset['dist']}' --repeat {preset['repeat']}")
         return
     if args.sizes is None:
         args.sizes = parse_sizes(MEMORY_SIZES if args.memory else DEFAULT_SIZES)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "array_access.hpp"
+#include "entries/crossing_rows.hpp"
 #include "entries/entries.hpp"
 #include "errors.hpp"
 #include "nogil_helpers.hpp"
@@ -171,6 +172,8 @@ int exec_module(PyObject* module) {
     PyObject* result = guard([&]() -> Result<PyObject*> {
         if (module == nullptr) return PyError::fetch();
         if (!PyModule_Check(module)) return cast_error(module, "PyModule");
+        // The crossing row is picked at load, so a misnamed TAMARIND_CROSSINGS warns at import.
+        (void)crossing_row();
         for (PyMethodDef& method : g_methods) {
             Result<bool> added = add_function(module, &method, true);
             if (!added.ok()) return std::move(added.error());

@@ -12,10 +12,10 @@
 #include <cstddef>
 
 #include "comparison/comparison_sort.hpp"
+#include "entries/crossing_rows.hpp"
 #include "entries/entry_thresholds.hpp"
 #include "radix/key_scan.hpp"
 #include "radix/rollercoaster_sort.hpp"
-#include "simd/kernels.hpp"
 #include "traits/traits.hpp"
 #include "types/params.hpp"
 
@@ -66,37 +66,8 @@ bool radix_splits_well(const typename Traits::value_type* v, std::size_t n) {
     return digit_split<Traits>(v, n) != DigitSplit::kBadly;
 }
 
-// The lengths from which the scalar radix sorts take over from the vector quicksort, for
-// one kernel table: the faster the table's quicksort, the later. entry_thresholds.hpp holds
-// each value with what it was measured on; the scalar table keeps the AVX2 ones, whose
-// quicksort is already the slower side of every crossing.
-struct RadixCrossings {
-    std::size_t i64_short_radix;            // in-cache radix sort, int64 keys that spread evenly
-    std::size_t st_i64_radix;               // sort_i64_st: radix sort, stretches whose digits split well
-    std::size_t st_f64_short_radix;         // sort_f64_st: in-cache radix sort, floats that spread evenly
-    std::size_t st_f64_radix;               // sort_f64_st: radix sort, stretches whose digits split well
-    std::size_t st_f64_sampled;             // sort_f64_st: sampled sort, stretches whose digits split badly
-    std::size_t st_f64_sampled_over_digits; // sort_f64_st: sampled sort, the others
-    std::size_t mt_f64_sampled;             // sort_f64: sampled sort, stretches whose digits split badly
-    std::size_t mt_f64_sampled_even;        // sort_f64: sampled sort, the others
-    std::size_t mt_i64_radix;               // sort_i64: parallel radix sort, stretches whose digits split well
-    std::size_t i64_range_count;            // counting sort, short int64 slices of a narrow range
-};
-
-inline constexpr RadixCrossings kAvx2Crossings{
-    kI64ShortRadixMin,     kStRadixMin,     kStF64ShortRadixMin,  kStF64RadixMin,      kStF64SampledRadixMin,
-    kStF64SampledOverDigitsMin, kMtF64SampledMin, kMtF64SampledEvenMin, kMtI64RadixMin, kRangeCountMin,
-};
-inline constexpr RadixCrossings kAvx512Crossings{
-    kI64ShortRadixMinAvx512,     kStI64RadixMinAvx512,     kStF64ShortRadixMinAvx512,
-    kStF64RadixMinAvx512,        kStF64SampledRadixMinAvx512, kStF64SampledOverDigitsMinAvx512,
-    kMtF64SampledMinAvx512,      kMtF64SampledEvenMinAvx512,  kMtI64RadixMinAvx512, kRangeCountMinAvx512,
-};
-
-// The crossings of the kernel table this process sorts with.
-inline const RadixCrossings& radix_crossings() noexcept {
-    return simd::best_kernels()->isa == simd::Isa::kAvx512 ? kAvx512Crossings : kAvx2Crossings;
-}
+// The crossings of the row this process sorts with (crossing_rows.hpp).
+inline const RadixCrossings& radix_crossings() noexcept { return crossing_row().at; }
 
 // The sorts a stretch (or a slice below the radix paths) may take.
 enum class StretchSort {

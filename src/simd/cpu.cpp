@@ -3,6 +3,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
+#endif
 
 namespace tamarind::simd {
 
@@ -37,6 +42,35 @@ CpuFeatures reported_features() noexcept {
 }
 
 }  // namespace
+
+CpuIdentity cpu_identity_from(const char* vendor, unsigned signature) noexcept {
+    CpuIdentity id;
+    if (std::memcmp(vendor, "GenuineIntel", 12) == 0) id.vendor = Vendor::kIntel;
+    if (std::memcmp(vendor, "AuthenticAMD", 12) == 0) id.vendor = Vendor::kAmd;
+    const unsigned base_family = (signature >> 8) & 0xF, base_model = (signature >> 4) & 0xF;
+    // The extended family adds to family 15 only, the extended model extends families 6 and 15.
+    id.family = base_family == 0xF ? base_family + ((signature >> 20) & 0xFF) : base_family;
+    id.model = base_family == 0x6 || base_family == 0xF ? (((signature >> 16) & 0xF) << 4) | base_model : base_model;
+    return id;
+}
+
+const CpuIdentity& cpu_identity() noexcept {
+    static const CpuIdentity identity = [] {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+        unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+        char vendor[12];
+        if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return CpuIdentity{};
+        std::memcpy(vendor, &ebx, 4);
+        std::memcpy(vendor + 4, &edx, 4);
+        std::memcpy(vendor + 8, &ecx, 4);
+        if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return CpuIdentity{};
+        return cpu_identity_from(vendor, eax);
+#else
+        return CpuIdentity{};
+#endif
+    }();
+    return identity;
+}
 
 unsigned disable_cpu_features(CpuFeatures& features, const char* list, char* unknown, unsigned unknown_size) noexcept {
     unsigned count = 0;

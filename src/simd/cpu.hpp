@@ -11,6 +11,23 @@ namespace tamarind::simd {
 // kScalar is baseline code, which every processor runs.
 enum class Isa { kScalar, kAvx2, kAvx512 };
 
+// Who made the processor, as CPUID's vendor string says.
+enum class Vendor { kOther, kIntel, kAmd };
+
+// The processor's identity: vendor, and family and model as the manufacturers number them
+// (the base fields with the extended ones folded in). The crossing table picks its row by it.
+struct CpuIdentity {
+    Vendor vendor = Vendor::kOther;
+    unsigned family = 0;
+    unsigned model = 0;
+};
+
+// The identity from CPUID leaf 0's vendor string (12 characters, EBX EDX ECX) and leaf 1's EAX.
+CpuIdentity cpu_identity_from(const char* vendor, unsigned signature) noexcept;
+
+// This processor's identity, read on the first call (all zero off x86-64).
+const CpuIdentity& cpu_identity() noexcept;
+
 // The environment variable that turns vector code off or caps it.
 inline constexpr const char* kDisableFeaturesVariable = "TAMARIND_DISABLE_CPU_FEATURES";
 

@@ -23,21 +23,42 @@ NANS = np.array(NAN_BITS, np.uint64).view(np.float64)
 SRC = pathlib.Path(__file__).parents[2] / "src"
 
 
+def _length(expr, values):
+    """A constant's value: literals, shifts and products of literals or of constants in
+    `values`; None for anything else (kNever, the largest size)."""
+    expr = re.sub(r"(?:std::size_t|u64)\{(\d+)\}|(?<=\d)ULL", r"\1", expr.replace("'", ""))
+    expr = re.sub(r"\bk\w+", lambda m: str(values.get(m.group(), "?")), expr)
+    return eval(expr) if re.fullmatch(r"[\d\s<*+()]+", expr) else None  # noqa: S307 - digits and operators only
+
+
 def size_constants(*patterns):
     """The named integer constants defined in the engine's sources matching the glob
-    patterns: literals, shifts and products of literals or of constants defined before."""
+    patterns, as _length reads them."""
     values = {}
     for path in sorted(p for pattern in patterns for p in SRC.glob(pattern)):
         for name, expr in re.findall(r"constexpr (?:std::size_t|u64) (k\w+) = ([^;]+);", path.read_text()):
-            expr = re.sub(r"(?:std::size_t|u64)\{(\d+)\}|(?<=\d)ULL", r"\1", expr.replace("'", ""))
-            expr = re.sub(r"\bk\w+", lambda m: str(values.get(m.group(), "?")), expr)
-            if re.fullmatch(r"[\d\s<*+()]+", expr):
-                values[name] = eval(expr)  # noqa: S307 - digits and operators only
+            if (value := _length(expr, values)) is not None:
+                values[name] = value
     return values
 
 
-# The entries' length thresholds, read from the one table the engine compiles.
+# The entries' length thresholds that hold on every processor, read from the file the engine compiles.
 THRESHOLDS = size_constants("entries/entry_thresholds.hpp")
+
+
+def crossing_rows():
+    """The rows of the crossing table in that file: name -> (kernel table, {crossing: length}),
+    each crossing named as a constant (st_i64_radix -> kStI64Radix); kNever left out."""
+    path = SRC / "entries/entry_thresholds.hpp"
+    if not path.exists():
+        return {}
+    text = path.read_text()
+    rows = {}
+    for name, isa, body in re.findall(r'\{"([\w-]+)", simd::Vendor::\w+, \d+, simd::Isa::k(\w+), \{(.*?)\}\}', text, re.S):
+        fields = {"k" + "".join(w.capitalize() for w in field.split("_")): _length(expr, THRESHOLDS)
+                  for field, expr in re.findall(r"^\s*\.(\w+) = ([^,]+),", body, re.M)}
+        rows[name] = (isa, {k: v for k, v in fields.items() if v is not None})
+    return rows
 
 
 def dtype_of(name):

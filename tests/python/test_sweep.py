@@ -1,9 +1,10 @@
-"""Every function under every kernel table this processor has, against a reference computed
-here, bit for bit: one below, at and above each length at which a path switches (the entry
-thresholds and the engine's own bounds, read from the sources), over value families that
-steer the paths. A path is picked by length, data and table together, and a fault may hide
-in one combination only. The table is chosen once per process, so each runs the sweep in a
-process of its own: run as a script, this file is that worker."""
+"""Every function under every row of the crossing table, each on its kernel table (and the
+scalar table), against a reference computed here, bit for bit: one below, at and above each
+length at which a path switches (the entry thresholds, the row's crossings and the engine's
+own bounds, read from the sources), over value families that steer the paths. A path is
+picked by length, data, table and row together, and a fault may hide in one combination
+only. Table and row are chosen once per process, so each pair runs the sweep in a process of
+its own: run as a script, this file is that worker."""
 import os
 import subprocess
 import sys
@@ -13,13 +14,14 @@ import numpy as np
 import pytest
 
 import tamarind
-from conftest import ALL_FUNCS, NONE_UNWRAP, SRC, THRESHOLDS, size_constants, total_order_key
+from conftest import ALL_FUNCS, NONE_UNWRAP, SRC, THRESHOLDS, crossing_rows, size_constants, total_order_key
 
 # The lengths come from the engine's sources: without them there is nothing to sweep.
 pytestmark = pytest.mark.skipif(not (SRC / "entries" / "entry_thresholds.hpp").exists(),
                                 reason=f"the sweep reads the engine's thresholds from {SRC}, which is absent")
 
-VARIABLE = "TAMARIND_DISABLE_CPU_FEATURES"
+VARIABLE, ROW_VARIABLE = "TAMARIND_DISABLE_CPU_FEATURES", "TAMARIND_CROSSINGS"
+ROWS = crossing_rows()
 F64_ST, F64, I64_ST, I64 = "sort_f64_st", "sort_f64", "sort_i64_st", "sort_i64"
 
 
@@ -36,7 +38,7 @@ def switched_by(threshold):
 # few keys, the quicksort's sequential cutoff and calling-thread bound, split histograms, run
 # detection, the sampled sort, sort_f64's conversion parts, the parallel radix sort's spread
 # swaps and in-cache slices, the in-cache sort, the NaN gate's parallel scan.
-ENGINE_BOUNDS = ["kRadixComparisonMax", "kRollercoasterSmallComparisonMax", "kLiftMin", "kRangeCountMin",
+ENGINE_BOUNDS = ["kRadixComparisonMax", "kRollercoasterSmallComparisonMax", "kLiftMin",
                  "kFewKeysMin", "kSequentialThreshold", "kCallingThreadMax", "kSplitHistogramMin",
                  "kRunDetectionMin", "kLiftMax", "kSampledMsdMin", "kConversionPart", "kSpreadSwapMin",
                  "kPeekaSmallMax", "kRollercoasterSmallMax", "kParallelScanMin"]
@@ -164,7 +166,7 @@ def groups():
     """(longest length, the lengths tested as its prefixes, functions, families by dtype)."""
     engine = size_constants("radix/*.hpp", "comparison/*.hpp", "runs/*.hpp", "entries/*")
     points = {}
-    for name, value in THRESHOLDS.items():
+    for name, value in {**THRESHOLDS, **ROWS[os.environ[ROW_VARIABLE]][1]}.items():
         points.setdefault(value, set()).update(switched_by(name))
     for name in ENGINE_BOUNDS:
         points.setdefault(engine[name], set())
@@ -230,20 +232,20 @@ def sweep():
     return count
 
 
-def kernel_tables():
-    """The settings of TAMARIND_DISABLE_CPU_FEATURES, one per kernel table this processor has."""
-    with open("/proc/cpuinfo") as info:
-        flags = next((line.split() for line in info if line.startswith("flags")), [])
-    return {"default": "", **({"AVX2": "AVX512F"} if "avx512f" in flags else {}),
-            **({"scalar": "AVX512F AVX2"} if "avx2" in flags else {})}
+def settings():
+    """Each row on its own kernel table (the best this processor has for AVX-512 rows), and the
+    scalar table on the last AVX2 row, its default: id -> environment."""
+    out = {row: {ROW_VARIABLE: row, VARIABLE: "" if isa == "Avx512" else "AVX512F"} for row, (isa, _) in ROWS.items()}
+    return {**out, "scalar": {ROW_VARIABLE: [r for r, (isa, _) in ROWS.items() if isa == "Avx2"][-1],
+                              VARIABLE: "AVX512F AVX2"}}
 
 
 @pytest.mark.slow
 @pytest.mark.skipif(bool(os.environ.get(VARIABLE)), reason=f"the sweep sets {VARIABLE} itself, per table")
-@pytest.mark.parametrize("setting", kernel_tables().values(), ids=kernel_tables().keys())
-def test_every_function_matches_the_reference_on_every_table(setting):
+@pytest.mark.parametrize("setting", settings().values(), ids=settings().keys())
+def test_every_function_matches_the_reference_on_every_row(setting):
     try:
-        out = subprocess.run([sys.executable, __file__], env=dict(os.environ, **{VARIABLE: setting}),
+        out = subprocess.run([sys.executable, __file__], env=dict(os.environ, **setting),
                              capture_output=True, text=True, timeout=1200, cwd=os.path.dirname(__file__))
     except subprocess.TimeoutExpired as e:  # its output so far names the case that hung
         out = subprocess.CompletedProcess(e.cmd, "timed out", *[x.decode() if isinstance(x, bytes) else x or ""
