@@ -30,3 +30,13 @@ def test_quick_run_writes_table_json_and_plot(tmp_path):
     assert len(rows) == 17 * (5 + len(optional))
     # Every sort ran and matched np.sort (a failure shows as a note and no ratio).
     assert [r for r in rows if r["note"] or r["ratio"] is None] == []
+
+
+def test_latency_mode_reports_every_function_quiet_and_busy(tmp_path):
+    out = tmp_path / "latency.json"
+    proc = subprocess.run([sys.executable, str(SCRIPT), "--latency", "--sizes", "1e3", "--calls", "5",
+                           "--json", str(out)], capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    rows = json.loads(out.read_text())["latency"]
+    assert {r["func"] for r in rows} == {"numpy", *ALL_FUNCS}
+    assert all(r["quiet_median"] > 0 and r["busy_p99"] >= r["busy_p90"] > 0 for r in rows)
