@@ -30,6 +30,8 @@ Usage (from the repository root, with tamarind installed)::
                                                      # this processor runs, side by side
     python benchmarks/bench.py --overhead            # ns per call at n = 1, 16, 64
     python benchmarks/bench.py --pool                # per-call pool cost, idle CPU
+    python benchmarks/bench.py --latency --busy 1    # median, p90, p99 per call, quiet
+                                                     # and beside busy processes
     python benchmarks/bench.py --memory              # peak resident memory at 5e7,
                                                      # one process per sort, on the
                                                      # data of the README's table
@@ -57,6 +59,13 @@ Options:
     --numpy-as-installed
                     compare with NumPy as installed only: no child process
                     with its AVX-512 targets off
+    --latency       per function and size (uniform data of its dtype, NumPy's
+                    sort beside it), the median, 90th and 99th percentile of
+                    --calls calls on fresh copies: first on a quiet machine,
+                    then beside --busy processes that spin; the busy
+                    percentiles are given as multiples of the quiet median
+    --busy K        spinning processes beside the second round (default 1)
+    --calls N       calls per function and size in --latency (default 300)
 
 Reading the table: ``ns/elem`` is the median time divided by the element
 count. ``vs numpy`` is NumPy-default time / function time on the same arrays,
@@ -962,6 +971,75 @@ def run_pool(args, tamarind):
     return {"pool": rows, "idle": idle}
 
 
+# --- latency beside busy processes ------------------------------------------
+
+# The --latency aims, at 10^3 to 10^5 elements: the busy round's p90 and p99 as multiples of
+# the quiet median; rows past them are flagged.
+LATENCY_AIM_MAX_N = 100_000
+LATENCY_AIM_P90, LATENCY_AIM_P99 = 1.5, 3.0
+
+
+def latency_round(fns, bases, calls):
+    """ns per element of each call, per (function, n): every call on a fresh copy, the
+    functions in turn so that each meets the same conditions."""
+    samples = {key: [] for key in fns}
+    for _ in range(calls):
+        for (name, n), fn in fns.items():
+            a = bases[n, TAMARIND_FUNCS.get(name, np.float64)].copy()
+            start = time.perf_counter_ns()
+            fn(a)
+            samples[name, n].append((time.perf_counter_ns() - start) / n)
+    return samples
+
+
+def run_latency(args, tamarind):
+    """Per-call latency, quiet and beside --busy spinning processes."""
+    names = select(args.funcs, list(TAMARIND_FUNCS) + ["numpy"], "function")
+    bases = {(n, dtype): make_array(f"uniform_{'f64' if dtype is np.float64 else 'i64'}", n, args.seed)
+             for n in args.sizes for dtype in (np.float64, np.int64)}
+    rows = []
+    for n in args.sizes:
+        fns = {}
+        for name in names:
+            fn = NUMPY_FUNCS["numpy"] if name == "numpy" else resolve(tamarind, name)
+            fns[name, n] = fn
+        for (name, _), fn in fns.items():  # warm: the global pool, the kernel table, NumPy's dispatch
+            fn(bases[n, TAMARIND_FUNCS.get(name, np.float64)].copy())
+        print(f"latency n={fmt_n(n)}: quiet", file=sys.stderr)
+        quiet = latency_round(fns, bases, args.calls)
+        print(f"latency n={fmt_n(n)}: beside {args.busy} busy", file=sys.stderr)
+        spinners = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(args.busy)]
+        try:
+            time.sleep(0.2)  # let them take their processors
+            busy = latency_round(fns, bases, args.calls)
+        finally:
+            for p in spinners:
+                p.kill()
+                p.wait()
+        for name, _ in fns:
+            q = np.asarray(quiet[name, n])
+            b = np.asarray(busy[name, n])
+            med = float(np.median(q))
+            rows.append({"func": name, "n": n, "quiet_median": med,
+                         "quiet_p90": float(np.percentile(q, 90)) / med, "quiet_p99": float(np.percentile(q, 99)) / med,
+                         "busy_median": float(np.median(b)) / med,
+                         "busy_p90": float(np.percentile(b, 90)) / med, "busy_p99": float(np.percentile(b, 99)) / med})
+    print(f"\nLatency: {args.calls} calls per function and size on fresh copies of uniform data, quiet and "
+          f"beside {args.busy} spinning process(es).")
+    print("quiet median in ns per element; the other columns are multiples of that quiet median "
+          f"(* past the aims at n <= {fmt_n(LATENCY_AIM_MAX_N)}: busy p90 {LATENCY_AIM_P90}, busy p99 {LATENCY_AIM_P99})\n")
+    header = (f"{'n':>5} {'function':<15} {'quiet med':>9} {'q p90':>6} {'q p99':>6} "
+              f"{'busy med':>8} {'b p90':>6} {'b p99':>6}")
+    print(header)
+    print("-" * len(header))
+    for r in rows:
+        flag = r["n"] <= LATENCY_AIM_MAX_N and (r["busy_p90"] > LATENCY_AIM_P90 or r["busy_p99"] > LATENCY_AIM_P99)
+        print(f"{fmt_n(r['n']):>5} {r['func']:<15} {r['quiet_median']:>9.2f} {r['quiet_p90']:>6.2f} "
+              f"{r['quiet_p99']:>6.2f} {r['busy_median']:>8.2f} {r['busy_p90']:>6.2f} {r['busy_p99']:>6.2f}"
+              f"{'  *' if flag else ''}")
+    return rows
+
+
 # --- peak memory ------------------------------------------------------------
 
 def _proc_status_kib(field):
@@ -1049,8 +1127,11 @@ def main(argv=None):
     mode.add_argument("--memory", action="store_true", help="peak resident memory per sort")
     mode.add_argument("--tables", action="store_true", help="tamarind under each kernel table, side by side")
     mode.add_argument("--list", action="store_true", help="list distributions and functions")
+    mode.add_argument("--latency", action="store_true", help="median, p90, p99 per call, quiet and beside busy processes")
     mode.add_argument("--memory-child", nargs=3, metavar=("FUNC", "DIST", "N"), help=argparse.SUPPRESS)
     mode.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("--busy", type=int, default=1, help="spinning processes beside --latency (default 1)")
+    parser.add_argument("--calls", type=int, default=300, help="calls per function and size in --latency")
     parser.add_argument("--numpy-as-installed", action="store_true",
                         help="no child process timing NumPy with its AVX-512 targets off")
     args = parser.parse_args(argv)
@@ -1064,7 +1145,9 @@ def main(argv=None):
         parser.error("--repeat must be at least 1")
     if args.plot and importlib.util.find_spec("matplotlib") is None:
         parser.error("--plot needs matplotlib: pip install matplotlib (or pip install .[bench])")
-    if args.plot and (args.overhead or args.pool or args.memory or args.tables):
+    if args.calls < 1 or args.busy < 0:
+        parser.error("--calls must be at least 1 and --busy at least 0")
+    if args.plot and (args.overhead or args.pool or args.memory or args.tables or args.latency):
         parser.error("--plot draws the main table only")
 
     if args.memory_child:
@@ -1096,6 +1179,8 @@ def main(argv=None):
         output = {"overhead": run_overhead(args, tamarind)}
     elif args.pool:
         output = run_pool(args, tamarind)
+    elif args.latency:
+        output = {"latency": run_latency(args, tamarind)}
     elif args.memory:
         output = {"memory": run_memory(args, tamarind)}
     elif args.tables:

@@ -118,7 +118,7 @@ cpp_suite build-test ""
 cpp_suite build-asan "address,undefined"
 # Only the programs with threaded suites are built for ThreadSanitizer.
 TSAN_OPTIONS="halt_on_error=1" cpp_suite build-tsan "thread" "Pool|Parallel|Concurrent" \
-  test_comparison_sort test_peeka_sort test_pool test_pool_global
+  test_comparison_sort test_peeka_sort test_pool test_pool_global test_handoff_rules
 arm_suite build-aarch64
 arm_wheel_check "$(ls "$root"/build-wheel/dist/tamarind-*_aarch64.whl)"
 step "all suites passed"

@@ -8,16 +8,13 @@
 
 #include <cstddef>
 
+#include "entries/handoff_rules.hpp"
 #include "pool/join.hpp"
 #include "simd/kernels.hpp"
 #include "traits/traits.hpp"
 #include "types/panic.hpp"
 
 namespace tamarind {
-
-// Slices the pool's scan splits across workers have more than this many elements: below,
-// one thread scans them in less time than a worker takes to wake.
-inline constexpr std::size_t kParallelScanMin = 1 << 18;
 
 // Whether v[0, n) holds an element the IEEE comparison cannot order (a NaN), by the kernel
 // table's scan.

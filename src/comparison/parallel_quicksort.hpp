@@ -13,6 +13,7 @@
 #include "comparison/comparison_sort.hpp"
 #include "comparison/nan_gate.hpp"
 #include "comparison/quicksort.hpp"
+#include "entries/handoff_rules.hpp"
 #include "pool/join.hpp"
 
 namespace tamarind {
@@ -28,11 +29,6 @@ struct PoolFork {
 };
 
 namespace quicksort {
-
-// Slices up to this long are sorted on the calling thread: waking a worker costs the
-// scheduler tens of microseconds, about what the split would save on a slice this short
-// (its first partition alone, which no worker can share, is a tenth of its sort).
-inline constexpr std::size_t kCallingThreadMax = 1 << 15;
 
 // The quicksort from the top on order: through the pool above kCallingThreadMax elements,
 // with a worker woken ahead of the first partition (which no worker can share), so that its

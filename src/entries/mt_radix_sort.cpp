@@ -6,6 +6,7 @@
 
 #include "comparison/float_quicksort.hpp"
 #include "comparison/parallel_quicksort.hpp"
+#include "entries/handoff_rules.hpp"
 #include "entries/radix_or_quicksort.hpp"
 #include "pool/platform.hpp"
 #include "pool/thread_pool.hpp"
@@ -44,10 +45,6 @@ pool::ThreadPool call_pool() {
     // Read only where a pool is built: the processor count costs a system call.
     return pool::ThreadPoolBuilder().num_threads(mt_thread_count()).build().unwrap();
 }
-
-// Length of the parts in which the pool converts between values and ordered integers:
-// long enough that a part outweighs its task, short enough to spread over the threads.
-constexpr std::size_t kConversionPart = 1 << 16;
 
 // F64AsI64 with both conversions split over the pool. A part counts as converted once its
 // task has finished it, so that an exception on the way (a task that could not be spawned)
@@ -111,8 +108,8 @@ private:
 void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t chunk_size, std::size_t total_len) {
     if (mt_i64_stretch_sort(v, m) == StretchSort::kRadix)
         peeka_entry<I64Traits>(v, m, workers, chunk_size, total_len);
-    else if (m <= quicksort::kCallingThreadMax)
-        parallel_quicksort<I64Traits>(v, m);  // never reaches the pool: no hop to a worker
+    else if (workers.is_global() || m <= kCallingThreadMax)
+        parallel_quicksort<I64Traits>(v, m);  // its joins reach the global pool from here
     else
         workers.install([&] { parallel_quicksort<I64Traits>(v, m); });
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <deque>
+#include <iterator>
 #include <mutex>
 
 #include "pool/job.hpp"
@@ -34,6 +35,20 @@ public:
         jobs_.pop_front();
         count_.fetch_sub(1, std::memory_order_seq_cst);
         return job;
+    }
+
+    // Any thread: removes `job` if no worker has taken it yet and returns whether it did.
+    // Searched from the newest end, where a job just pushed sits.
+    bool take_back(Job* job) {
+        if (is_empty()) return false;
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = jobs_.rbegin(); it != jobs_.rend(); ++it) {
+            if (*it != job) continue;
+            jobs_.erase(std::next(it).base());
+            count_.fetch_sub(1, std::memory_order_seq_cst);
+            return true;
+        }
+        return false;
     }
 
 private:

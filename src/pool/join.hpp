@@ -4,8 +4,10 @@
 // caller after both have finished; when both throw, a's exception wins.
 //
 // On a worker, b is pushed onto the worker's deque where idle workers may steal it, and a
-// runs at once. From any other thread the whole join moves into the global pool and the
-// caller blocks until it is done.
+// runs at once. From any other thread b is offered to the global pool's workers and a runs
+// on the caller, which takes b back if no worker has started it by then (a worker woken
+// onto a busy processor may wait a whole time slice for it) and otherwise helps with the
+// pool's queued jobs until b is done.
 #pragma once
 
 #include <exception>
@@ -59,13 +61,45 @@ auto join_in_worker(WorkerThread& worker, A& a, B& b) {
     return std::pair<RA, RB>(std::move(*ra), std::move(rb));
 }
 
+// join on a thread outside every pool, with b offered to `registry` (the global pool).
+template <class A, class B>
+auto join_from_outside(Registry& registry, A& a, B& b) {
+    using RA = value_t<A>;
+    using RB = value_t<B>;
+    StackJob<B, LockLatch> job_b(b);
+    registry.inject(&job_b);
+
+    std::optional<RA> ra;
+    std::exception_ptr a_error;
+    try {
+        ra.emplace(call_for_value(a));
+    } catch (...) {
+        a_error = std::current_exception();
+    }
+    if (registry.take_back(&job_b)) {
+        // No worker came for b: it runs here, as a worker's own join runs an unstolen b.
+        if (a_error) {
+            try {
+                job_b.run_inline();
+            } catch (...) {
+            }
+            std::rethrow_exception(a_error);
+        }
+        RB rb = job_b.run_inline();
+        return std::pair<RA, RB>(std::move(*ra), std::move(rb));
+    }
+    registry.help_until(job_b.latch);
+    if (a_error) std::rethrow_exception(a_error);
+    RB rb = job_b.into_result();
+    return std::pair<RA, RB>(std::move(*ra), std::move(rb));
+}
+
 }  // namespace detail
 
 template <class A, class B>
 auto join(A&& a, B&& b) {
     if (WorkerThread* worker = current_worker()) return detail::join_in_worker(*worker, a, b);
-    auto op = [&] { return detail::join_in_worker(*current_worker(), a, b); };
-    return global_registry().in_worker(op);
+    return detail::join_from_outside(global_registry(), a, b);
 }
 
 }  // namespace tamarind::pool

@@ -115,6 +115,9 @@ public:
         cond_.notify_all();
     }
 
+    // Any thread.
+    bool probe() const noexcept { return set_.load(std::memory_order_acquire); }
+
     // Blocks the calling thread until set, after checking for `spin`.
     void wait(std::chrono::microseconds spin = kLockLatchSpin) {
         const auto start = std::chrono::steady_clock::now();

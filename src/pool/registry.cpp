@@ -77,9 +77,33 @@ void Registry::terminate() noexcept {
 }
 
 void Registry::inject(Job* job) {
+#ifdef TAMARIND_COUNT_HANDOFFS
+    g_handed_off_jobs.fetch_add(1, std::memory_order_relaxed);
+#endif
     const bool queue_was_empty = injector_.is_empty();
     injector_.push(job);
     sleep_.new_jobs(1, queue_was_empty);
+}
+
+Job* Registry::steal_any() noexcept {
+    for (;;) {
+        bool retry = false;
+        for (std::size_t i = 0; i < num_threads_; ++i) {
+            const Stolen stolen = infos_[i].deque.steal();
+            if (stolen.status == StealStatus::kSuccess) return stolen.job;
+            if (stolen.status == StealStatus::kRetry) retry = true;
+        }
+        if (!retry) return nullptr;
+    }
+}
+
+void Registry::help_until(LockLatch& latch, std::chrono::microseconds spin) {
+    while (!latch.probe()) {
+        Job* job = steal_any();
+        if (job == nullptr) break;
+        WorkerThread::execute(job);
+    }
+    latch.wait(spin);
 }
 
 void Registry::worker_main(void* raw) {
@@ -197,6 +221,7 @@ const GlobalPool* build_global_pool() {
     auto* pool = new GlobalPool;
     int os_error = 0;
     pool->registry = Registry::start(resolve_num_threads(0), &os_error);
+    if (pool->registry != nullptr) pool->registry->mark_global();
     if (pool->registry == nullptr) {
         pool->error = ThreadPoolBuildError{ThreadPoolBuildErrorKind::IOError, os_error};
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,21 @@ inline thread_local WorkerThread* t_current_worker = nullptr;
 
 inline WorkerThread* current_worker() noexcept { return t_current_worker; }
 
+#ifdef TAMARIND_COUNT_HANDOFFS
+// Test builds only: jobs handed to any pool from a thread outside it, so that a test can
+// tell whether a call reached a pool at all.
+inline std::atomic<std::size_t> g_handed_off_jobs{0};
+#endif
+
+// Jobs handed to a pool from outside it so far; always 0 outside test builds.
+inline std::size_t handed_off_jobs() noexcept {
+#ifdef TAMARIND_COUNT_HANDOFFS
+    return g_handed_off_jobs.load(std::memory_order_relaxed);
+#else
+    return 0;
+#endif
+}
+
 class Registry {
 public:
     // Starts a registry with `num_threads` workers and returns it holding one reference for
@@ -49,6 +65,18 @@ public:
 
     // Any thread: queues a job for the pool's workers.
     void inject(Job* job);
+
+    // Outside thread: takes back a job it injected that no worker has taken yet.
+    bool take_back(Job* job) { return injector_.take_back(job); }
+
+    // Outside thread of the global pool: runs jobs stolen from the workers' deques until
+    // none is left or the latch is set, then blocks on the latch. Such jobs run the same
+    // off the pool (their joins and spawns go back to the global pool), and a worker that
+    // waits for a processor holds up no job it has split off.
+    void help_until(LockLatch& latch, std::chrono::microseconds spin = kLockLatchSpin);
+
+    // Called once, before the global pool is published.
+    void mark_global() noexcept { global_ = true; }
 
     // Wakes worker i if it sleeps on a latch that was just set.
     void notify_worker_latch_is_set(std::size_t i) noexcept { sleep_.wake_specific_thread(i); }
@@ -75,6 +103,8 @@ private:
     explicit Registry(std::size_t num_threads);
     ~Registry() = default;
 
+    Job* steal_any() noexcept;
+
     static void worker_main(void* info);
 
     template <class Op>
@@ -86,6 +116,8 @@ private:
     std::size_t num_threads_;
     // Fewer workers than processors: a caller waiting for the pool has one to itself.
     bool spare_processor_;
+    // The global pool, whose queued jobs an outside thread may run itself (help_until).
+    bool global_ = false;
     std::unique_ptr<ThreadInfo[]> infos_;
     Injector injector_;
     Sleep sleep_;
@@ -154,7 +186,9 @@ detail::value_t<Op> Registry::in_worker_cold(Op& op) {
     // worker sleeps on and will wake on.
     const bool spin_long = spare_processor_ && !sleep_.is_home(platform::current_processor());
     inject(&job);
-    job.latch.wait(spin_long ? kLockLatchSpareSpin : kLockLatchSpin);
+    const auto spin = spin_long ? kLockLatchSpareSpin : kLockLatchSpin;
+    if (global_) help_until(job.latch, spin);
+    else job.latch.wait(spin);
     return job.into_result();
 }
 

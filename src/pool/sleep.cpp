@@ -120,6 +120,13 @@ void Sleep::new_jobs(std::uint32_t num_jobs, bool queue_was_empty) noexcept {
 }
 
 void Sleep::wake_any_threads(std::uint64_t n) noexcept {
+    // Sleepers whose processor is not the waker's first: one woken there could start only
+    // once the waker, which goes on working, gives the processor up.
+    const int here = num_threads_ > 1 ? platform::current_processor() : -1;
+    for (std::size_t i = 0; n > 0 && i < num_threads_; ++i) {
+        if (words_[i].home == here && here >= 0) continue;
+        if (wake_specific_thread(i)) --n;
+    }
     for (std::size_t i = 0; n > 0 && i < num_threads_; ++i) {
         if (wake_specific_thread(i)) --n;
     }

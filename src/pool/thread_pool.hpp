@@ -69,6 +69,10 @@ public:
 
     std::size_t current_num_threads() const noexcept { return registry_->num_threads(); }
 
+    // Whether this is a handle on the global pool, which the free functions (join, scope)
+    // reach from any thread outside a pool without an install.
+    bool is_global() const noexcept { return !owned_; }
+
 private:
     friend class ThreadPoolBuilder;
     explicit ThreadPool(Registry* registry, bool owned = true) noexcept : registry_(registry), owned_(owned) {}

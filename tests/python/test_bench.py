@@ -41,3 +41,13 @@ def test_preset_names_its_distributions_and_yields_to_options(tmp_path):
     assert data["repeat"] == 3
     assert sorted({(r["dist"], r["n"]) for r in data["results"] if r["func"] == "sort_i64_st"}) == [
         (d, 1000) for d in ("ids_i64", "nearly_sorted_i64", "timestamps_i64", "uniform_i64")]
+
+
+def test_latency_mode_reports_every_function_quiet_and_busy(tmp_path):
+    out = tmp_path / "latency.json"
+    proc = subprocess.run([sys.executable, str(SCRIPT), "--latency", "--sizes", "1e3", "--calls", "5",
+                           "--json", str(out)], capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    rows = json.loads(out.read_text())["latency"]
+    assert {r["func"] for r in rows} == {"numpy", *ALL_FUNCS}
+    assert all(r["quiet_median"] > 0 and r["busy_p99"] >= r["busy_p90"] > 0 for r in rows)

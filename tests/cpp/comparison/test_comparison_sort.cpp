@@ -173,7 +173,7 @@ TYPED_TEST(ComparisonSort, EveryPatternInEveryForm) {
 TYPED_TEST(ParallelQuicksortTest, EveryPatternInEveryForm) {
     using T = typename TypeParam::value_type;
     // Up to kCallingThreadMax the calling thread runs the quicksort that ComparisonSort holds.
-    std::vector<std::size_t> lengths = {0, 1, 2, 21, 129, 2001, quicksort::kCallingThreadMax, quicksort::kCallingThreadMax + 1, 100'000};
+    std::vector<std::size_t> lengths = {0, 1, 2, 21, 129, 2001, kCallingThreadMax, kCallingThreadMax + 1, 100'000};
     if (!kSanitized) lengths.push_back(1'000'000);
     expect_every_form_sorts<TypeParam>([](T* v, std::size_t n) { parallel_quicksort<TypeParam>(v, n); },
                                        [](T* v, std::size_t n, const auto& k) { parallel_quicksort_nan_free<TypeParam>(v, n, k); },

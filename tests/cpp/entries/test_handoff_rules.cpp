@@ -1,0 +1,111 @@
+// The hand-off rules of entries/handoff_rules.hpp: a slice at a rule's bound hands no job to
+// a pool, one past it does (the test build counts the jobs handed to a pool from outside
+// it). Also the outside thread's join: every job ends up run exactly once, on the caller or
+// on a worker, however the pool's workers are scheduled.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "comparison/nan_gate.hpp"
+#include "entries/entries.hpp"
+#include "entries/handoff_rules.hpp"
+#include "pool_test_support.hpp"
+#include "radix/peeka_sort.hpp"
+#include "sort_test_support.hpp"
+
+using namespace tamarind;
+using namespace tamarind::testing;
+
+namespace {
+
+// Jobs that f hands to any pool.
+template <class F>
+std::size_t jobs_handed_off(F&& f) {
+    const std::size_t before = pool::handed_off_jobs();
+    f();
+    return pool::handed_off_jobs() - before;
+}
+
+// Int64 keys whose first differing digit takes 8 values: the radix sort would split them
+// badly on every kernel table, so sort_i64 gives them to the parallel quicksort.
+std::vector<i64> clustered_keys(std::size_t n) {
+    std::mt19937_64 rng(n);
+    std::vector<i64> v(n);
+    for (auto& x : v) x = static_cast<i64>((rng() % 8) << 40 | (rng() >> 40));
+    return v;
+}
+
+// One entry that reaches a pool through a rule, on input that takes the rule's path.
+struct Case {
+    const char* name;
+    std::size_t bound;
+    std::function<void(std::size_t)> run;  // sorts (or scans) a fresh slice of length n
+};
+
+std::vector<Case> cases() {
+    auto rayon = [](auto tag) {
+        using T = decltype(tag);
+        return [](std::size_t n) {
+            std::vector<T> v = make_pattern<T>("random", n, 1);
+            quicksort_on_global_pool(v.data(), n);
+            EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+        };
+    };
+    return {
+        {"rayon_sort_f64", kCallingThreadMax, rayon(f64{})},
+        {"rayon_sort_i64", kCallingThreadMax, rayon(i64{})},
+        {"sort_f64 below its radix path", kCallingThreadMax,
+         [](std::size_t n) {
+             std::vector<f64> v = make_pattern<f64>("random", n, 2);
+             multi_threaded_sort(v.data(), n);
+             EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+         }},
+        {"sort_i64's quicksort stretches on the global pool", kCallingThreadMax,
+         [](std::size_t n) {
+             std::vector<i64> v = clustered_keys(n);
+             multi_threaded_sort(v.data(), n);
+             EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+         }},
+        {"NaN scan", kParallelScanMin,
+         [](std::size_t n) {
+             std::vector<f64> v(n, 1.0);
+             EXPECT_FALSE(has_nan_on_pool<F64Traits>(v.data(), n));
+         }},
+        {"conversion parts on the call's pool", kConversionPart,
+         [](std::size_t n) {
+             static pool::ThreadPool workers = make_pool(2);
+             std::vector<std::atomic<int>> seen(n);
+             for_each_chunk(seen.data(), n, kConversionPart, workers, [&](std::size_t, std::atomic<int>* part, std::size_t m) {
+                 for (std::size_t i = 0; i < m; ++i) part[i].fetch_add(1, std::memory_order_relaxed);
+             });
+             EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](const std::atomic<int>& s) { return s.load() == 1; }));
+         }},
+    };
+}
+
+}  // namespace
+
+TEST(PoolHandoffRules, NothingAtTheBoundReachesAPoolAndOnePastItDoes) {
+    for (const Case& c : cases()) {
+        EXPECT_EQ(jobs_handed_off([&] { c.run(c.bound); }), 0u) << c.name << " at " << c.bound;
+        EXPECT_GT(jobs_handed_off([&] { c.run(c.bound + 1); }), 0u) << c.name << " at " << c.bound + 1;
+    }
+}
+
+TEST(PoolHandoffRules, OutsideJoinsRunEveryJobOnceWhoeverRunsIt) {
+    // Many tiny joins from outside: each second half is taken back by the caller or run by a
+    // worker, never both and never neither, whichever wins each race.
+    std::vector<std::thread> callers;
+    std::atomic<std::uint64_t> runs{0};
+    for (int t = 0; t < 3; ++t)
+        callers.emplace_back([&] {
+            for (int round = 0; round < static_cast<int>(pool_test::scaled(20'000)); ++round)
+                pool::join([&] { runs.fetch_add(1, std::memory_order_relaxed); },
+                           [&] { runs.fetch_add(std::uint64_t{1} << 20, std::memory_order_relaxed); });
+        });
+    for (auto& t : callers) t.join();
+    const std::uint64_t joins = 3 * pool_test::scaled(20'000);
+    EXPECT_EQ(runs.load(), joins + (joins << 20));
+}
