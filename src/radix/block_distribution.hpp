@@ -9,7 +9,9 @@
 //      their bucket, by chains of exchanges through a two-block swap space;
 //   3. cleanup: each bucket's unaligned ends are filled from its buffer and from the part
 //      of its last block that ran past its end.
-// Nothing in it throws once its buffers are allocated, so a failure leaves v as it was.
+// Only the allocation of its buffers may fail on any input, and it comes before anything
+// moves. The panics below guard memory against counts that disagree with bucket_of (a
+// broken caller), which no histogram of the same bucket_of gives.
 #pragma once
 
 #include <algorithm>
@@ -114,6 +116,9 @@ void block_distribute(T* v, std::size_t n, const u64* sums, std::size_t k, Bucke
             for (;;) {
                 while (head[d] < tail[d] && bucket_of_block(v + head[d]) == d) head[d] += B;
                 if (head[d] >= tail[d]) {
+                    // Counts that disagree with bucket_of could carry a bucket past its area.
+                    if (head[d] >= detail::align_up_to_block(sums[d + 1])) [[unlikely]]
+                        panic(messages::kBlockDistributionBadCounts);
                     slots.write(head[d], swap_a);
                     head[d] += B;
                     break;
