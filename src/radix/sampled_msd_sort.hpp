@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "comparison/comparison_sort.hpp"
+#include "radix/block_distribution.hpp"
 #include "radix/four_way_counts.hpp"
 #include "radix/histograms.hpp"
 #include "radix/key_scan.hpp"
@@ -116,6 +117,10 @@ void partition_by_buckets(T* v, std::size_t n, BucketOf bucket_of, u64* counts, 
     count_four_ways(tables, kSampledBuckets, 0, n, [&](std::size_t i) { return bucket_of(v[i]); });
     sum_four_ways(tables, kSampledBuckets, kSampledBuckets, counts);
     prefix_sums_into(counts, kSampledBuckets, sums);
+    if (n >= kBlockDistributionMin) {
+        block_distribute(v, n, sums, kSampledBuckets, bucket_of);
+        return;
+    }
     u64 heads[kSampledBuckets];
     std::copy(sums, sums + kSampledBuckets, heads);
     ska_swap_by(v, heads, sums + 1, kSampledBuckets, bucket_of);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "radix/block_distribution.hpp"
 #include "radix/four_way_counts.hpp"
 #include "radix/histograms.hpp"
 #include "traits/traits.hpp"
@@ -196,6 +197,13 @@ template <class Traits>
 void ska_partition(typename Traits::value_type* v, const u64* counts, u64* sums, std::size_t range,
                    Digit digit) {
     prefix_sums_into(counts, range, sums);
+    if (sums[range] >= kBlockDistributionMin && range <= kDistributionMaxBuckets) {
+        const u64 mask = digit.mask;
+        const u64 shift = digit.shift;
+        block_distribute(v, sums[range], sums, range,
+                         [mask, shift](const typename Traits::value_type& x) { return (Traits::to_key(x) & mask) >> shift; });
+        return;
+    }
     u64 heads[kMaxRadixRange];
     std::copy(sums, sums + range, heads);
     ska_swap<Traits>(v, heads, sums + 1, range, digit);

@@ -26,6 +26,7 @@ inline constexpr std::string_view kOffsetPastKeyBits = "assertion failed: bits >
 inline constexpr std::string_view kPartialHistogramTooManyLevels = "[Partial histogram] Array size can't be that huge !";
 inline constexpr std::string_view kRegionsSwapBadRunP1 = "[Regions graph -> swap regions] Bad implementation: p1.";
 inline constexpr std::string_view kRegionsSwapBadRunP2 = "[Regions graph -> swap regions] Bad implementation: p2.";
+inline constexpr std::string_view kBlockDistributionBadCounts = "[Block distribution] Bucket counts do not match the slice.";
 inline constexpr std::string_view kDivideByZero = "attempt to divide by zero";
 // An index past a table's end: kIndexOutOfBounds + len + kIndexOutOfBoundsIndex + index.
 inline constexpr std::string_view kIndexOutOfBounds = "index out of bounds: the len is ";
