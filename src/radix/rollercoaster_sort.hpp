@@ -3,8 +3,8 @@
 // Buckets on the two levels below the top are first checked for order, so presorted
 // regions cost one scan; keys in a narrow range are counted instead. It is the
 // single-threaded radix sort: sort_*_st's unsorted stretches whose digits split well (from
-// kStRadixMin elements, floats from the table's kStF64RadixMin below the sampled sort's
-// lengths and, on the AVX2 and scalar tables, past them, as ordered integers), and
+// kStRadixMin elements, floats from the crossing row's st_f64_radix below the sampled sort's
+// lengths and, where the row takes digit steps, past them, as ordered integers), and
 // rollercoaster_short and rollercoaster_small finish the buckets of sampled_msd_sort and
 // peeka_sort.
 #pragma once

@@ -7,8 +7,8 @@
 // sample. One histogram pass and one in-place partition by that table leave buckets that
 // each span a narrow key range over which the keys spread evenly, the in-cache radix sort's
 // best case. It runs on sort_f64_st's float stretches up to kF64SampledRadixMax elements
-// whose digits split them badly (from kStF64SampledRadixMin) or whose digit steps would need
-// a second level (from kStF64SampledOverDigitsMin); parallel_sampled_msd_sort runs its step
+// whose digits split them badly (from the crossing row's st_f64_sampled) or whose digit steps
+// would need a second level (from its st_f64_sampled_over_digits); parallel_sampled_msd_sort runs its step
 // on a pool for sort_f64.
 #pragma once
 
