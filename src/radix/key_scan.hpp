@@ -1,5 +1,5 @@
 // The key scans the radix sorts start with: the widest key, the bits in which keys differ,
-// and (for the first MSD level) the top-digit histogram in the same sweep.
+// and (for the first MSD level) that level's histogram in the same sweep.
 #pragma once
 
 #include <algorithm>
@@ -53,19 +53,21 @@ inline u64 first_differing_level(const Params& p, u64 spread) noexcept {
 }
 
 // key_bits_and_spread around v[0] (n >= 1) and, in the same sweep, counts[d] = number of
-// keys whose top byte is d (256 counters): the histogram of the first MSD step whenever the
-// keys use all 64 bits, which saves that step a pass over the data.
+// keys whose `digit` (of at most kByteRadixRange values) is d: the histogram of the first
+// MSD step when the caller knows that step's digit in advance, which saves it a pass.
 template <class Traits>
-KeyScan key_bits_and_top_counts(const typename Traits::value_type* v, std::size_t n, u64* counts) {
+KeyScan key_bits_and_counts(const typename Traits::value_type* v, std::size_t n, Digit digit, u64* counts) {
     u64 tables[4 * kByteRadixRange] = {};
     u64 acc = 0;
     const u64 first = Traits::to_key(v[0]);
     u64 spread = 0;
+    const u64 mask = digit.mask;
+    const u64 shift = digit.shift;
     count_four_ways(tables, kByteRadixRange, 0, n, [&](std::size_t i) {
         const u64 key = Traits::to_key(v[i]);
         acc |= key;
         spread |= key ^ first;
-        return key >> (64 - kByteRadix);
+        return (key & mask) >> shift;
     });
     sum_four_ways(tables, kByteRadixRange, kByteRadixRange, counts);
     return {significant_bits(acc), spread};

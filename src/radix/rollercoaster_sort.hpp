@@ -98,6 +98,29 @@ void rollercoaster_small(typename Traits::value_type* v, std::size_t m, const Pa
 
 namespace detail {
 
+// Keys read, at an even stride, to predict the first step of rollercoaster_sort.
+inline constexpr std::size_t kFirstStepSample = 64;
+
+// The Params of rollercoaster_sort's first step on v[0, n) (n >= kFirstStepSample) as a
+// sample predicts them: the width of the widest sampled key and the first level whose
+// digit the sampled keys do not all share. Keys outside the sample may be wider or differ
+// earlier; the caller's scan says whether they do.
+template <class Traits>
+Params sampled_first_step(const typename Traits::value_type* v, std::size_t n) {
+    const std::size_t stride = n / kFirstStepSample;
+    const u64 first = Traits::to_key(v[0]);
+    u64 acc = 0, spread = 0;
+    for (std::size_t i = 0; i < kFirstStepSample; ++i) {
+        const u64 key = Traits::to_key(v[i * stride]);
+        acc |= key;
+        spread |= key ^ first;
+    }
+    const u64 bits = significant_bits(acc);
+    Params p{0, kByteRadix, 64 - bits, (bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
+    if (spread != 0) p.level = first_differing_level(p, spread);
+    return p;
+}
+
 // The i64 bucket whose elements all share one sign: their bit patterns in unsigned
 // order are their signed order, which the u64 sorts handle without the sign flip.
 inline void sort_i64_one_sign_bucket(i64* b, std::size_t m) {
@@ -176,7 +199,7 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
     child.level = step.level + 1;
     auto on_bucket = [&](T* bucket, std::size_t m, std::size_t b) {
         if constexpr (Traits::kSmallNonNegativeAsU64) {
-            if (top_level && b == kI64SmallNonNegativeBucket) {
+            if (top_level && step.level == 0 && b == kI64SmallNonNegativeBucket) {
                 detail::sort_i64_one_sign_bucket(bucket, m);
                 return;
             }
@@ -273,20 +296,23 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
         rollercoaster_rec<Traits>(v, n, p, kRollercoasterCheckDepth, true);
         return;
     }
-    // The top key byte is counted during the width scan: when the keys use all 64 bits (any
-    // non-negative element) that is the first step's histogram.
-    u64 top_counts[kByteRadixRange];
-    const KeyScan scan = key_bits_and_top_counts<Traits>(v, n, top_counts);
+    // The first step's histogram is counted during the width scan, on the level a sample
+    // predicts: the first whose byte the sampled keys do not all share. Keys that share
+    // their top bytes (non-negative ids, timestamps) start there, skipping the steps that
+    // would move nothing and the histogram pass of the first one that moves anything.
+    const Params guess = detail::sampled_first_step<Traits>(v, n);
+    u64 counts[kByteRadixRange];
+    const KeyScan scan = key_bits_and_counts<Traits>(v, n, top_aligned_digit(guess, guess.level), counts);
+    if (scan.spread == 0) return;  // every key the same
     // Keys in a narrow range (small integers) are counted rather than split.
-    if (scan.spread != 0 && counting_sort_fits(n, scan.spread)) {
+    if (counting_sort_fits(n, scan.spread)) {
         counting_sort<Traits>(v, n, spread_plan(Traits::to_key(v[0]), scan.spread));
         return;
     }
-    const u64 bits = scan.bits;
-    const u64 max_level = (bits + kByteRadix - 1) / kByteRadix;
-    if (max_level == 0) return;  // every key is 0: all elements are equal
-    const Params p{0, kByteRadix, 64 - bits, max_level, kByteRadixRange};
-    rollercoaster_rec<Traits>(v, n, p, kRollercoasterCheckDepth, true, bits == 64 ? top_counts : nullptr);
+    Params p{0, kByteRadix, 64 - scan.bits, (scan.bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
+    p.level = first_differing_level(p, scan.spread);
+    const bool counted = p.offset == guess.offset && p.level == guess.level;
+    rollercoaster_rec<Traits>(v, n, p, kRollercoasterCheckDepth, true, counted ? counts : nullptr);
 }
 
 }  // namespace tamarind

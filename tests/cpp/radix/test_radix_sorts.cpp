@@ -88,6 +88,17 @@ std::vector<std::pair<std::string, std::vector<T>>> shaped_inputs() {
     for (u64 low : {0ULL, 0xFFULL, 0x01'0000ULL, 0xFF'00FF'0000ULL})
         add("shared digits above " + std::to_string(low), 5 * kRollercoasterSmallMax, 7,
             [&](auto& rng) { return 0xC123'4500'0000'0000ULL | (rng() % 2 ? low : 0); });
+    // Keys a sample takes to share their top bytes (or to be narrow), with two off the
+    // sample's stride that differ higher up (or are wider): the first step's histogram,
+    // counted on the level the sample points to, is the wrong one.
+    const std::pair<u64, u64> misjudged[] = {{0xC123'4500'0000'0000ULL, 0xC1FF'0000'0000'0000ULL},
+                                             {0, u64{1} << 50}};
+    for (const auto& [shared, outlier] : misjudged) {
+        add("sample misses " + std::to_string(outlier), 5 * kRollercoasterSmallMax, 13,
+            [&](auto& rng) { return shared | (rng() >> 24); });
+        std::vector<T>& v = inputs.back().second;
+        v[1] = v[v.size() - 1] = std::bit_cast<T>(outlier);
+    }
     return inputs;
 }
 
