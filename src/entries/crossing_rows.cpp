@@ -10,10 +10,12 @@
 namespace tamarind {
 
 const CrossingRow& crossing_row_for(const simd::CpuIdentity& cpu, simd::Isa table) noexcept {
-    // The scalar table's quicksort is slower still than AVX2's: no row needs it apart.
-    const simd::Isa isa = table == simd::Isa::kScalar ? simd::Isa::kAvx2 : table;
+    // The scalar table's quicksort is slower still than AVX2's: every processor takes the
+    // AVX2 default row there, which sends the most lengths to the radix sorts.
+    const bool scalar = table == simd::Isa::kScalar;
+    const simd::Isa isa = scalar ? simd::Isa::kAvx2 : table;
     for (const CrossingRow& row : kCrossingRows) {
-        if (row.isa == isa && (row.vendor == simd::Vendor::kOther || row.vendor == cpu.vendor) &&
+        if (row.isa == isa && (row.vendor == simd::Vendor::kOther || (!scalar && row.vendor == cpu.vendor)) &&
             (row.family == 0 || row.family == cpu.family))
             return row;
     }

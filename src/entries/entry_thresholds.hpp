@@ -113,46 +113,50 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // 1.87 against 1.75 at 7000), so the crossing lies past them.
         .i64_range_count = 8192,
     }},
-    // Intel Xeon (family 6), the AVX-512 table, measured before the block-wise distribution
-    // (main 10cd65c): to be measured again. Model 167 on an idle host (the shared
-    // intel-xeon-avx512-2cores/bench_crossings_avx512_table.txt), model 207 beside other busy
-    // processes (least of two runs of bench_crossings 9 2; its large sizes were too disturbed
-    // to read).
+    // Intel Xeon (family 6), the AVX-512 table. Model 207 on an idle host (bench_crossings 5 2,
+    // int64 rows 11 2), after the block-wise distribution; model 167 from before it, idle (the
+    // shared intel-xeon-avx512-2cores/bench_crossings_avx512_table.txt).
     {"intel-avx512", simd::Vendor::kIntel, 6, simd::Isa::kAvx512, {
-        // Int64 full range, model 167: 2.55 against 2.55 at 2000, 3.12 against 2.88 at 7000,
-        // 4.55 against 3.86 at 128 000; model 207: 3.44 against 3.96 at 1000, 4.33 against
-        // 4.75 at 7000, 6.34 against 8.40 at 128 000. The smaller of the two losses is 18%.
+        // Int64 full range, model 207: 3.45 against 4.07 at 1000, 4.35 against 4.75 at 7000,
+        // 6.17 against 7.91 at 128 000; model 167: 3.12 against 2.88 at 7000, 4.55 against
+        // 3.86 at 128 000. The smaller of the two losses is 28%.
         .i64_short_radix = 128'001,
-        // Int64 full range, model 167: 4.55 against 4.67 at 131 072, 4.89 against 4.38 at
-        // 262 144, 5.90 against 5.03 at 10^6, 6.13 against 4.90 at 2 * 10^6, 6.29 against 5.78
-        // at 4 * 10^6, 6.93 against 7.31 at 10^7 (a loss of 5% there against 10-20% won
-        // below); model 207: 6.29 against 6.81 at 131 072, 6.71 against 6.15 at 262 144.
+        // Int64 full range, model 207: 6.61 against 6.74 at 262 144, 7.62 against 7.25 at
+        // 10^6, 7.92 against 7.72 at 2 * 10^6, 8.65 against 8.77 at 4 * 10^6, 10.43 against
+        // 11.34 at 10^7; model 167: 4.89 against 4.38 at 262 144, 5.90 against 5.03 at 10^6,
+        // 6.93 against 7.31 at 10^7. Within 2% at 262 144 and 4 * 10^6, 5-15% won from 10^6
+        // to 2 * 10^6, 5-9% lost at 10^7; keys that share their top bytes (ids, timestamps)
+        // skip those steps in the radix sort only.
         .st_i64_radix = 262'144,
-        // Uniform float64, model 167: 2.57 against 3.90 at 8000, 4.07 against 6.73 at 128 000;
-        // model 207: 3.51 against 5.45 at 6000, 5.51 against 11.42 at 128 000.
+        // Uniform float64, model 207: 3.47 against 6.06 at 6000, 5.05 against 9.36 at 32 000,
+        // 5.51 against 11.43 at 128 000.
         .st_f64_short_radix = 128'001,
-        // Uniform float64, model 167, quicksort against the digit steps: 4.09 against 6.18 at
-        // 131 072, 6.03 against 7.29 at 2 * 10^6, 6.97 against 9.59 at 10^7, 8.15 against
-        // 14.65 at 1.6 * 10^7; model 207: 5.47 against 8.56 at 131 072.
+        // Uniform float64, model 207, quicksort against the digit steps: 5.68 against 8.59 at
+        // 131 072, 7.60 against 10.89 at 2 * 10^6, 10.58 against 16.97 at 10^7, 10.55 against
+        // 17.61 at 1.6 * 10^7.
         .st_f64_radix = kNever,
-        // Normal float64, model 167, quicksort against the sampled sort: 5.60 against 6.02 at
-        // 10^6, 7.10 against 7.21 at 5 * 10^6, 7.74 against 9.76 at 10^7, 8.92 against 14.00
-        // at 1.6 * 10^7; model 207: 7.99 against 8.63 at 180 000.
+        // Normal float64, model 207, quicksort against the sampled sort: 5.82 against 7.71 at
+        // 180 000, 7.40 against 8.58 at 10^6, 8.47 against 11.47 at 5 * 10^6, 10.20 against
+        // 13.35 at 10^7, 10.50 against 15.53 at 1.6 * 10^7.
         .st_f64_sampled = kF64SampledRadixMax + 1,
-        // Uniform float64, model 167, quicksort against the sampled sort: 6.03 against 7.13 at
-        // 2 * 10^6, 6.97 against 8.20 at 10^7, 8.15 against 13.23 at 1.6 * 10^7.
+        // Uniform float64, model 207, quicksort against the sampled sort: 7.37 against 10.17 at
+        // 10^6, 9.75 against 11.72 at 5 * 10^6, 10.58 against 13.88 at 10^7.
         .st_f64_sampled_over_digits = kF64SampledRadixMax + 1,
-        // Model 167, two threads, normal float64: 2.92 against 4.37 at 800 000, 3.11 against
-        // 4.26 at 4 * 10^6, 3.97 against 5.00 at 10^7, 4.37 against 7.85 at 1.6 * 10^7.
+        // Model 207, two threads, normal float64: 3.92 against 6.27 at 800 000, 4.27 against
+        // 6.19 at 4 * 10^6, 5.57 against 8.95 at 10^7, 5.44 against 9.54 at 1.6 * 10^7.
         .mt_f64_sampled = kF64SampledRadixMax + 1,
-        // Model 167, two threads, uniform float64: 3.17 against 5.09 at 2 * 10^6, 3.63 against
-        // 5.49 at 10^7, 4.57 against 6.44 at 1.6 * 10^7.
+        // Model 207, two threads, uniform float64: 4.21 against 6.46 at 2 * 10^6, 5.39 against
+        // 10.05 at 10^7, 5.65 against 9.07 at 1.6 * 10^7.
         .mt_f64_sampled_even = kF64SampledRadixMax + 1,
-        // Model 167, two threads, int64 full range: 3.08 against 5.38 at 500 000, 3.39 against
-        // 3.28 at 10^6, 3.42 against 3.20 at 4 * 10^6, 3.77 against 3.42 at 10^7.
-        .mt_i64_radix = 1'000'000,
-        // Model 207, int64 in [0, 512), count against quicksort: 3.17 against 4.46 at 512,
-        // 3.72 against 3.17 at 1000, 4.34 against 2.24 at 7000.
+        // Model 207, two threads, int64 full range: 3.61 against 8.12 at 131 072, 4.11 against
+        // 10.04 at 500 000, 4.82 against 5.96 at 10^6, 5.09 against 8.74 at 4 * 10^6, 7.54
+        // against 5.76 at 10^7 (a second run: 4.44 / 4.82 at 10^6, 5.13 / 5.12 at 4 * 10^6,
+        // 5.78 / 5.81 at 10^7). sort_i64 in Python, median of 7, two rounds in turn, with the
+        // parallel quicksort (this value) against the radix sort (10^6): uniform int64 4.39-4.66
+        // against 4.89-5.37 at 10^6, 4.50-4.77 against 4.90-5.10 at 2 * 10^6.
+        .mt_i64_radix = 4'000'000,
+        // Model 207, int64 in [0, 512), count against quicksort: 5.57 against 3.30 at 512,
+        // 3.62 against 3.89 at 1000, 2.42 against 4.35 at 7000.
         .i64_range_count = 1000,
     }},
     // Any other processor on the AVX-512 table (Zen 4 among them): per crossing, the value of
@@ -181,8 +185,48 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // measured on keys of different spans).
         .i64_range_count = 1000,
     }},
-    // AMD EPYC, Zen 3, the AVX2 table; the default for the AVX2 and scalar tables (the scalar
-    // table's quicksort is the slower side of every crossing already). Median TSC ticks per
+    // Intel Xeon (family 6), the AVX2 table: model 207 with AVX-512 turned off
+    // (TAMARIND_DISABLE_CPU_FEATURES=AVX512F bench_crossings 5 2), idle host.
+    {"intel-avx2", simd::Vendor::kIntel, 6, simd::Isa::kAvx2, {
+        // Int64 full range, quicksort against the in-cache sort: 6.37 against 4.53 at 600,
+        // 9.29 against 4.69 at 1000, 7.49 against 4.84 at 7000, 11.89 against 8.10 at 128 000.
+        .i64_short_radix = 600,
+        // Int64 full range: 7.82 against 4.88 at 8192, 12.27 against 6.25 at 262 144, 17.47
+        // against 11.21 at 10^7.
+        .st_i64_radix = kStRadixMin,
+        // Uniform float64: 4.78 against 5.83 at 6000, 7.30 against 9.65 at 32 000, 8.72
+        // against 8.33 at 64 000, 9.31 against 11.12 at 128 000.
+        .st_f64_short_radix = 128'001,
+        // Uniform float64, quicksort against the digit steps: 8.94 against 9.67 at 131 072,
+        // 11.35 against 11.05 at 10^6, 13.65 against 19.66 at 5 * 10^6, 15.27 against 19.76 at
+        // 1.6 * 10^7; the sampled sort beats both from 262 144 (below).
+        .st_f64_radix = kNever,
+        // Normal float64, quicksort against the sampled sort: 9.38 against 7.85 at 180 000,
+        // 10.86 against 9.48 at 10^6, 13.64 against 13.66 at 5 * 10^6, 14.57 against 14.61 at
+        // 10^7, 17.19 against 17.55 at 1.6 * 10^7.
+        .st_f64_sampled = 180'000,
+        // Uniform float64, quicksort against the sampled sort: 8.94 against 8.94 at 131 072,
+        // 9.24 against 8.43 at 262 144, 11.35 against 10.17 at 10^6, 13.65 against 14.91 at
+        // 5 * 10^6, 14.90 against 14.78 at 10^7, 15.27 against 15.02 at 1.6 * 10^7.
+        .st_f64_sampled_over_digits = 262'144,
+        // Two threads, parallel quicksort against the sampled sort, normal float64: 6.32
+        // against 7.42 at 800 000, 5.95 against 6.20 at 2 * 10^6, 8.17 against 10.37 at 10^7,
+        // 9.24 against 10.22 at 1.6 * 10^7.
+        .mt_f64_sampled = kF64SampledRadixMax + 1,
+        // Two threads, uniform float64: 6.05 against 6.90 at 800 000, 7.39 against 7.65 at
+        // 4 * 10^6, 8.90 against 9.68 at 10^7, 7.91 against 10.10 at 1.6 * 10^7.
+        .mt_f64_sampled_even = kF64SampledRadixMax + 1,
+        // Two threads, int64 full range: 15.37 against 6.82 at 8192, 6.70 against 8.74 at
+        // 131 072, 7.40 against 7.99 at 500 000, 7.51 against 5.25 at 10^6, 8.45 against 6.53
+        // at 4 * 10^6, 9.19 against 9.84 at 10^7: the radix sort wins more than it loses.
+        .mt_i64_radix = kMtI64GlobalRadixMin,
+        // Int64 in [0, 512), count against quicksort: 4.63 against 6.04 at 512, 2.38 against
+        // 8.11 at 7000.
+        .i64_range_count = 512,
+    }},
+    // AMD EPYC, Zen 3, the AVX2 table; the default for the AVX2 table, and the row of every
+    // processor on the scalar table (whose quicksort is the slower side of every crossing
+    // already, so the radix sorts take over early). Median TSC ticks per
     // element unless said otherwise.
     {"zen3-avx2", simd::Vendor::kOther, 0, simd::Isa::kAvx2, {
         // Uniform int64, quicksort against the in-cache sort: 11.1 against 11.4 at 1000, 11.1
