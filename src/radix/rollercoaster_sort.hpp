@@ -297,10 +297,15 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
         return;
     }
     // The first step's histogram is counted during the width scan, on the level a sample
-    // predicts: the first whose byte the sampled keys do not all share. Keys that share
-    // their top bytes (non-negative ids, timestamps) start there, skipping the steps that
-    // would move nothing and the histogram pass of the first one that moves anything.
-    const Params guess = detail::sampled_first_step<Traits>(v, n);
+    // predicts: the first whose byte the sampled keys do not all share. Long slices of keys
+    // that share their top bytes (non-negative ids, timestamps) start there, skipping the
+    // steps that would move nothing and the histogram pass of the first one that moves
+    // anything. Short slices keep the top step, which hands non-negative int64 keys to the
+    // u64 sorts: their DLSD passes beat MSD steps on few elements (int64 in [0, 1000) at
+    // 10^4, Intel Xeon model 207: 2.3 against 4.8 ns per element).
+    const bool skip_shared = n > kRollercoasterSmallMax;
+    Params guess = detail::sampled_first_step<Traits>(v, n);
+    if (!skip_shared) guess.level = 0;
     u64 counts[kByteRadixRange];
     const KeyScan scan = key_bits_and_counts<Traits>(v, n, top_aligned_digit(guess, guess.level), counts);
     if (scan.spread == 0) return;  // every key the same
@@ -310,7 +315,7 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
         return;
     }
     Params p{0, kByteRadix, 64 - scan.bits, (scan.bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
-    p.level = first_differing_level(p, scan.spread);
+    if (skip_shared) p.level = first_differing_level(p, scan.spread);
     const bool counted = p.offset == guess.offset && p.level == guess.level;
     rollercoaster_rec<Traits>(v, n, p, kRollercoasterCheckDepth, true, counted ? counts : nullptr);
 }
