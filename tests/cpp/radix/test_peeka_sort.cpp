@@ -204,3 +204,21 @@ TEST(MtRadixSortParallel, PoolThatCannotBeBuiltPanicsBeforeSorting) {
         << message;
     EXPECT_EQ(v, before);
 }
+
+// The pool is built on the first stretch that needs one: data that run detection or a count
+// settles sorts even where no thread can start.
+TEST(MtRadixSortParallel, SettledDataBuildsNoPool) {
+    pool::platform::fail_thread_starts_after(0);
+    for (const char* pattern : {"sorted", "reversed", "all_equal", "few_distinct"}) {
+        std::vector<f64> f = make_pattern<f64>(pattern, kMtF64ComparisonBelow, 16);
+        const std::vector<f64> f_in = f;
+        EXPECT_EQ(panic_message([&] { mt_radix_sort(f.data(), f.size()); }), "no panic") << pattern;
+        EXPECT_TRUE(sorted_permutation(f_in, f, true)) << pattern;
+        if (kSanitized) continue;  // 10^7 elements
+        std::vector<i64> i = make_pattern<i64>(pattern, kMtI64ComparisonBelow, 17);
+        const std::vector<i64> i_in = i;
+        EXPECT_EQ(panic_message([&] { mt_radix_sort(i.data(), i.size()); }), "no panic") << pattern;
+        EXPECT_TRUE(sorted_permutation(i_in, i, true)) << pattern;
+    }
+    pool::platform::fail_thread_starts_after(-1);
+}
