@@ -86,16 +86,26 @@ void block_distribute(T* v, std::size_t n, const u64* sums, std::size_t k, Bucke
     // written at `written` covers elements already read.
     std::uint32_t fill[kDistributionMaxBuckets] = {};
     std::size_t written = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const T x = v[i];
-        const std::size_t b = bucket_of(x);
+    auto put = [&](const T x, std::size_t b) {
         buffers[b * B + fill[b]] = x;
-        if (++fill[b] == B) {
+        if (++fill[b] == B) [[unlikely]] {
             std::memcpy(v + written, buffers + b * B, B * sizeof(T));
             written += B;
             fill[b] = 0;
         }
+    };
+    // Four elements are read and classified before any is put, so that their buckets are
+    // found in parallel; a flush among them writes over elements read before.
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const T x0 = v[i], x1 = v[i + 1], x2 = v[i + 2], x3 = v[i + 3];
+        const std::size_t b0 = bucket_of(x0), b1 = bucket_of(x1), b2 = bucket_of(x2), b3 = bucket_of(x3);
+        put(x0, b0);
+        put(x1, b1);
+        put(x2, b2);
+        put(x3, b3);
     }
+    for (; i < n; ++i) put(v[i], bucket_of(v[i]));
 
     // 2. Permutation. Bucket b's area is the slots from align_up(sums[b]) to
     // align_up(sums[b + 1]): at least as many as its full blocks. Its slots in
