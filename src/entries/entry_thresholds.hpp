@@ -121,12 +121,12 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // 6.17 against 7.91 at 128 000; model 167: 3.12 against 2.88 at 7000, 4.55 against
         // 3.86 at 128 000. The smaller of the two losses is 28%.
         .i64_short_radix = 128'001,
-        // Int64 full range, model 207: 6.61 against 6.74 at 262 144, 7.62 against 7.25 at
-        // 10^6, 7.92 against 7.72 at 2 * 10^6, 8.65 against 8.77 at 4 * 10^6, 10.43 against
-        // 11.34 at 10^7; model 167: 4.89 against 4.38 at 262 144, 5.90 against 5.03 at 10^6,
-        // 6.93 against 7.31 at 10^7. Within 2% at 262 144 and 4 * 10^6, 5-15% won from 10^6
-        // to 2 * 10^6, 5-9% lost at 10^7; keys that share their top bytes (ids, timestamps)
-        // skip those steps in the radix sort only.
+        // Int64 full range, model 207 (9-bit diverted passes): 6.74 against 6.59 at 262 144,
+        // 7.99 against 8.14 at 10^6, 8.67 against 8.43 at 2 * 10^6, 9.96 against 9.89 at
+        // 4 * 10^6, 10.81 against 10.08 at 10^7; model 167 (before the block-wise
+        // distribution): 4.89 against 4.38 at 262 144, 5.90 against 5.03 at 10^6, 6.93 against
+        // 7.31 at 10^7. Keys that share their top bytes (ids, timestamps) skip those steps in
+        // the radix sort only.
         .st_i64_radix = 262'144,
         // Uniform float64, model 207: 3.47 against 6.06 at 6000, 5.05 against 9.36 at 32 000,
         // 5.51 against 11.43 at 128 000.
