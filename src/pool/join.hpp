@@ -22,6 +22,24 @@ namespace tamarind::pool {
 
 namespace detail {
 
+// What running a closure left: its value, or the panic it raised (kept for after b).
+template <class A>
+struct Outcome {
+    std::optional<value_t<A>> value;
+    std::exception_ptr error;
+};
+
+template <class A>
+Outcome<A> run_caught(A& a) noexcept {
+    Outcome<A> out;
+    try {
+        out.value.emplace(call_for_value(a));
+    } catch (...) {
+        out.error = std::current_exception();
+    }
+    return out;
+}
+
 // join on the given worker of the current thread.
 template <class A, class B>
 auto join_in_worker(WorkerThread& worker, A& a, B& b) {
@@ -30,17 +48,11 @@ auto join_in_worker(WorkerThread& worker, A& a, B& b) {
     StackJob<B, SpinLatch> job_b(b, worker.registry, worker.index, false);
     worker.push(&job_b);
 
-    std::optional<RA> ra;
-    std::exception_ptr a_error;
-    try {
-        ra.emplace(call_for_value(a));
-    } catch (...) {
-        a_error = std::current_exception();
-    }
-    if (a_error) {
+    Outcome<A> ra = run_caught(a);
+    if (ra.error) {
         // b still runs (here or on its thief) before a's panic goes on; b's own is dropped.
         worker.wait_until(job_b.latch.core());
-        std::rethrow_exception(a_error);
+        std::rethrow_exception(ra.error);
     }
 
     while (!job_b.latch.probe()) {
@@ -48,7 +60,7 @@ auto join_in_worker(WorkerThread& worker, A& a, B& b) {
         if (job == &job_b) {
             // Nobody stole b: run it here without the job's bookkeeping.
             RB rb = job_b.run_inline();
-            return std::pair<RA, RB>(std::move(*ra), std::move(rb));
+            return std::pair<RA, RB>(std::move(*ra.value), std::move(rb));
         }
         if (job == nullptr) {
             // b was stolen: help with other work until its thief is done.
@@ -58,7 +70,7 @@ auto join_in_worker(WorkerThread& worker, A& a, B& b) {
         WorkerThread::execute(job);
     }
     RB rb = job_b.into_result();
-    return std::pair<RA, RB>(std::move(*ra), std::move(rb));
+    return std::pair<RA, RB>(std::move(*ra.value), std::move(rb));
 }
 
 // join on a thread outside every pool, with b offered to `registry` (the global pool).
@@ -69,29 +81,23 @@ auto join_from_outside(Registry& registry, A& a, B& b) {
     StackJob<B, LockLatch> job_b(b);
     registry.inject(&job_b);
 
-    std::optional<RA> ra;
-    std::exception_ptr a_error;
-    try {
-        ra.emplace(call_for_value(a));
-    } catch (...) {
-        a_error = std::current_exception();
-    }
+    Outcome<A> ra = run_caught(a);
     if (registry.take_back(&job_b)) {
         // No worker came for b: it runs here, as a worker's own join runs an unstolen b.
-        if (a_error) {
+        if (ra.error) {
             try {
                 job_b.run_inline();
             } catch (...) {
             }
-            std::rethrow_exception(a_error);
+            std::rethrow_exception(ra.error);
         }
         RB rb = job_b.run_inline();
-        return std::pair<RA, RB>(std::move(*ra), std::move(rb));
+        return std::pair<RA, RB>(std::move(*ra.value), std::move(rb));
     }
     registry.help_until(job_b.latch);
-    if (a_error) std::rethrow_exception(a_error);
+    if (ra.error) std::rethrow_exception(ra.error);
     RB rb = job_b.into_result();
-    return std::pair<RA, RB>(std::move(*ra), std::move(rb));
+    return std::pair<RA, RB>(std::move(*ra.value), std::move(rb));
 }
 
 }  // namespace detail
