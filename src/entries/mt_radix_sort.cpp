@@ -103,10 +103,17 @@ private:
     std::vector<char> converted_;  // char, not bool: tasks write neighbouring slots
 };
 
-// Sorts a stretch that run detection hands on, on `workers`: the parallel radix sort where
-// mt_i64_stretch_sort gives it, else the parallel quicksort.
-void sort_stretch(i64* v, std::size_t m, pool::ThreadPool& workers, std::size_t chunk_size, std::size_t total_len) {
-    if (mt_i64_stretch_sort(v, m) == StretchSort::kRadix)
+// Sorts a stretch that run detection hands on, on `workers` (given by a call, which builds
+// the pool on the first one that needs it): as mt_i64_stretch_sort gives it.
+template <class Workers>
+void sort_stretch(i64* v, std::size_t m, Workers&& pool_of_call, std::size_t chunk_size, std::size_t total_len) {
+    const StretchSort sort = mt_i64_stretch_sort(v, m);
+    if (sort == StretchSort::kCallingThreadRadix) {
+        rollercoaster_sort<I64Traits>(v, m);
+        return;
+    }
+    pool::ThreadPool& workers = pool_of_call();
+    if (sort == StretchSort::kRadix)
         peeka_entry<I64Traits>(v, m, workers, chunk_size, total_len);
     else if (workers.is_global() || m <= kCallingThreadMax)
         parallel_quicksort<I64Traits>(v, m);  // its joins reach the global pool from here
@@ -146,7 +153,7 @@ void sort_stretch(f64* v, std::size_t m, pool::ThreadPool& workers) {
 template <class Workers>
 void mt_sort_on(i64* v, std::size_t n, Workers&& workers) {
     auto fallback = few_keys_first<I64Traits>(lift_first<I64Traits>([&, chunk_size = mt_chunk_size(n)](i64* stretch, std::size_t m) {
-        sort_stretch(stretch, m, workers(), chunk_size, n);
+        sort_stretch(stretch, m, workers, chunk_size, n);
     }));
     std::vector<u64> boundaries = runs_or_whole_slice<I64Traits>(v, n, fallback);
     k_way_merge<I64Traits>(v, n, boundaries);

@@ -14,6 +14,7 @@
 #include "comparison/comparison_sort.hpp"
 #include "entries/crossing_rows.hpp"
 #include "entries/entry_thresholds.hpp"
+#include "entries/handoff_rules.hpp"
 #include "radix/key_scan.hpp"
 #include "radix/rollercoaster_sort.hpp"
 #include "traits/traits.hpp"
@@ -75,6 +76,7 @@ enum class StretchSort {
     kInCacheRadix,  // rollercoaster_short: at most kRollercoasterSmallMax keys that spread evenly
     kRadix,         // rollercoaster_sort (parallel: the radix sort on the pool)
     kSampledRadix,  // sampled_msd_sort or its parallel form
+    kCallingThreadRadix,  // sort_i64: rollercoaster_sort on the calling thread, keys it counts
 };
 
 // Whether int64 keys v[0, m) take the radix sort whose crossing on this table is `from`:
@@ -124,11 +126,16 @@ inline StretchSort mt_f64_stretch_sort(const f64* v, std::size_t m) {
     return sampled ? StretchSort::kSampledRadix : StretchSort::kQuicksort;
 }
 
-// The int64 choice of sort_i64 for a stretch of its radix paths: the parallel radix sort
-// where its keys are narrow (counted on the pool) or, past the table's crossing, where its
-// digits split them well; else the parallel quicksort.
+// The int64 choice of sort_i64 for a stretch of its radix paths: where its keys are narrow,
+// the radix sort's count (on the calling thread up to kCallingThreadCountMax, else on the
+// pool); past the table's crossing, where its digits split the keys well, the parallel radix
+// sort; else the parallel quicksort.
 inline StretchSort mt_i64_stretch_sort(const i64* v, std::size_t m) {
-    return i64_takes_radix(v, m, radix_crossings().mt_i64_radix) ? StretchSort::kRadix : StretchSort::kQuicksort;
+    const DigitSplit split = digit_split<I64Traits>(v, m);
+    if (split == DigitSplit::kNarrow)
+        return m <= kCallingThreadCountMax ? StretchSort::kCallingThreadRadix : StretchSort::kRadix;
+    return split == DigitSplit::kWell && m >= radix_crossings().mt_i64_radix ? StretchSort::kRadix
+                                                                             : StretchSort::kQuicksort;
 }
 
 // Sorts a short int64 slice (below the radix paths) that no count settled: by the in-cache

@@ -68,6 +68,14 @@ std::vector<Case> cases() {
              multi_threaded_sort(v.data(), n);
              EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
          }},
+        {"sort_i64's counted stretches", kCallingThreadCountMax,
+         [](std::size_t n) {
+             std::mt19937_64 rng(n);
+             std::vector<i64> v(n);
+             for (auto& x : v) x = static_cast<i64>(rng() % 65536);
+             multi_threaded_sort(v.data(), n);
+             EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+         }},
         {"NaN scan", kParallelScanMin,
          [](std::size_t n) {
              std::vector<f64> v(n, 1.0);
