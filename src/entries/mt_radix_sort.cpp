@@ -39,12 +39,27 @@ constexpr std::size_t mt_chunk_size(std::size_t n) noexcept {
     return 5'000;
 }
 
-// A pool with one thread per processor, built for the call where it needs one and dropped on
-// return (also while a panic passes): its threads end on their own, unwaited.
+// A pool with one thread per processor, built for the call and dropped on return (also
+// while a panic passes): its threads end on their own, unwaited.
 pool::ThreadPool call_pool() {
     // Read only where a pool is built: the processor count costs a system call.
     return pool::ThreadPoolBuilder().num_threads(mt_thread_count()).build().unwrap();
 }
+
+// The call's pool, built on first use: data that run detection or a count settles (sorted,
+// reversed, all equal, few distinct values) never starts a thread, whose start would cost it
+// as much as the scan (sorted float64 at 8 * 10^5: 0.56 ms against 0.28 on the calling
+// thread alone).
+class PoolOfCall {
+public:
+    pool::ThreadPool& operator()() {
+        if (!pool_) pool_.emplace(call_pool());
+        return *pool_;
+    }
+
+private:
+    std::optional<pool::ThreadPool> pool_;
+};
 
 // F64AsI64 with both conversions split over the pool. A part counts as converted once its
 // task has finished it, so that an exception on the way (a task that could not be spawned)
@@ -168,15 +183,7 @@ std::size_t mt_thread_count() noexcept {
 
 void mt_radix_sort(f64* v, std::size_t n) {
     if (n == 0) return;
-    // The pool is built on the first stretch that needs one: data that run detection or a
-    // count settles (sorted, reversed, all equal, few distinct values) never wakes a thread,
-    // whose start would cost it as much as the scan (sorted float64 at 8 * 10^5: 0.56 ms
-    // against 0.28 on the calling thread alone).
-    std::optional<pool::ThreadPool> pool;
-    auto workers = [&]() -> pool::ThreadPool& {
-        if (!pool) pool.emplace(call_pool());
-        return *pool;
-    };
+    PoolOfCall workers;
     // Runs in key order, stretches sorted in it, the merge on ordered integers (see
     // single_threaded_sort).
     auto fallback = few_keys_first<F64KeyOrderTraits>(lift_first<F64KeyOrderTraits>([&](f64* stretch, std::size_t m) {
@@ -192,11 +199,8 @@ void mt_radix_sort(f64* v, std::size_t n) {
 
 void mt_radix_sort(i64* v, std::size_t n) {
     if (n == 0) return;
-    std::optional<pool::ThreadPool> pool;
-    mt_sort_on(v, n, [&]() -> pool::ThreadPool& {
-        if (!pool) pool.emplace(call_pool());
-        return *pool;
-    });
+    PoolOfCall workers;
+    mt_sort_on(v, n, workers);
 }
 
 void radix_sort_on_global_pool(i64* v, std::size_t n) {
