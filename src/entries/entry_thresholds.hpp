@@ -71,7 +71,9 @@ struct CrossingRow {
 };
 
 inline constexpr CrossingRow kCrossingRows[] = {
-    // AMD EPYC, Zen 5 (family 26), the AVX-512 table.
+    // AMD EPYC, Zen 5 (family 26), the AVX-512 table, measured before the block-wise
+    // distribution and the 9-bit diverted passes (main 10cd65c and earlier): its radix sides
+    // have got faster since on the one processor measured after them (Intel, below).
     {"zen5-avx512", simd::Vendor::kAmd, 26, simd::Isa::kAvx512, {
         // The quicksort wins at every length the in-cache sort takes (int64 full range: 1.21
         // against 2.56 at 1000, 1.79 against 2.12 at 20 000, 2.17 against 2.27 at 128 000).
@@ -165,6 +167,7 @@ inline constexpr CrossingRow kCrossingRows[] = {
     // Any other processor on the AVX-512 table (Zen 4 among them): per crossing, the value of
     // the two rows above whose larger loss on the two rows' figures is the smaller (loss: the
     // slower sort's time over the faster's, at a measured length the value sends the wrong way).
+    // Where a value is Zen 5's, its figures are from before the engine changes above.
     {"default-avx512", simd::Vendor::kOther, 0, simd::Isa::kAvx512, {
         // Both rows'.
         .i64_short_radix = 128'001,
@@ -229,8 +232,9 @@ inline constexpr CrossingRow kCrossingRows[] = {
     }},
     // AMD EPYC, Zen 3, the AVX2 table; the default for the AVX2 table, and the row of every
     // processor on the scalar table (whose quicksort is the slower side of every crossing
-    // already, so the radix sorts take over early). Median TSC ticks per
-    // element unless said otherwise.
+    // already, so the radix sorts take over early). Measured before the block-wise
+    // distribution and the 9-bit diverted passes. Median TSC ticks per element unless said
+    // otherwise.
     {"zen3-avx2", simd::Vendor::kOther, 0, simd::Isa::kAvx2, {
         // Uniform int64, quicksort against the in-cache sort: 11.1 against 11.4 at 1000, 11.1
         // against 12.5 at 1200, 9.8 against 14.1 at 7000; at 800 the quicksort is faster.
