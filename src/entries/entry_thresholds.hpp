@@ -164,7 +164,49 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // against 4.28 at 4000, 4.16 against 4.36 at 7000.
         .i64_range_count = 2000,
     }},
-    // Any other processor on the AVX-512 table (Zen 4 among them): per crossing, the value of
+    // AMD EPYC, Zen 4 (family 25, model 17), the AVX-512 table, after the block-wise distribution
+    // and the 9-bit diverted passes (bench_crossings 20 2, three runs on an idle two-core guest
+    // whose timings wander by up to a third between runs: the figures are the run that put the
+    // longer arrays on huge pages, as NumPy's are, with the spread of the others beside them).
+    {"zen4-avx512", simd::Vendor::kAmd, 25, simd::Isa::kAvx512, {
+        // Int64 full range, quicksort against the in-cache sort: 4.00 against 4.78 at 4000
+        // (3.23 against 3.06 in another run), 4.36 against 3.80 at 7000, 4.93 against 3.90 at
+        // 20 000, 5.42 against 5.01 at 128 000.
+        .i64_short_radix = 7000,
+        // Int64 full range: 5.50 against 7.68 at 131 072, 6.28 against 6.78 at 262 144 (6.73
+        // against 5.52 in another run), 9.97 against 7.23 at 10^6, 8.59 against 6.47 at
+        // 4 * 10^6, 10.22 against 6.43 at 10^7.
+        .st_i64_radix = 262'144,
+        // Uniform float64: even at 4000 to 16 000 (3.79 against 3.64 at 6000), 4.93 against
+        // 8.11 at 32 000, 4.86 against 9.52 at 128 000.
+        .st_f64_short_radix = 128'001,
+        // Uniform float64, quicksort against the digit steps: 10.08 against 10.96 at 5 * 10^6,
+        // 11.60 against 11.13 at 10^7, 11.73 against 10.79 at 1.6 * 10^7; past the sampled
+        // sort's bound they are all that is left (sort_f64_st in Python at 5 * 10^7: 14.38
+        // against 11.32).
+        .st_f64_radix = 10'000'000,
+        // Normal float64, quicksort against the sampled sort: 5.09 against 5.99 at 180 000,
+        // 6.19 against 5.87 at 300 000, 7.12 against 5.90 at 10^6, 10.64 against 8.21 at 10^7.
+        .st_f64_sampled = 300'000,
+        // Uniform float64, quicksort against the sampled sort: 6.11 against 6.75 at 262 144,
+        // 6.71 against 6.48 at 5 * 10^5, 7.50 against 6.92 at 10^6, 12.02 against 7.67 at
+        // 2 * 10^6, 10.08 against 10.17 at 5 * 10^6, 11.60 against 9.64 at 10^7.
+        .st_f64_sampled_over_digits = 500'000,
+        // Two threads, normal float64: 3.77 against 3.93 at 800 000, 4.07 against 3.76 at
+        // 2 * 10^6, 5.72 against 4.24 at 4 * 10^6, 5.61 against 4.18 at 10^7.
+        .mt_f64_sampled = 2'000'000,
+        // Two threads, uniform float64: 5.67 against 6.76 at 2 * 10^6, 7.45 against 5.72 at
+        // 4 * 10^6, 5.69 against 5.27 at 10^7, 6.41 against 5.64 at 1.6 * 10^7.
+        .mt_f64_sampled_even = 4'000'000,
+        // Two threads, int64 full range: 3.95 against 7.45 at 500 000, 4.99 against 4.45 at
+        // 10^6 (3.46 against 4.67 in another run), 4.76 against 3.95 at 4 * 10^6, 5.53 against
+        // 5.39 at 10^7.
+        .mt_i64_radix = 4'000'000,
+        // Int64 in [0, 512), count against quicksort: 2.41 against 2.99 at 512, 2.82 against
+        // 2.26 at 1000 (3.17 against 3.70 in another run), 3.09 against 1.94 at 2000.
+        .i64_range_count = 2000,
+    }},
+    // Any other processor on the AVX-512 table: per crossing, the value of
     // the two rows above whose larger loss on the two rows' figures is the smaller (loss: the
     // slower sort's time over the faster's, at a measured length the value sends the wrong way).
     // Where a value is Zen 5's, its figures are from before the engine changes above.

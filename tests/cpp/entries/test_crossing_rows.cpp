@@ -21,6 +21,7 @@ TEST(CpuIdentity, DecodesFamilyAndModel) {
         {"GenuineIntel", 0x000C06F2, Vendor::kIntel, 6, 207},  // Xeon, Emerald Rapids
         {"GenuineIntel", 0x000A0671, Vendor::kIntel, 6, 167},
         {"AuthenticAMD", 0x00A20F10, Vendor::kAmd, 25, 0x21},  // Zen 3
+        {"AuthenticAMD", 0x00A10F11, Vendor::kAmd, 25, 0x11},  // Zen 4 (EPYC 9004)
         {"AuthenticAMD", 0x00B40F00, Vendor::kAmd, 26, 0x40},  // Zen 5
         {"AuthenticAMD", 0x00000562, Vendor::kAmd, 5, 6},      // family 5: no extended model
         {"HygonGenuine", 0x00900F01, Vendor::kOther, 24, 0},
@@ -41,7 +42,8 @@ TEST(CrossingRows, EachProcessorAndTableGetsItsRow) {
     struct Case { Vendor vendor; unsigned family; Isa table; const char* row; };
     const Case cases[] = {
         {Vendor::kIntel, 6, Isa::kAvx512, "intel-avx512"},     {Vendor::kAmd, 26, Isa::kAvx512, "zen5-avx512"},
-        {Vendor::kAmd, 25, Isa::kAvx512, "default-avx512"},    {Vendor::kOther, 0, Isa::kAvx512, "default-avx512"},
+        {Vendor::kAmd, 25, Isa::kAvx512, "zen4-avx512"},       {Vendor::kOther, 0, Isa::kAvx512, "default-avx512"},
+        {Vendor::kAmd, 23, Isa::kAvx512, "default-avx512"},
         {Vendor::kIntel, 6, Isa::kAvx2, "intel-avx2"},         {Vendor::kAmd, 26, Isa::kAvx2, "zen3-avx2"},
         {Vendor::kIntel, 6, Isa::kScalar, "zen3-avx2"},        {Vendor::kOther, 0, Isa::kScalar, "zen3-avx2"},
     };
