@@ -8,6 +8,7 @@
 #include "comparison/parallel_quicksort.hpp"
 #include "entries/handoff_rules.hpp"
 #include "entries/radix_or_quicksort.hpp"
+#include "entries/single_threaded_sort.hpp"
 #include "pool/platform.hpp"
 #include "pool/thread_pool.hpp"
 #include "radix/few_keys_sort.hpp"
@@ -125,6 +126,12 @@ void sort_stretch(i64* v, std::size_t m, Workers&& pool_of_call, std::size_t chu
     const StretchSort sort = mt_i64_stretch_sort(v, m);
     if (sort == StretchSort::kCallingThreadRadix) {
         rollercoaster_sort<I64Traits>(v, m);
+        return;
+    }
+    // A stretch the parallel quicksort would keep on the calling thread anyway sorts as
+    // sort_i64_st's do, where the in-cache radix sort may beat the quicksort.
+    if (sort == StretchSort::kQuicksort && m <= kCallingThreadMax) {
+        single_threaded_stretch_sort(v, m);
         return;
     }
     pool::ThreadPool& workers = pool_of_call();

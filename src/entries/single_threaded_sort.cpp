@@ -17,18 +17,13 @@
 
 namespace tamarind {
 
-namespace {
-
-// Sorts a stretch that run detection hands on, as i64_stretch_sort chooses.
-void sort_stretch(i64* v, std::size_t m) {
+void single_threaded_stretch_sort(i64* v, std::size_t m) {
     switch (i64_stretch_sort(v, m)) {
         case StretchSort::kRadix: rollercoaster_sort<I64Traits>(v, m); break;
         case StretchSort::kInCacheRadix: rollercoaster_short<I64Traits>(v, m); break;
         default: unstable_sort<I64Traits>(v, m);
     }
 }
-
-}  // namespace
 
 void single_threaded_sort(f64* v, std::size_t n) {
     if (n <= kStF64ComparisonMax) {
@@ -74,7 +69,7 @@ void single_threaded_sort(i64* v, std::size_t n) {
             sort_short_i64(v, n, comparison_sort<I64Traits>);
         return;
     }
-    auto fallback = few_keys_first<I64Traits>(lift_first<I64Traits>(sort_stretch));
+    auto fallback = few_keys_first<I64Traits>(lift_first<I64Traits>(single_threaded_stretch_sort));
     std::vector<u64> boundaries = runs_or_whole_slice<I64Traits>(v, n, fallback);
     k_way_merge<I64Traits>(v, n, boundaries);
 }

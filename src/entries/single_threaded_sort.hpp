@@ -19,4 +19,8 @@ void single_threaded_sort(f64* v, std::size_t n);
 // the rollercoaster radix sort and a merge. Cannot fail.
 void single_threaded_sort(i64* v, std::size_t n);
 
+// i64: one stretch that run detection handed on, sorted on the calling thread as
+// single_threaded_sort sorts its stretches (i64_stretch_sort's choice). Cannot fail.
+void single_threaded_stretch_sort(i64* v, std::size_t m);
+
 }  // namespace tamarind
