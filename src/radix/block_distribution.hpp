@@ -62,6 +62,18 @@ inline std::size_t align_up_to_block(std::size_t i) noexcept {
     return (i + kDistributionBlock - 1) / kDistributionBlock * kDistributionBlock;
 }
 
+// Asks for a whole block ahead of its use. The permutation's chain of exchanges reads
+// blocks at places that each previous block decides, which no hardware prefetcher follows:
+// fetched while the block before is copied, a block's memory access overlaps that copy.
+// 256 buckets of uniform u64, 5 * 10^7 elements, ns per element, AMD Zen 4: the
+// permutation 1.29-1.38 without, 0.86-0.89 with; the whole distribution 2.89-3.07 against
+// 2.33-2.45 (4 * 10^6: 3.08-3.11 against 2.36-2.58).
+template <class T>
+inline void prefetch_block(const T* block) noexcept {
+    const char* bytes = reinterpret_cast<const char*>(block);
+    for (std::size_t line = 0; line < kDistributionBlock * sizeof(T); line += 64) __builtin_prefetch(bytes + line);
+}
+
 }  // namespace detail
 
 // Groups v[0, n) in place so that bucket b is v[sums[b], sums[b + 1]): sums[0, k] are the
@@ -121,6 +133,7 @@ void block_distribute(T* v, std::size_t n, const u64* sums, std::size_t k, Bucke
     for (std::size_t b = 0; b < k; ++b) {
         while (head[b] < tail[b]) {
             tail[b] -= B;
+            if (head[b] + B < tail[b]) detail::prefetch_block(v + tail[b] - B);
             std::memcpy(swap_a, v + tail[b], B * sizeof(T));
             std::size_t d = bucket_of_block(swap_a);
             // Carry swap_a to bucket d: past d's blocks in place, into the first slot of
@@ -136,6 +149,7 @@ void block_distribute(T* v, std::size_t n, const u64* sums, std::size_t k, Bucke
                     break;
                 }
                 const std::size_t e = bucket_of_block(v + head[d]);
+                if (head[e] < tail[e]) detail::prefetch_block(v + head[e]);
                 std::memcpy(swap_b, v + head[d], B * sizeof(T));
                 std::memcpy(v + head[d], swap_a, B * sizeof(T));
                 head[d] += B;
