@@ -113,14 +113,14 @@ void sort_sampled_bucket(typename Traits::value_type* v, std::size_t m) {
 // in place, bucket 0 first; sums as for ska_partition.
 template <class T, class BucketOf>
 void partition_by_buckets(T* v, std::size_t n, BucketOf bucket_of, u64* counts, u64* sums) {
+    if (n >= kBlockDistributionMin) {
+        block_distribute_counting(v, n, kSampledBuckets, bucket_of, counts, sums);
+        return;
+    }
     u64 tables[4 * kSampledBuckets] = {};
     count_four_ways(tables, kSampledBuckets, 0, n, [&](std::size_t i) { return bucket_of(v[i]); });
     sum_four_ways(tables, kSampledBuckets, kSampledBuckets, counts);
     prefix_sums_into(counts, kSampledBuckets, sums);
-    if (n >= kBlockDistributionMin) {
-        block_distribute(v, n, sums, kSampledBuckets, bucket_of);
-        return;
-    }
     u64 heads[kSampledBuckets];
     std::copy(sums, sums + kSampledBuckets, heads);
     ska_swap_by(v, heads, sums + 1, kSampledBuckets, bucket_of);

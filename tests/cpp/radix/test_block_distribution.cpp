@@ -1,8 +1,8 @@
-// The in-place distribution by blocks: every bucket holds exactly its elements afterwards,
-// for bucket sizes on and off the block size, empty buckets between full ones, and a last
-// block that runs past the slice's end; the check used here catches a lost block, a bucket
-// boundary off by one and a lost block tail, and counts that disagree with the buckets panic
-// before any write leaves the slice's memory.
+// The in-place distribution by blocks (given the counts, or counting them itself): every
+// bucket holds exactly its elements afterwards, for bucket sizes on and off the block size,
+// empty buckets between full ones, and a last block that runs past the slice's end; the
+// check used here catches a lost block, a bucket boundary off by one and a lost block tail,
+// and counts that disagree with the buckets panic before any write leaves the slice's memory.
 #include <gtest/gtest.h>
 
 #include "radix/block_distribution.hpp"
@@ -82,6 +82,14 @@ TEST(BlockDistribution, EveryBucketHoldsExactlyItsElements) {
             block_distribute(v, n, sums.data(), shape.sizes.size(), bucket_of);
         });
         EXPECT_TRUE(grouped(in, out, sums)) << shape.name;
+
+        // The variant that counts while it classifies must find the same buckets.
+        std::vector<u64> counted(shape.sizes.size()), counted_sums(shape.sizes.size() + 1);
+        out = sorted_with_guards(in, [&](u64* v, std::size_t n) {
+            block_distribute_counting(v, n, shape.sizes.size(), bucket_of, counted.data(), counted_sums.data());
+        });
+        EXPECT_EQ(counted_sums, sums) << shape.name;
+        EXPECT_TRUE(grouped(in, out, sums)) << shape.name << ", counting";
     }
 }
 
