@@ -207,6 +207,18 @@ int main(int argc, char** argv) {
     const Figures f64_sampled = crossing<f64>("float64 sampled", "normal float64", normal_f64,
                   {180000, 300000, 500000, 1000000, 2000000, 5000000, 10000000, 16000000},
                   {{"quicksort", quicksort_f64}, {"sampled", sampled_as_ints}}, runs);
+    // The radix sort whose in-place steps of the whole slice distribute by blocks, against
+    // one whose steps all swap elements (buckets shorter than the slice swap in both).
+    auto with_blocks_from = [](std::size_t (*from)(std::size_t)) {
+        return [from](i64* v, std::size_t n) {
+            set_block_distribution_min(from(n));
+            rollercoaster_sort<I64Traits>(v, n);
+            set_block_distribution_min(crossing_row().at.block_distribution);
+        };
+    };
+    const Figures blocks = crossing<i64>("block distribution", "int64 full range", full_i64, {1000000, 2000000, 4000000, 10000000, 20000000},
+                  {{"swaps", with_blocks_from([](std::size_t) { return kNever; })},
+                   {"blocks", with_blocks_from([](std::size_t n) { return n; })}}, runs);
     const Figures range_counts = crossing<i64>(
         "int64 range count", "int64 in [0, 512)", [](std::mt19937_64& rng) { return static_cast<i64>(rng() % 512); },
         {512, 1000, 2000, 4000, 7000}, {{"quicksort", quicksort_i64}, {"count", range_count}}, runs);
@@ -250,6 +262,7 @@ int main(int argc, char** argv) {
          {"parallel quicksort"}},
         {"mt_i64_radix", &RadixCrossings::mt_i64_radix, &mt_i64, "parallel radix", {"parallel quicksort"}},
         {"i64_range_count", &RadixCrossings::i64_range_count, &range_counts, "count", {"quicksort"}},
+        {"block_distribution", &RadixCrossings::block_distribution, &blocks, "blocks", {"swaps"}},
     };
     std::printf("\nCrossings: where these figures put them, and where row %s does\n", crossing_row().name);
     for (const CrossingLine& line : lines)

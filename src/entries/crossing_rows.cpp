@@ -30,17 +30,30 @@ const CrossingRow* crossing_row_named(const char* name) noexcept {
     return nullptr;
 }
 
+namespace {
+
+// The row TAMARIND_CROSSINGS names, else the processor's.
+const CrossingRow& pick_row() noexcept {
+    const char* name = std::getenv(kCrossingsVariable);
+    if (name != nullptr && *name != '\0') {
+        if (const CrossingRow* named = crossing_row_named(name)) return *named;
+        std::fprintf(stderr, "tamarind: warning: %s: unknown row '%s' ignored (known:", kCrossingsVariable, name);
+        for (const CrossingRow& known : kCrossingRows) std::fprintf(stderr, " %s", known.name);
+        std::fprintf(stderr, ")\n");
+        std::fflush(stderr);
+    }
+    return crossing_row_for(simd::cpu_identity(), simd::best_kernels()->isa);
+}
+
+}  // namespace
+
 const CrossingRow& crossing_row() noexcept {
     static const CrossingRow& row = []() -> const CrossingRow& {
-        const char* name = std::getenv(kCrossingsVariable);
-        if (name != nullptr && *name != '\0') {
-            if (const CrossingRow* named = crossing_row_named(name)) return *named;
-            std::fprintf(stderr, "tamarind: warning: %s: unknown row '%s' ignored (known:", kCrossingsVariable, name);
-            for (const CrossingRow& known : kCrossingRows) std::fprintf(stderr, " %s", known.name);
-            std::fprintf(stderr, ")\n");
-            std::fflush(stderr);
-        }
-        return crossing_row_for(simd::cpu_identity(), simd::best_kernels()->isa);
+        const CrossingRow& picked = pick_row();
+        // The in-place MSD steps take their one crossing from here, where the radix code,
+        // which knows no rows, can read it.
+        set_block_distribution_min(picked.at.block_distribution);
+        return picked;
     }();
     return row;
 }

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <limits>
 
+#include "radix/block_distribution.hpp"
 #include "simd/cpu.hpp"
 
 namespace tamarind {
@@ -56,6 +57,7 @@ struct RadixCrossings {
     std::size_t mt_f64_sampled_even;        // sort_f64: sampled sort, the others
     std::size_t mt_i64_radix;               // sort_i64: parallel radix sort, stretches whose digits split well
     std::size_t i64_range_count;            // counting sort, short int64 slices of a narrow range
+    std::size_t block_distribution;         // in-place MSD steps: by blocks, not element swaps
 };
 
 // A processor class and its crossings. A row applies where the vendor and family match (kOther
@@ -114,6 +116,8 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // 1000, 2.75 against 1.57 at 4000, 2.72 against 1.67 at 7000; a quarter of that span:
         // 1.87 against 1.75 at 7000), so the crossing lies past them.
         .i64_range_count = 8192,
+        // Not measured here: the engine's default.
+        .block_distribution = kBlockDistributionMin,
     }},
     // Intel Xeon (family 6), the AVX-512 table. Model 207 on an idle host (bench_crossings 5 2,
     // int64 rows 11 2), after the block-wise distribution; model 167 from before it, idle (the
@@ -163,6 +167,8 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // against the quicksort): 4.45 against 4.06 at 1000, 4.46 against 4.36 at 2000, 4.10
         // against 4.28 at 4000, 4.16 against 4.36 at 7000.
         .i64_range_count = 2000,
+        // Model 207 (block_distribution.hpp has the figures).
+        .block_distribution = kBlockDistributionMin,
     }},
     // AMD EPYC, Zen 4 (family 25, model 17), the AVX-512 table, after the block-wise distribution
     // and the 9-bit diverted passes (bench_crossings 20 2, three runs on an idle two-core guest
@@ -205,6 +211,13 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // Int64 in [0, 512), count against quicksort: 2.41 against 2.99 at 512, 2.82 against
         // 2.26 at 1000 (3.17 against 3.70 in another run), 3.09 against 1.94 at 2000.
         .i64_range_count = 2000,
+        // The swaps win at every length. The radix sort, int64 full range, blocks (each
+        // fetched ahead) against swaps for the whole slice's steps: 6.02 against 5.20 at
+        // 2 * 10^6, 6.27 against 5.35 at 10^7, 6.84 against 5.65 at 2 * 10^7. The step alone,
+        // 256 buckets of uniform u64, the count included, two runs: 3.11 / 3.23 against
+        // 2.55 / 2.46 at 3 * 10^6, 3.16 / 3.09 against 2.49 / 2.24 at 5 * 10^7 (on arrays
+        // without huge pages too: 3.15 against 2.24 at 5 * 10^7).
+        .block_distribution = kNever,
     }},
     // Any other processor on the AVX-512 table: per crossing, the value of
     // the two rows above whose larger loss on the two rows' figures is the smaller (loss: the
@@ -232,6 +245,8 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // Intel's: 75% lost on Zen 5 at 4000, against Zen 5's 80% on Intel at 7000 (the two
         // measured on keys of different spans).
         .i64_range_count = 2000,
+        // Intel's: Zen 4 loses 28% with it at 10^7, Intel 34% without it there.
+        .block_distribution = kBlockDistributionMin,
     }},
     // Intel Xeon (family 6), the AVX2 table: model 207 with AVX-512 turned off
     // (TAMARIND_DISABLE_CPU_FEATURES=AVX512F bench_crossings 5 2), idle host.
@@ -271,6 +286,8 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // Int64 in [0, 512), count against quicksort: 4.63 against 6.04 at 512, 2.38 against
         // 8.11 at 7000.
         .i64_range_count = 512,
+        // Intel's (the memory system's crossing, whatever the kernel table).
+        .block_distribution = kBlockDistributionMin,
     }},
     // AMD EPYC, Zen 3, the AVX2 table; the default for the AVX2 table, and the row of every
     // processor on the scalar table (whose quicksort is the slower side of every crossing
@@ -319,6 +336,8 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // Keys spanning no more values than the slice has elements are counted; shorter slices
         // the comparison sorts take quickly anyway.
         .i64_range_count = 512,
+        // Not measured here: the engine's default.
+        .block_distribution = kBlockDistributionMin,
     }},
 };
 

@@ -1,5 +1,5 @@
 // In-place distribution by blocks: the partition of the large in-place MSD steps (the
-// sampled step, and msd_step's from kBlockDistributionMin elements). Moving one element at
+// sampled step, and msd_step's from block_distribution_min() elements). Moving one element at
 // a time to one of 256 bucket heads costs a cache and TLB miss per element once the slice
 // leaves the cache; here every bucket fills a small buffer that stays in cache, and memory
 // sees whole blocks only. Three phases, given each bucket's count:
@@ -15,6 +15,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -31,10 +32,25 @@ inline constexpr std::size_t kDistributionBlock = 128;
 // Most buckets of one distribution (the byte digits' and the sampled step's).
 inline constexpr std::size_t kDistributionMaxBuckets = 256;
 // Slices from this long are distributed by blocks; in shorter ones, which the last-level
-// cache holds, ska_swap's element swaps are faster. 256 buckets of uniform u64, thread CPU
-// ns per element, Intel Xeon model 207 (busy host), blocks against ska_swap: 10^6 2.28
-// against 1.56, 2 * 10^6 2.48 against 1.72, 4 * 10^6 3.15 against 3.87, 10^7 3.31 against 4.42.
+// cache holds, ska_swap's element swaps are faster. Where the swaps stop losing depends on
+// the processor's memory system, so the crossing table holds it per processor and the
+// entries set it when they pick their row (set_block_distribution_min); this is the value
+// until then. 256 buckets of uniform u64, thread CPU ns per element, Intel Xeon model 207
+// (busy host), blocks against ska_swap: 10^6 2.28 against 1.56, 2 * 10^6 2.48 against 1.72,
+// 4 * 10^6 3.15 against 3.87, 10^7 3.31 against 4.42.
 inline constexpr std::size_t kBlockDistributionMin = std::size_t{3} << 20;
+
+namespace detail {
+inline std::atomic<std::size_t> block_distribution_min_setting{kBlockDistributionMin};
+}  // namespace detail
+
+// The length from which the in-place MSD steps distribute by blocks, in this process.
+inline std::size_t block_distribution_min() noexcept {
+    return detail::block_distribution_min_setting.load(std::memory_order_relaxed);
+}
+inline void set_block_distribution_min(std::size_t n) noexcept {
+    detail::block_distribution_min_setting.store(n, std::memory_order_relaxed);
+}
 
 namespace detail {
 

@@ -113,7 +113,7 @@ void sort_sampled_bucket(typename Traits::value_type* v, std::size_t m) {
 // in place, bucket 0 first; sums as for ska_partition.
 template <class T, class BucketOf>
 void partition_by_buckets(T* v, std::size_t n, BucketOf bucket_of, u64* counts, u64* sums) {
-    if (n >= kBlockDistributionMin) {
+    if (n >= block_distribution_min()) {
         block_distribute_counting(v, n, kSampledBuckets, bucket_of, counts, sums);
         return;
     }

@@ -197,7 +197,7 @@ template <class Traits>
 void ska_partition(typename Traits::value_type* v, const u64* counts, u64* sums, std::size_t range,
                    Digit digit) {
     prefix_sums_into(counts, range, sums);
-    if (sums[range] >= kBlockDistributionMin && range <= kDistributionMaxBuckets) {
+    if (sums[range] >= block_distribution_min() && range <= kDistributionMaxBuckets) {
         const u64 mask = digit.mask;
         const u64 shift = digit.shift;
         block_distribute(v, sums[range], sums, range,
