@@ -23,11 +23,12 @@ namespace tamarind {
 // A crossing no length reaches: the row's quicksort wins wherever it was measured.
 inline constexpr std::size_t kNever = std::numeric_limits<std::size_t>::max();
 
-// sort_f64_st and sort_f64: stretches up to this long may take the sampled MSD sort. Its 256
-// buckets outgrow the in-cache sort's best lengths beyond it, and a second step per bucket
-// costs more than the quicksort's extra levels or the digit steps. Normal float64, one
-// thread, median TSC ticks per element, quicksort against the sampled sort: 29.6 against 28.0
-// at 1.5 * 10^7, 30.2 against 29.8 at 2 * 10^7, 31.4 against 33.4 at 3 * 10^7.
+// sort_f64_st and sort_f64: stretches up to this long may take the sampled MSD sort, unless a
+// row's f64_sampled_max says otherwise. Its 256 buckets outgrow the in-cache sort's best
+// lengths beyond it, and a second step per bucket costs more than the quicksort's extra
+// levels or the digit steps. AMD Zen 3, normal float64, one thread, median TSC ticks per
+// element, quicksort against the sampled sort: 29.6 against 28.0 at 1.5 * 10^7, 30.2 against
+// 29.8 at 2 * 10^7, 31.4 against 33.4 at 3 * 10^7.
 inline constexpr std::size_t kF64SampledRadixMax = 16'000'000;
 // sort_f64_st: slices up to this long are sorted by comparison.
 inline constexpr std::size_t kStF64ComparisonMax = 300;
@@ -58,6 +59,7 @@ struct RadixCrossings {
     std::size_t mt_i64_radix;               // sort_i64: parallel radix sort, stretches whose digits split well
     std::size_t i64_range_count;            // counting sort, short int64 slices of a narrow range
     std::size_t block_distribution;         // in-place MSD steps: by blocks, not element swaps
+    std::size_t f64_sampled_max;            // sort_f64_st and sort_f64: the sampled sort's longest stretch
 };
 
 // A processor class and its crossings. A row applies where the vendor and family match (kOther
@@ -118,6 +120,7 @@ inline constexpr CrossingRow kCrossingRows[] = {
         .i64_range_count = 8192,
         // Not measured here: the engine's default.
         .block_distribution = kBlockDistributionMin,
+        .f64_sampled_max = kF64SampledRadixMax,
     }},
     // Intel Xeon (family 6), the AVX-512 table. Model 207 on an idle host (bench_crossings 5 2,
     // int64 rows 11 2), after the block-wise distribution; model 167 from before it, idle (the
@@ -169,6 +172,7 @@ inline constexpr CrossingRow kCrossingRows[] = {
         .i64_range_count = 2000,
         // Model 207 (block_distribution.hpp has the figures).
         .block_distribution = kBlockDistributionMin,
+        .f64_sampled_max = kF64SampledRadixMax,
     }},
     // AMD EPYC, Zen 4 (family 25, model 17), the AVX-512 table, after the block-wise distribution
     // and the 9-bit diverted passes (bench_crossings 20 2, three runs on an idle two-core guest
@@ -187,10 +191,9 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // 8.11 at 32 000, 4.86 against 9.52 at 128 000.
         .st_f64_short_radix = 128'001,
         // Uniform float64, quicksort against the digit steps: 10.08 against 10.96 at 5 * 10^6,
-        // 11.60 against 11.13 at 10^7, 11.73 against 10.79 at 1.6 * 10^7; past the sampled
-        // sort's bound they are all that is left (sort_f64_st in Python at 5 * 10^7: 14.38
-        // against 11.32).
-        .st_f64_radix = 10'000'000,
+        // 11.60 against 11.13 at 10^7, 11.73 against 10.79 at 1.6 * 10^7; but the sampled sort
+        // takes every such stretch first (below, and f64_sampled_max), and beats them.
+        .st_f64_radix = kNever,
         // Normal float64, quicksort against the sampled sort: 5.09 against 5.99 at 180 000,
         // 6.19 against 5.87 at 300 000, 7.12 against 5.90 at 10^6, 10.64 against 8.21 at 10^7.
         .st_f64_sampled = 300'000,
@@ -218,6 +221,13 @@ inline constexpr CrossingRow kCrossingRows[] = {
         // 2.55 / 2.46 at 3 * 10^6, 3.16 / 3.09 against 2.49 / 2.24 at 5 * 10^7 (on arrays
         // without huge pages too: 3.15 against 2.24 at 5 * 10^7).
         .block_distribution = kNever,
+        // No bound: the sampled sort's buckets past the in-cache sort's lengths split again by
+        // their digits, and that still beats the rest. 5 * 10^7 elements, in Python, medians
+        // of 3 runs, three rounds in turn, with the bound at 1.6 * 10^7 against none:
+        // sort_f64_st normal 12.91 against 9.07, lognormal 13.15 against 8.03, nearly sorted
+        // 12.25 against 8.92, uniform 9.61 (digit steps) against 9.39; sort_f64 uniform 7.77
+        // against 5.36, normal 7.04 against 5.23.
+        .f64_sampled_max = kNever,
     }},
     // Any other processor on the AVX-512 table: per crossing, the value of
     // the two rows above whose larger loss on the two rows' figures is the smaller (loss: the
@@ -247,6 +257,7 @@ inline constexpr CrossingRow kCrossingRows[] = {
         .i64_range_count = 2000,
         // Intel's: Zen 4 loses 28% with it at 10^7, Intel 34% without it there.
         .block_distribution = kBlockDistributionMin,
+        .f64_sampled_max = kF64SampledRadixMax,
     }},
     // Intel Xeon (family 6), the AVX2 table: model 207 with AVX-512 turned off
     // (TAMARIND_DISABLE_CPU_FEATURES=AVX512F bench_crossings 5 2), idle host.
@@ -288,6 +299,7 @@ inline constexpr CrossingRow kCrossingRows[] = {
         .i64_range_count = 512,
         // Intel's (the memory system's crossing, whatever the kernel table).
         .block_distribution = kBlockDistributionMin,
+        .f64_sampled_max = kF64SampledRadixMax,
     }},
     // AMD EPYC, Zen 3, the AVX2 table; the default for the AVX2 table, and the row of every
     // processor on the scalar table (whose quicksort is the slower side of every crossing
@@ -338,6 +350,7 @@ inline constexpr CrossingRow kCrossingRows[] = {
         .i64_range_count = 512,
         // Not measured here: the engine's default.
         .block_distribution = kBlockDistributionMin,
+        .f64_sampled_max = kF64SampledRadixMax,
     }},
 };
 

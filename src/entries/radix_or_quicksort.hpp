@@ -112,7 +112,7 @@ inline StretchSort st_f64_stretch_sort(const f64* v, std::size_t m) {
                    : StretchSort::kQuicksort;
     }
     const bool digits_split = radix_splits_well<F64KeyOrderTraits>(v, m);
-    if (m <= kF64SampledRadixMax && m >= (digits_split ? at.st_f64_sampled_over_digits : at.st_f64_sampled))
+    if (m <= at.f64_sampled_max && m >= (digits_split ? at.st_f64_sampled_over_digits : at.st_f64_sampled))
         return StretchSort::kSampledRadix;
     return digits_split && m >= at.st_f64_radix ? StretchSort::kRadix : StretchSort::kQuicksort;
 }
@@ -121,7 +121,7 @@ inline StretchSort st_f64_stretch_sort(const f64* v, std::size_t m) {
 // (from a shorter length where the digits split badly) or the parallel quicksort.
 inline StretchSort mt_f64_stretch_sort(const f64* v, std::size_t m) {
     const RadixCrossings& at = radix_crossings();
-    const bool sampled = m <= kF64SampledRadixMax && m >= at.mt_f64_sampled &&
+    const bool sampled = m <= at.f64_sampled_max && m >= at.mt_f64_sampled &&
                          (m >= at.mt_f64_sampled_even || !radix_splits_well<F64KeyOrderTraits>(v, m));
     return sampled ? StretchSort::kSampledRadix : StretchSort::kQuicksort;
 }

@@ -1,5 +1,5 @@
 // The sampled MSD sort on a pool, for sort_f64's stretches as ordered integers (up to
-// kF64SampledRadixMax, those whose digits split them badly from the crossing row's
+// the crossing row's f64_sampled_max, those whose digits split them badly from the crossing row's
 // mt_f64_sampled and all from its mt_f64_sampled_even): the key scan and the partition by the sampled
 // buckets run chunk by chunk in parallel, a RegionsGraph settles the buckets' regions by
 // exchanges in place (as each peeka_sort level does), and every bucket is then sorted as a

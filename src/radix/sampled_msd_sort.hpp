@@ -6,7 +6,7 @@
 // table that maps them, in key order, to kSampledBuckets buckets of about equal share of a
 // sample. One histogram pass and one in-place partition by that table leave buckets that
 // each span a narrow key range over which the keys spread evenly, the in-cache radix sort's
-// best case. It runs on sort_f64_st's float stretches up to kF64SampledRadixMax elements
+// best case. It runs on sort_f64_st's float stretches up to the row's f64_sampled_max elements
 // whose digits split them badly (from the crossing row's st_f64_sampled) or whose digit steps
 // would need a second level (from its st_f64_sampled_over_digits); parallel_sampled_msd_sort runs its step
 // on a pool for sort_f64.
