@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "radix/histograms.hpp"
 #include "types/element.hpp"
 #include "types/panic.hpp"
 #include "types/params.hpp"
@@ -90,10 +91,6 @@ inline void prefetch_block(const T* block) noexcept {
     for (std::size_t line = 0; line < kDistributionBlock * sizeof(T); line += 64) __builtin_prefetch(bytes + line);
 }
 
-}  // namespace detail
-
-namespace detail {
-
 // Phase 1, classification, into k buffers of kDistributionBlock elements: returns how many
 // elements went back to v as whole blocks, and leaves fill[b] elements in buffer b. With
 // kCount, counts[b] (zeroed by the caller) gains each element of bucket b.
@@ -134,46 +131,6 @@ template <class T>
 ScratchBuffer<T> distribution_scratch(std::size_t k) {
     return ScratchBuffer<T>((k + 3) * kDistributionBlock);
 }
-
-template <class T, class BucketOf>
-void place_blocks(T* v, std::size_t n, const u64* sums, std::size_t k, BucketOf bucket_of, T* buffers,
-                  const std::uint32_t* fill, std::size_t written);
-
-}  // namespace detail
-
-// Groups v[0, n) in place so that bucket b is v[sums[b], sums[b + 1]): sums[0, k] are the
-// running totals of the counts of bucket_of over v (k <= kDistributionMaxBuckets buckets,
-// sums[k] == n); bucket_of(x) < k for every element. Not stable.
-template <class T, class BucketOf>
-void block_distribute(T* v, std::size_t n, const u64* sums, std::size_t k, BucketOf bucket_of) {
-    if (k > kDistributionMaxBuckets || sums[k] != n) [[unlikely]]
-        panic(messages::kBlockDistributionBadCounts);
-    // One bucket holding every element: nothing moves.
-    for (std::size_t b = 0; b < k; ++b)
-        if (sums[b + 1] - sums[b] == n) return;
-    ScratchBuffer<T> scratch = detail::distribution_scratch<T>(k);
-    std::uint32_t fill[kDistributionMaxBuckets] = {};
-    const std::size_t written = detail::classify_into_blocks<false>(v, n, scratch.get(), fill, nullptr, bucket_of);
-    detail::place_blocks(v, n, sums, k, bucket_of, scratch.get(), fill, written);
-}
-
-// block_distribute for a caller that has not counted the buckets: they are counted while
-// the elements are classified, which saves the pass over v that counting first would take.
-// Leaves counts[0, k) and their running totals sums[0, k] (sums[k] == n).
-template <class T, class BucketOf>
-void block_distribute_counting(T* v, std::size_t n, std::size_t k, BucketOf bucket_of, u64* counts, u64* sums) {
-    if (k > kDistributionMaxBuckets) [[unlikely]]
-        panic(messages::kBlockDistributionBadCounts);
-    ScratchBuffer<T> scratch = detail::distribution_scratch<T>(k);
-    std::uint32_t fill[kDistributionMaxBuckets] = {};
-    std::fill(counts, counts + k, u64{0});
-    const std::size_t written = detail::classify_into_blocks<true>(v, n, scratch.get(), fill, counts, bucket_of);
-    sums[0] = 0;
-    for (std::size_t b = 0; b < k; ++b) sums[b + 1] = sums[b] + counts[b];
-    detail::place_blocks(v, n, sums, k, bucket_of, scratch.get(), fill, written);
-}
-
-namespace detail {
 
 // Phases 2 and 3: the blocks classify_into_blocks wrote, and what its buffers hold, put
 // in place.
@@ -253,5 +210,36 @@ void place_blocks(T* v, std::size_t n, const u64* sums, std::size_t k, BucketOf 
 }
 
 }  // namespace detail
+
+// Groups v[0, n) in place so that bucket b is v[sums[b], sums[b + 1]): sums[0, k] are the
+// running totals of the counts of bucket_of over v (k <= kDistributionMaxBuckets buckets,
+// sums[k] == n); bucket_of(x) < k for every element. Not stable.
+template <class T, class BucketOf>
+void block_distribute(T* v, std::size_t n, const u64* sums, std::size_t k, BucketOf bucket_of) {
+    if (k > kDistributionMaxBuckets || sums[k] != n) [[unlikely]]
+        panic(messages::kBlockDistributionBadCounts);
+    // One bucket holding every element: nothing moves.
+    for (std::size_t b = 0; b < k; ++b)
+        if (sums[b + 1] - sums[b] == n) return;
+    ScratchBuffer<T> scratch = detail::distribution_scratch<T>(k);
+    std::uint32_t fill[kDistributionMaxBuckets] = {};
+    const std::size_t written = detail::classify_into_blocks<false>(v, n, scratch.get(), fill, nullptr, bucket_of);
+    detail::place_blocks(v, n, sums, k, bucket_of, scratch.get(), fill, written);
+}
+
+// block_distribute for a caller that has not counted the buckets: they are counted while
+// the elements are classified, which saves the pass over v that counting first would take.
+// Leaves counts[0, k) and their running totals sums[0, k] (sums[k] == n).
+template <class T, class BucketOf>
+void block_distribute_counting(T* v, std::size_t n, std::size_t k, BucketOf bucket_of, u64* counts, u64* sums) {
+    if (k > kDistributionMaxBuckets) [[unlikely]]
+        panic(messages::kBlockDistributionBadCounts);
+    ScratchBuffer<T> scratch = detail::distribution_scratch<T>(k);
+    std::uint32_t fill[kDistributionMaxBuckets] = {};
+    std::fill(counts, counts + k, u64{0});
+    const std::size_t written = detail::classify_into_blocks<true>(v, n, scratch.get(), fill, counts, bucket_of);
+    prefix_sums_into(counts, k, sums);
+    detail::place_blocks(v, n, sums, k, bucket_of, scratch.get(), fill, written);
+}
 
 }  // namespace tamarind
