@@ -37,24 +37,21 @@ inline constexpr std::size_t kRadixMinSampleDigits = 48;
 // them, or takes at most two passes, however few buckets the first one fills).
 enum class DigitSplit { kNarrow, kWell, kBadly };
 
-// The split of v[0, n): the digit the radix sort would start on (the first that not every
-// sampled key shares) must take kRadixMinSampleDigits values among the sampled keys.
+// The split of v[0, n): the digit the radix sort would start on (the top byte of the bits
+// in which the sampled keys differ) must take kRadixMinSampleDigits values among the sampled keys.
 template <class Traits>
 DigitSplit digit_split(const typename Traits::value_type* v, std::size_t n) {
     if (n < kSplitSample) return DigitSplit::kWell;
     const std::size_t stride = n / kSplitSample;
     u64 keys[kSplitSample];
-    u64 acc = 0, spread = 0;
+    u64 spread = 0;
     const u64 first = Traits::to_key(v[0]);
     for (std::size_t i = 0; i < kSplitSample; ++i) {
         keys[i] = Traits::to_key(v[i * stride]);
-        acc |= keys[i];
         spread |= keys[i] ^ first;
     }
     if (static_cast<u64>(std::bit_width(spread)) <= 2 * kByteRadix) return DigitSplit::kNarrow;
-    const u64 bits = significant_bits(acc);
-    Params p{0, kByteRadix, 64 - bits, (bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
-    const Digit digit = top_aligned_digit(p, first_differing_level(p, spread));
+    const Digit digit = top_aligned_digit(spread_aligned_params(spread), 0);
     std::bitset<kByteRadixRange> seen;
     for (u64 key : keys) seen.set(digit.of(key));
     return seen.count() >= kRadixMinSampleDigits ? DigitSplit::kWell : DigitSplit::kBadly;

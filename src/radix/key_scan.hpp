@@ -45,6 +45,21 @@ u64 key_bits(const typename Traits::value_type* v, std::size_t n) {
     return key_bits_and_spread<Traits>(v, n, 0).bits;
 }
 
+// Byte levels below the widest key's leading zeros: level 0 holds its top eight bits.
+inline Params width_aligned_params(u64 bits) noexcept {
+    return Params{0, kByteRadix, 64 - bits, (bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
+}
+
+// Byte levels below the bits every key shares, given their spread (non-zero): level 0 holds
+// the top eight bits in which keys differ, so the first step splits them as finely as a
+// byte can. Levels aligned to the widest key may cut across those bits instead: one year of
+// nanosecond timestamps differs in the low 55 bits, and the width-aligned level that holds
+// bit 54 holds bits 53 to 60, of which the year's keys take four values.
+inline Params spread_aligned_params(u64 spread) noexcept {
+    const u64 shared = static_cast<u64>(std::countl_zero(spread));
+    return Params{0, kByteRadix, shared, (64 - shared + kByteRadix - 1) / kByteRadix, kByteRadixRange};
+}
+
 // The first top-aligned level of p (p.level or later) whose digit not every key shares,
 // given their spread (non-zero) as key_bits_and_spread finds it.
 inline u64 first_differing_level(const Params& p, u64 spread) noexcept {

@@ -69,9 +69,10 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, pool::ThreadPool
         return;
     }
     // Levels whose digit every key shares would each count the whole stretch into one
-    // bucket and move nothing: start at the first level in which keys differ.
-    Params p{0, kByteRadix, 64 - bits, max_level, range};
-    p.level = first_differing_level(p, scan.spread);
+    // bucket and move nothing: unless the top byte is the first level, the levels start
+    // at the first bit in which keys differ.
+    const Params p = fixes_top_level(scan) ? Params{0, kByteRadix, 0, max_level, range}
+                                           : spread_aligned_params(scan.spread);
     if (!partitions) {
         rollercoaster_small<Traits>(v, n, p, scan.spread);
         return;

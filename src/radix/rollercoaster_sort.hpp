@@ -133,12 +133,11 @@ namespace detail {
 // Keys read, at an even stride, to predict the first step of rollercoaster_sort.
 inline constexpr std::size_t kFirstStepSample = 64;
 
-// The Params of rollercoaster_sort's first step on v[0, n) (n >= kFirstStepSample) as a
-// sample predicts them: the width of the widest sampled key and the first level whose
-// digit the sampled keys do not all share. Keys outside the sample may be wider or differ
-// earlier; the caller's scan says whether they do.
+// The widest key and the spread of a sample of v[0, n) (n >= kFirstStepSample), from which
+// rollercoaster_sort predicts its first step. Keys outside the sample may be wider or
+// differ earlier; the caller's scan says whether they do.
 template <class Traits>
-Params sampled_first_step(const typename Traits::value_type* v, std::size_t n) {
+KeyScan sampled_key_scan(const typename Traits::value_type* v, std::size_t n) {
     const std::size_t stride = n / kFirstStepSample;
     const u64 first = Traits::to_key(v[0]);
     u64 acc = 0, spread = 0;
@@ -147,10 +146,7 @@ Params sampled_first_step(const typename Traits::value_type* v, std::size_t n) {
         acc |= key;
         spread |= key ^ first;
     }
-    const u64 bits = significant_bits(acc);
-    Params p{0, kByteRadix, 64 - bits, (bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
-    if (spread != 0) p.level = first_differing_level(p, spread);
-    return p;
+    return {significant_bits(acc), spread};
 }
 
 // The i64 bucket whose elements all share one sign: their bit patterns in unsigned
@@ -336,8 +332,10 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
     // u64 sorts: their DLSD passes beat MSD steps on few elements (int64 in [0, 1000) at
     // 10^4, Intel Xeon model 207: 2.3 against 4.8 ns per element).
     const bool skip_shared = n > kRollercoasterSmallMax;
-    Params guess = detail::sampled_first_step<Traits>(v, n);
-    if (!skip_shared) guess.level = 0;
+    auto first_step = [skip_shared](const KeyScan& keys) {
+        return skip_shared && keys.spread != 0 ? spread_aligned_params(keys.spread) : width_aligned_params(keys.bits);
+    };
+    const Params guess = first_step(detail::sampled_key_scan<Traits>(v, n));
     u64 counts[kByteRadixRange];
     const KeyScan scan = key_bits_and_counts<Traits>(v, n, top_aligned_digit(guess, guess.level), counts);
     if (scan.spread == 0) return;  // every key the same
@@ -346,9 +344,8 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
         counting_sort<Traits>(v, n, spread_plan(Traits::to_key(v[0]), scan.spread));
         return;
     }
-    Params p{0, kByteRadix, 64 - scan.bits, (scan.bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
-    if (skip_shared) p.level = first_differing_level(p, scan.spread);
-    const bool counted = p.offset == guess.offset && p.level == guess.level;
+    const Params p = first_step(scan);
+    const bool counted = p.offset == guess.offset;
     rollercoaster_rec<Traits>(v, n, p, kRollercoasterCheckDepth, true, counted ? counts : nullptr);
 }
 

@@ -2,9 +2,12 @@
 // kernel table gets.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 #include "entries/crossing_rows.hpp"
+#include "entries/radix_or_quicksort.hpp"
 #include "simd/cpu.hpp"
 
 namespace tamarind {
@@ -53,6 +56,29 @@ TEST(CrossingRows, EachProcessorAndTableGetsItsRow) {
     }
     for (const CrossingRow& row : kCrossingRows) EXPECT_EQ(crossing_row_named(row.name), &row);
     EXPECT_EQ(crossing_row_named("zen5"), nullptr);
+}
+
+// The radix sort's first digit is the top byte of the bits in which keys differ, wherever
+// that byte falls: a month of nanosecond timestamps (bits 44 to 51) and ids below 2^41
+// (bits 33 to 40) split well on it, though a byte boundary cuts both near their top; keys
+// that take four values in their top bits split badly; keys that differ in their low 16
+// bits are narrow.
+TEST(DigitSplit, JudgesTheTopByteOfTheBitsKeysDifferIn) {
+    constexpr u64 kMonthNs = 30ULL * 86'400 * 1'000'000'000;
+    struct Case { const char* what; i64 base; u64 span, shift; DigitSplit want; };
+    const Case cases[] = {
+        {"a month of timestamps", 1'767'225'600'000'000'000, kMonthNs, 0, DigitSplit::kWell},
+        {"ids below 2^41", 0, u64{1} << 41, 0, DigitSplit::kWell},
+        {"four top values", -5, 4, 56, DigitSplit::kBadly},
+        {"low 16 bits", i64{1} << 50, u64{1} << 16, 0, DigitSplit::kNarrow},
+    };
+    std::mt19937_64 rng(3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<i64> v(100'000);
+        for (i64& x : v) x = c.base + static_cast<i64>((rng() % c.span) << c.shift);
+        EXPECT_EQ(digit_split<I64Traits>(v.data(), v.size()), c.want);
+    }
 }
 
 }  // namespace
