@@ -216,7 +216,7 @@ int main(int argc, char** argv) {
             set_block_distribution_min(crossing_row().at.block_distribution);
         };
     };
-    const Figures blocks = crossing<i64>("block distribution", "int64 full range", full_i64, {1000000, 2000000, 4000000, 10000000, 20000000},
+    const Figures blocks = crossing<i64>("block distribution", "int64 full range", full_i64, {131072, 262144, 500000, 1000000, 2000000, 4000000, 10000000, 20000000},
                   {{"swaps", with_blocks_from([](std::size_t) { return kNever; })},
                    {"blocks", with_blocks_from([](std::size_t n) { return n; })}}, runs);
     const Figures range_counts = crossing<i64>(
