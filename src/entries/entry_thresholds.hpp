@@ -48,8 +48,7 @@ inline constexpr std::size_t kMtI64GlobalRadixMin = 8192;
 // The lengths from which the scalar radix sorts take over from the vector quicksort, on one
 // processor class.
 struct RadixCrossings {
-    std::size_t i64_short_radix;            // in-cache radix sort, int64 keys that spread evenly, and
-                                            // the radix steps' buckets (either type; below it the quicksort)
+    std::size_t i64_short_radix;            // in-cache radix sort, int64 keys that spread evenly
     std::size_t st_i64_radix;               // sort_i64_st: radix sort, stretches whose digits split well
     std::size_t st_f64_short_radix;         // sort_f64_st: in-cache radix sort, floats that spread evenly
     std::size_t st_f64_radix;               // sort_f64_st: radix sort, stretches whose digits split well
@@ -129,10 +128,7 @@ inline constexpr CrossingRow kCrossingRows[] = {
     {"intel-avx512", simd::Vendor::kIntel, 6, simd::Isa::kAvx512, {
         // Int64 full range, model 207: 3.45 against 4.07 at 1000, 4.35 against 4.75 at 7000,
         // 6.17 against 7.91 at 128 000; model 167: 3.12 against 2.88 at 7000, 4.55 against
-        // 3.86 at 128 000. The smaller of the two losses is 28%. As the radix steps' bucket
-        // sort, model 207, 10^7 uniform int64 sorted in bucket-long slices: 4.91 against 5.30 at
-        // 5000, 5.72 against 6.02 at 39 000 (a 256th of the array); rollercoaster_sort at
-        // 10^7 with each finisher: 9.85 against 10.20.
+        // 3.86 at 128 000. The smaller of the two losses is 28%.
         .i64_short_radix = 128'001,
         // Int64 full range, model 207 (9-bit diverted passes): 6.74 against 6.59 at 262 144,
         // 7.99 against 8.14 at 10^6, 8.67 against 8.43 at 2 * 10^6, 9.96 against 9.89 at
