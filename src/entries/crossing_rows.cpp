@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "radix/rollercoaster_sort.hpp"
 #include "simd/kernels.hpp"
 
 namespace tamarind {
@@ -51,11 +50,9 @@ const CrossingRow& pick_row() noexcept {
 const CrossingRow& crossing_row() noexcept {
     static const CrossingRow& row = []() -> const CrossingRow& {
         const CrossingRow& picked = pick_row();
-        // The radix code, which knows no rows, reads its two crossings from here: where the
-        // in-place MSD steps distribute by blocks, and where their buckets take the
-        // in-cache radix sort (the same race as the entries' in-cache sort).
+        // The in-place MSD steps take their one crossing from here, where the radix code,
+        // which knows no rows, can read it.
         set_block_distribution_min(picked.at.block_distribution);
-        set_bucket_radix_min(picked.at.i64_short_radix);
         return picked;
     }();
     return row;

@@ -203,7 +203,7 @@ void peeka_settle(typename Traits::value_type* v, std::size_t n, const Params& p
     child.level = p.level + 1;
     settle_regions(v, pool, graph, global, p.level + 1 < p.max_level, [child, &pool, pass_chunk, total_len](T* r, std::size_t len) {
         if (len <= kPeekaInlineRegionMax)
-            finish_bucket<Traits>(r, len, child);
+            rollercoaster_small<Traits>(r, len, child);
         else
             peeka_sort<Traits>(r, len, child, pool, pass_chunk, total_len);
     });
@@ -217,7 +217,7 @@ void peeka_sort(typename Traits::value_type* v, std::size_t n, const Params& p, 
                 std::size_t chunk_size, std::size_t total_len) {
     const PeekaChunks chunking = peeka_chunks(n, chunk_size, total_len);
     if (n <= kPeekaSmallMax) {
-        finish_bucket<Traits>(v, n, p);
+        rollercoaster_small<Traits>(v, n, p);
         return;
     }
     // Partition every chunk by the current digit; histograms stay in chunk order, one slot

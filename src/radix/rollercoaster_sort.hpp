@@ -10,7 +10,6 @@
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -53,22 +52,6 @@ inline constexpr std::size_t kI64SmallNonNegativeMsdMin = kRollercoasterSmallMax
 
 template <class Traits>
 void rollercoaster_sort(typename Traits::value_type* v, std::size_t n);
-
-// Buckets of the MSD steps from this long are finished by the in-cache radix sort, shorter
-// ones by the vector quicksort. Which wins at a bucket's length depends on the processor
-// (on some the quicksort wins at every length a bucket has), so the crossing table holds
-// it per processor and the entries set it when they pick their row
-// (set_bucket_radix_min); until then every bucket takes the in-cache sort.
-namespace detail {
-inline std::atomic<std::size_t> bucket_radix_min_setting{0};
-}  // namespace detail
-
-inline std::size_t bucket_radix_min() noexcept {
-    return detail::bucket_radix_min_setting.load(std::memory_order_relaxed);
-}
-inline void set_bucket_radix_min(std::size_t n) noexcept {
-    detail::bucket_radix_min_setting.store(n, std::memory_order_relaxed);
-}
 
 namespace detail {
 
@@ -114,18 +97,6 @@ void rollercoaster_small(typename Traits::value_type* v, std::size_t m, const Pa
     const u64 sorted_bits = std::max<u64>(p.offset + p.level * p.radix, 64 - significant_bits(spread));
     const u64 width = std::min<u64>(detail::diverted_width(m), (64 - sorted_bits) / 2);
     dlsd_core<Traits>(v, m, Params{0, width, sorted_bits, 2, u64{1} << width}, true);
-}
-
-// Finishes a bucket of an MSD step (at most kRollercoasterSmallMax elements, keys that
-// agree on every digit before p.level): by the vector quicksort below bucket_radix_min(),
-// else by rollercoaster_small.
-template <class Traits>
-void finish_bucket(typename Traits::value_type* v, std::size_t m, const Params& p, u64 spread = ~u64{0}) {
-    if (m < bucket_radix_min() && m > kRollercoasterSmallComparisonMax) {
-        unstable_sort_nan_free<Traits>(v, m);
-        return;
-    }
-    rollercoaster_small<Traits>(v, m, p, spread);
 }
 
 namespace detail {
@@ -200,7 +171,7 @@ void rollercoaster_rec(typename Traits::value_type* v, std::size_t n, const Para
                        u64 check_depth, bool top_level, const u64* top_counts = nullptr) {
     using T = typename Traits::value_type;
     if (n <= kRollercoasterSmallMax && !top_level) {
-        finish_bucket<Traits>(v, n, p);
+        rollercoaster_small<Traits>(v, n, p);
         return;
     }
     // Unchecked levels below the top: a step whose digit all keys share moves nothing and

@@ -98,15 +98,12 @@ private:
 
 namespace detail {
 
-// Sorts one bucket of the sampled step (m >= 2): by the vector quicksort below
-// bucket_radix_min(), as any MSD step's bucket. The in-cache sort's repair hands on any
+// Sorts one bucket of the sampled step (m >= 2). The in-cache sort's repair hands on any
 // cluster its passes leave unsorted; a bucket past its bound, which one heavy index filled,
 // is split by its own digits.
 template <class Traits>
 void sort_sampled_bucket(typename Traits::value_type* v, std::size_t m) {
-    if (m < bucket_radix_min() && m > kRollercoasterSmallComparisonMax)
-        unstable_sort_nan_free<Traits>(v, m);
-    else if (m <= kRollercoasterSmallMax)
+    if (m <= kRollercoasterSmallMax)
         rollercoaster_short<Traits>(v, m);
     else
         rollercoaster_sort<Traits>(v, m);
