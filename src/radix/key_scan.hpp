@@ -52,9 +52,10 @@ inline Params width_aligned_params(u64 bits) noexcept {
 
 // Byte levels below the bits every key shares, given their spread (non-zero): level 0 holds
 // the top eight bits in which keys differ, so the first step splits them as finely as a
-// byte can. Levels aligned to the widest key may cut across those bits instead: one year of
-// nanosecond timestamps differs in the low 55 bits, and the width-aligned level that holds
-// bit 54 holds bits 53 to 60, of which the year's keys take four values.
+// byte can. Levels aligned to the widest key may cut across those bits instead: a month of
+// nanosecond timestamps from 2026 differs in its low 52 bits, and the level of int64 keys
+// (all 64 bits wide, their sign bit flipped) that holds bit 51 holds bits 48 to 55, of
+// which the month's keys take ten values.
 inline Params spread_aligned_params(u64 spread) noexcept {
     const u64 shared = static_cast<u64>(std::countl_zero(spread));
     return Params{0, kByteRadix, shared, (64 - shared + kByteRadix - 1) / kByteRadix, kByteRadixRange};

@@ -93,6 +93,16 @@ std::vector<std::pair<std::string, std::vector<T>>> shaped_inputs() {
     // counted on the level the sample points to, is the wrong one.
     const std::pair<u64, u64> misjudged[] = {{0xC123'4500'0000'0000ULL, 0xC1FF'0000'0000'0000ULL},
                                              {0, u64{1} << 50}};
+    // A year and a month of nanosecond timestamps: the first step's byte starts at the top
+    // bit in which keys differ (bit 54 and bit 51 from 2026), which a byte boundary aligned
+    // to the widest key cuts; the year from just below 2^56 differs in the bits above too.
+    constexpr u64 kDayNs = 86'400ULL * 1'000'000'000;
+    const std::pair<u64, u64> spans[] = {{u64{1'767'225'600'000'000'000}, 365 * kDayNs},
+                                         {u64{1'767'225'600'000'000'000}, 30 * kDayNs},
+                                         {(u64{1} << 56) - 180 * kDayNs, 365 * kDayNs}};
+    for (const auto& [from, span] : spans)
+        add("timestamps from " + std::to_string(from) + " over " + std::to_string(span), 5 * kRollercoasterSmallMax, 17,
+            [&](auto& rng) { return from + rng() % span; });
     for (const auto& [shared, outlier] : misjudged) {
         add("sample misses " + std::to_string(outlier), 5 * kRollercoasterSmallMax, 13,
             [&](auto& rng) { return shared | (rng() >> 24); });
