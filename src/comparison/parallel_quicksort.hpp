@@ -30,13 +30,14 @@ struct PoolFork {
 
 namespace quicksort {
 
-// The quicksort from the top on order: through the pool above kCallingThreadMax elements,
+// The quicksort from the top on order: through the pool above kCallingThreadMax elements
+// (kLateCallingThreadMax while the workers are late),
 // with a worker woken ahead of the first partition (which no worker can share), so that its
 // wake-up overlaps that partition.
 template <class T, class Order>
 void sort_from_top(T* v, std::size_t n, const Order& order) {
     const auto limit = static_cast<std::uint32_t>(std::bit_width(n));
-    if (n <= kCallingThreadMax) {
+    if (n <= kCallingThreadMax || (n <= kLateCallingThreadMax && pool::workers_late())) {
         quicksort_step<SequentialFork>(v, n, order, nullptr, limit);
         return;
     }

@@ -9,6 +9,7 @@
 #include "entries/handoff_rules.hpp"
 #include "entries/radix_or_quicksort.hpp"
 #include "entries/single_threaded_sort.hpp"
+#include "pool/late_workers.hpp"
 #include "pool/platform.hpp"
 #include "pool/thread_pool.hpp"
 #include "radix/few_keys_sort.hpp"
@@ -211,6 +212,12 @@ void mt_radix_sort(i64* v, std::size_t n) {
 }
 
 void radix_sort_on_global_pool(i64* v, std::size_t n) {
+    // While the workers wait for processors, the calling thread sorts it as sort_i64_st
+    // does, with the same result.
+    if (n <= kLateCallingThreadMax && pool::workers_late()) {
+        single_threaded_sort(v, n);
+        return;
+    }
     // Presorted input needs no pool: the global one is not even built for it.
     std::optional<pool::ThreadPool> global;
     mt_sort_on(v, n, [&]() -> pool::ThreadPool& {

@@ -10,11 +10,13 @@
 // pool's queued jobs until b is done.
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <optional>
 #include <utility>
 
 #include "pool/job.hpp"
+#include "pool/late_workers.hpp"
 #include "pool/latch.hpp"
 #include "pool/registry.hpp"
 
@@ -81,7 +83,9 @@ auto join_from_outside(Registry& registry, A& a, B& b) {
     StackJob<B, LockLatch> job_b(b);
     registry.inject(&job_b);
 
+    const auto start = std::chrono::steady_clock::now();
     Outcome<A> ra = run_caught(a);
+    const auto a_done = std::chrono::steady_clock::now();
     if (registry.take_back(&job_b)) {
         // No worker came for b: it runs here, as a worker's own join runs an unstolen b.
         if (ra.error) {
@@ -95,6 +99,9 @@ auto join_from_outside(Registry& registry, A& a, B& b) {
         return std::pair<RA, RB>(std::move(*ra.value), std::move(rb));
     }
     registry.help_until(job_b.latch);
+    // b, begun with a, ran past three times a's time: its worker waited for a processor.
+    const auto waited = std::chrono::steady_clock::now() - a_done;
+    if (waited > kLateWorker && waited > 2 * (a_done - start)) note_late_worker();
     if (ra.error) std::rethrow_exception(ra.error);
     RB rb = job_b.into_result();
     return std::pair<RA, RB>(std::move(*ra.value), std::move(rb));

@@ -14,6 +14,7 @@
 #include "pool/deque.hpp"
 #include "pool/injector.hpp"
 #include "pool/job.hpp"
+#include "pool/late_workers.hpp"
 #include "pool/latch.hpp"
 #include "pool/platform.hpp"
 #include "pool/sleep.hpp"
@@ -177,18 +178,23 @@ detail::value_t<Op> Registry::in_worker(Op& op) {
 
 template <class Op>
 detail::value_t<Op> Registry::in_worker_cold(Op& op) {
-    auto injected = [&op]() -> detail::value_t<Op> {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point started{};
+    auto injected = [&op, &started]() -> detail::value_t<Op> {
         if (current_worker() == nullptr) panic(kInjectedOffPool);
+        started = Clock::now();
         return detail::call_for_value(op);
     };
     StackJob<decltype(injected), LockLatch> job(injected);
     // With a processor to spare the caller spins through most jobs, unless it holds the one a
     // worker sleeps on and will wake on.
     const bool spin_long = spare_processor_ && !sleep_.is_home(platform::current_processor());
+    const Clock::time_point handed = Clock::now();
     inject(&job);
     const auto spin = spin_long ? kLockLatchSpareSpin : kLockLatchSpin;
     if (global_) help_until(job.latch, spin);
     else job.latch.wait(spin);
+    if (global_ && started - handed > kLateWorker) note_late_worker();
     return job.into_result();
 }
 
