@@ -39,6 +39,16 @@ std::vector<i64> clustered_keys(std::size_t n) {
     return v;
 }
 
+// Sorts a fresh slice of length n of the pattern by `sort` and checks the result.
+template <class T, class Sort>
+std::function<void(std::size_t)> sorting(const char* pattern, Sort sort) {
+    return [pattern, sort](std::size_t n) {
+        std::vector<T> v = make_pattern<T>(pattern, n, 3);
+        sort(v.data(), n);
+        EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+    };
+}
+
 // One entry that reaches a pool through a rule, on input that takes the rule's path.
 struct Case {
     const char* name;
@@ -59,11 +69,7 @@ std::vector<Case> cases() {
         {"rayon_sort_f64", kCallingThreadMax, rayon(f64{})},
         {"rayon_sort_i64", kCallingThreadMax, rayon(i64{})},
         {"sort_f64 below its radix path", kCallingThreadMax,
-         [](std::size_t n) {
-             std::vector<f64> v = make_pattern<f64>("random", n, 2);
-             multi_threaded_sort(v.data(), n);
-             EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-         }},
+         sorting<f64>("random", [](f64* v, std::size_t n) { multi_threaded_sort(v, n); })},
         {"sort_i64's quicksort stretches on the global pool", kCallingThreadMax,
          [](std::size_t n) {
              std::vector<i64> v = clustered_keys(n);
@@ -116,23 +122,11 @@ TEST(PoolHandoffRules, NothingAtTheBoundReachesAPoolAndOnePastItDoes) {
 TEST(PoolHandoffRules, LateWorkersGetNothingUpToTheLateBound) {
     const Case late[] = {
         {"parallel quicksort, float64", kLateCallingThreadMax,
-         [](std::size_t n) {
-             std::vector<f64> v = make_pattern<f64>("random", n, 3);
-             parallel_quicksort_nan_free<F64Traits>(v.data(), n);
-             EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-         }},
+         sorting<f64>("random", [](f64* v, std::size_t n) { parallel_quicksort_nan_free<F64Traits>(v, n); })},
         {"rayon_sort_i64", kLateCallingThreadMax,
-         [](std::size_t n) {
-             std::vector<i64> v = make_pattern<i64>("random", n, 3);
-             quicksort_on_global_pool(v.data(), n);
-             EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-         }},
+         sorting<i64>("random", [](i64* v, std::size_t n) { quicksort_on_global_pool(v, n); })},
         {"sort_i64 on the global pool", kLateCallingThreadMax,
-         [](std::size_t n) {
-             std::vector<i64> v = make_pattern<i64>("random", n, 3);
-             multi_threaded_sort(v.data(), n);
-             EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-         }},
+         sorting<i64>("random", [](i64* v, std::size_t n) { multi_threaded_sort(v, n); })},
     };
     pool::mark_workers_late();
     for (const Case& c : late) {
