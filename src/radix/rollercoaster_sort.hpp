@@ -258,7 +258,7 @@ void rollercoaster_short(typename Traits::value_type* v, std::size_t n) {
     if (n == 0) return;
     const KeyScan scan = key_bits_and_spread<Traits>(v, n, Traits::to_key(v[0]));
     if (scan.spread == 0) return;  // every key the same
-    Params p{0, kByteRadix, 64 - scan.bits, (scan.bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
+    Params p = width_aligned_params(scan.bits);
     p.level = first_differing_level(p, scan.spread);
     rollercoaster_small<Traits>(v, n, p, scan.spread);
 }
@@ -284,7 +284,7 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
             counting_sort<Traits>(v, n, spread_plan(Traits::to_key(v[0]), scan.spread));
             return;
         }
-        Params p{0, kByteRadix, 64 - scan.bits, (scan.bits + kByteRadix - 1) / kByteRadix, kByteRadixRange};
+        Params p = width_aligned_params(scan.bits);
         const u64 top_level = p.level;
         p.level = first_differing_level(p, scan.spread);
         if (p.max_level - p.level > kRollercoasterLsdLevelsMax) {
