@@ -59,10 +59,8 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, pool::ThreadPool
     });
     KeyScan scan{0, 0};
     for (const KeyScan& s : scans) scan = {std::max(scan.bits, s.bits), scan.spread | s.spread};
-    const u64 bits = scan.bits;
-    const u64 max_level = (bits + kByteRadix - 1) / kByteRadix;
-    // Every key is the same (0 included): the stretch is in order.
-    if (max_level == 0 || scan.spread == 0) return;
+    // Every key is the same: the stretch is in order.
+    if (scan.spread == 0) return;
     // Keys in a narrow range (small integers) are counted rather than partitioned.
     if (counting_sort_fits(n, scan.spread)) {
         counting_sort_on<Traits>(v, n, spread_plan(first, scan.spread), pool);
@@ -71,8 +69,7 @@ void peeka_entry(typename Traits::value_type* v, std::size_t n, pool::ThreadPool
     // Levels whose digit every key shares would each count the whole stretch into one
     // bucket and move nothing: unless the top byte is the first level, the levels start
     // at the first bit in which keys differ.
-    const Params p = fixes_top_level(scan) ? Params{0, kByteRadix, 0, max_level, range}
-                                           : spread_aligned_params(scan.spread);
+    const Params p = fixes_top_level(scan) ? top : spread_aligned_params(scan.spread);
     if (!partitions) {
         rollercoaster_small<Traits>(v, n, p, scan.spread);
         return;

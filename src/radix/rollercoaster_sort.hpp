@@ -308,7 +308,7 @@ void rollercoaster_sort(typename Traits::value_type* v, std::size_t n) {
     };
     const Params guess = first_step(detail::sampled_key_scan<Traits>(v, n));
     u64 counts[kByteRadixRange];
-    const KeyScan scan = key_bits_and_counts<Traits>(v, n, top_aligned_digit(guess, guess.level), counts);
+    const KeyScan scan = key_bits_and_counts<Traits>(v, n, top_aligned_digit(guess, 0), counts);
     if (scan.spread == 0) return;  // every key the same
     // Keys in a narrow range (small integers) are counted rather than split.
     if (counting_sort_fits(n, scan.spread)) {

@@ -57,17 +57,11 @@ struct Case {
 };
 
 std::vector<Case> cases() {
-    auto rayon = [](auto tag) {
-        using T = decltype(tag);
-        return [](std::size_t n) {
-            std::vector<T> v = make_pattern<T>("random", n, 1);
-            quicksort_on_global_pool(v.data(), n);
-            EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-        };
-    };
     return {
-        {"rayon_sort_f64", kCallingThreadMax, rayon(f64{})},
-        {"rayon_sort_i64", kCallingThreadMax, rayon(i64{})},
+        {"rayon_sort_f64", kCallingThreadMax,
+         sorting<f64>("random", [](f64* v, std::size_t n) { quicksort_on_global_pool(v, n); })},
+        {"rayon_sort_i64", kCallingThreadMax,
+         sorting<i64>("random", [](i64* v, std::size_t n) { quicksort_on_global_pool(v, n); })},
         {"sort_f64 below its radix path", kCallingThreadMax,
          sorting<f64>("random", [](f64* v, std::size_t n) { multi_threaded_sort(v, n); })},
         {"sort_i64's quicksort stretches on the global pool", kCallingThreadMax,
